@@ -1,0 +1,33 @@
+// Program entry: banner, thread cap, the command line read left to right,
+// the set-up and the run.
+#pragma once
+
+#include <string>
+
+#include "engine/engine.h"
+#include "engine/model_record.h"
+#include "files/project.h"
+
+namespace tavro {
+
+// Everything the program holds for one process.
+struct App {
+  ModelRecord model;
+  Project project;
+  SimulationEngine engine;
+  int farField = 0;
+  bool interactive = true;
+  int csvMask = 0;
+};
+
+// Reads the command line into `app`. Returns -1000 when the command line was
+// read completely and the program goes on, otherwise the exit status
+// (0 after -help, -1 or -2 after an error).
+constexpr int kContinue = -1000;
+int ParseCommandLine(App& app, int argc, char** argv);
+
+// The whole program: banner, command line, set-up and run. Returns the exit
+// status.
+int ProgramMain(int argc, char** argv);
+
+}  // namespace tavro

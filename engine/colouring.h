@@ -1,0 +1,10 @@
+// Field colouring: one colour band byte per cell for the field views.
+#pragma once
+
+#include "engine/engine.h"
+
+namespace tavro {
+
+void ColourCells(SimulationEngine& eng);
+
+}  // namespace tavro

@@ -1,0 +1,68 @@
+// SimulationEngine: the state of one simulation. The grid holder owns the
+// grid descriptor, the field, boundary, colour and material arrays; the engine
+// adds the sampling record, sources, probes, sample and spectrum stores and
+// the run options given on the command line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/buffer.h"
+#include "engine/records.h"
+
+namespace tavro {
+
+// Absolute material values per cell, indexed by the plain cell index.
+struct MaterialArrays {
+  Buffer<float> sigmaX, sigmaY, sigmaZ;  // S/m
+  Buffer<float> epsX, epsY, epsZ;        // F/m
+  Buffer<float> muX, muY, muZ;           // H/m
+};
+
+struct GridHolder {
+  GridDesc desc{};
+  Buffer<ECell> e;               // P elements
+  Buffer<HCell> h;               // P elements
+  Buffer<float> murCoef;         // 3 per cell (x, y, z); P cells allocated
+  Buffer<MurStore> murZ;         // countXY records, x*Y + y
+  Buffer<MurStore> murX;         // countYZ records, y*Z + z
+  Buffer<MurStore> murY;         // countXZ records, z*X + x
+  Buffer<uint8_t> cellColor;     // N colour bytes
+  MaterialArrays mat;
+
+  // Releases and allocates the descriptor-sized arrays for X x Y x Z cells
+  // (not cleared). Returns 1 on success, 0 when an allocation failed.
+  int buildGrid(int X, int Y, int Z);
+  // buildGrid, then the nine material arrays filled with vacuum-like values.
+  int allocateMaterials(int X, int Y, int Z);
+};
+
+// Frequency-domain results: 2000 points per probe, probe-major.
+struct SpectrumStore {
+  std::vector<std::string> names;  // probe names in probe order
+  Buffer<ProbeSample> points;      // point k of probe p at p*2000 + k
+};
+
+struct SimulationEngine {
+  SimulationEngine();
+
+  GridHolder grid;
+  SpectrumStore spectrum;
+  uint32_t cudaFlag = 0;
+  uint32_t gpuNumber = 0;
+  std::string timeExtension;  // -timelog; empty = no time-domain files
+  std::string freqExtension;  // -freqlog; empty = no frequency-domain files
+
+  FDTD_SAM sam;
+  Buffer<FDTD_SRC> sources;     // sourceCount records, cell order
+  Buffer<int64_t> probeCells;   // probeCount plain indices, cell order
+  Buffer<ProbeSample> samples;  // record s*probeCount + p
+
+  float minFreq = 0.0f;  // -minfreq; 0 = off
+  // The step limit given with -n. Every set-up starts from it, so that a
+  // repeated set-up gives the same run (a minimum frequency reduces it).
+  int32_t requestedStepLimit = kStepLimitMax;
+};
+
+}  // namespace tavro

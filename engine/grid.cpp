@@ -1,0 +1,62 @@
+#include <omp.h>
+
+#include "engine/console.h"
+#include "engine/engine.h"
+
+namespace tavro {
+
+int GridHolder::buildGrid(int X, int Y, int Z) {
+  const uint64_t x = static_cast<uint64_t>(X), y = static_cast<uint64_t>(Y), z = static_cast<uint64_t>(Z);
+  const uint64_t n = x * y * z;
+  const uint64_t p = (x + 1) * (y + 1) * (z + 1);
+  desc = GridDesc{};
+  desc.cellCount = n;
+  desc.extendedCount = p;
+  desc.countXY = x * y;
+  desc.countYZ = y * z;
+  desc.countXZ = x * z;
+  desc.countZXFaces = x * y + y * z;
+  desc.countFaces = x * z + y * z + x * y;
+  desc.nx = X;
+  desc.ny = Y;
+  desc.nz = Z;
+  desc.viewField = 0;
+  desc.viewComponent = 0;
+  desc.viewScale = 0.0f;
+  bool ok = e.allocate(p);
+  ok = ok && h.allocate(p);
+  ok = ok && murCoef.allocate(3 * p);
+  ok = ok && murZ.allocate(desc.countXY);
+  ok = ok && murX.allocate(desc.countYZ);
+  ok = ok && murY.allocate(desc.countXZ);
+  ok = ok && cellColor.allocate(n);
+  return ok ? 1 : 0;
+}
+
+int GridHolder::allocateMaterials(int X, int Y, int Z) {
+  if (!buildGrid(X, Y, Z)) return 0;
+  const uint64_t n = desc.cellCount;
+  Buffer<float>* arrays[9] = {&mat.sigmaX, &mat.sigmaY, &mat.sigmaZ, &mat.epsX, &mat.epsY,
+                              &mat.epsZ,   &mat.muX,    &mat.muY,    &mat.muZ};
+  for (Buffer<float>* a : arrays)
+    if (!a->allocate(n)) return 0;
+  float* sx = mat.sigmaX.data();
+  float* sy = mat.sigmaY.data();
+  float* sz = mat.sigmaZ.data();
+  float* ex = mat.epsX.data();
+  float* ey = mat.epsY.data();
+  float* ez = mat.epsZ.data();
+  float* mx = mat.muX.data();
+  float* my = mat.muY.data();
+  float* mz = mat.muZ.data();
+  const int64_t count = static_cast<int64_t>(n);
+#pragma omp parallel for schedule(static)
+  for (int64_t k = 0; k < count; ++k) {
+    sx[k] = sy[k] = sz[k] = 1e-13f;
+    ex[k] = ey[k] = ez[k] = kEps0;
+    mx[k] = my[k] = mz[k] = kMu0;
+  }
+  return 1;
+}
+
+}  // namespace tavro

@@ -1,0 +1,39 @@
+// Index rules of the field arrays, shared by the CPU loops and the GPU kernels.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/hd.h"
+#include "engine/records.h"
+
+namespace tavro {
+
+// E element of cell (x, y, z); valid for 0 <= x <= X (and so on): the layer
+// at X, Y, Z is the zero guard layer.
+FDTD_HD uint64_t eIndex(const GridDesc& g, int64_t x, int64_t y, int64_t z) {
+  return (static_cast<uint64_t>(x) * static_cast<uint64_t>(g.ny + 1) + static_cast<uint64_t>(y)) *
+             static_cast<uint64_t>(g.nz + 1) +
+         static_cast<uint64_t>(z);
+}
+
+// H element of cell (x, y, z); valid for -1 <= x < X: the layer at -1 is the
+// zero guard layer. hIndex(x, y, z) == eIndex(x + 1, y + 1, z + 1).
+FDTD_HD uint64_t hIndex(const GridDesc& g, int64_t x, int64_t y, int64_t z) {
+  return eIndex(g, x + 1, y + 1, z + 1);
+}
+
+// Plain index of cell (x, y, z) in the per-cell arrays.
+FDTD_HD uint64_t plainIndex(const GridDesc& g, int64_t x, int64_t y, int64_t z) {
+  return (static_cast<uint64_t>(x) * static_cast<uint64_t>(g.ny) + static_cast<uint64_t>(y)) *
+             static_cast<uint64_t>(g.nz) +
+         static_cast<uint64_t>(z);
+}
+
+// Coordinates of plain index k.
+FDTD_HD void cellCoords(const GridDesc& g, uint64_t k, int64_t& x, int64_t& y, int64_t& z) {
+  x = static_cast<int64_t>(k / g.countYZ);
+  y = static_cast<int64_t>((k / static_cast<uint64_t>(g.nz)) % static_cast<uint64_t>(g.ny));
+  z = static_cast<int64_t>(k % static_cast<uint64_t>(g.nz));
+}
+
+}  // namespace tavro

@@ -1,0 +1,72 @@
+#include "engine/model_record.h"
+
+#include <omp.h>
+
+#include <sstream>
+
+#include "engine/console.h"
+#include "engine/records.h"
+
+namespace tavro {
+
+namespace {
+const std::string kEmpty;
+
+void setText(std::map<uint64_t, std::string>& texts, uint64_t k, std::string text) {
+  if (text.empty())
+    texts.erase(k);
+  else
+    texts[k] = std::move(text);
+}
+
+const std::string& getText(const std::map<uint64_t, std::string>& texts, uint64_t k) {
+  auto it = texts.find(k);
+  return it == texts.end() ? kEmpty : it->second;
+}
+}  // namespace
+
+ModelRecord::ModelRecord()
+    : materialX(kMaterialCount), materialY(kMaterialCount), materialZ(kMaterialCount) {}
+
+const std::string& ModelRecord::pin(uint64_t k) const { return getText(pins_, k); }
+const std::string& ModelRecord::probe(uint64_t k) const { return getText(probes_, k); }
+void ModelRecord::setPin(uint64_t k, std::string text) { setText(pins_, k, std::move(text)); }
+void ModelRecord::setProbe(uint64_t k, std::string name) { setText(probes_, k, std::move(name)); }
+
+int ModelRecord::allocateCells() {
+  const uint64_t n = cellCount();
+  data.release();
+  hide.release();
+  pins_.clear();
+  probes_.clear();
+  // Two int32 arrays per cell; refuse up front what the machine cannot hold
+  // rather than be killed while clearing.
+  const bool fits = n <= (UINT64_MAX / 8) && memoryFits(8 * n);
+  if (!fits || !data.allocate(n)) {
+    con() << "error: can't allocate memory for data[" << n << "].\n";
+    return 0;
+  }
+  if (!hide.allocate(n)) {
+    con() << "error: can't allocate memory for hide[" << n << "].\n";
+    return 0;
+  }
+  int32_t* d = data.data();
+  int32_t* h = hide.data();
+  const int64_t count = static_cast<int64_t>(n);
+#pragma omp parallel for schedule(static)
+  for (int64_t k = 0; k < count; ++k) {
+    d[k] = 0;
+    h[k] = 0;
+  }
+  return 1;
+}
+
+int ModelRecord::splitPin(uint64_t k) {
+  std::istringstream words(pin(k));
+  int count = 0;
+  std::string word;
+  while (count < 5 && (words >> word)) tokens[count++] = word;
+  return count;
+}
+
+}  // namespace tavro

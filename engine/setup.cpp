@@ -1,0 +1,294 @@
+#include "engine/setup.h"
+
+#include <omp.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "engine/console.h"
+#include "engine/grid_index.h"
+#include "engine/probes.h"
+#include "engine/sources.h"
+
+namespace tavro {
+
+namespace {
+
+bool usableSize(float d) { return std::isfinite(d) && d > 0.0f; }
+
+// Courant limit with factor 0.99: the root in float32, the divisions in double.
+float timeStep(float dx, float dy, float dz) {
+  const float s = std::sqrt(1.0f / (dx * dx) + 1.0f / (dy * dy) + 1.0f / (dz * dz));
+  return static_cast<float>(kCourant / static_cast<double>(s) / kLightSpeed);
+}
+
+// Truncation of a non-negative float to int32 that saturates instead of
+// overflowing (a tiny minimum frequency would otherwise ask for more).
+int32_t truncSaturated(float v) {
+  if (!(v < 2147483520.0f)) return v != v ? 0 : std::numeric_limits<int32_t>::max();
+  if (v < -2147483520.0f) return std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(v);
+}
+
+// Decimation for a lowest analysed frequency: `stepLimit` samples taken every
+// `cull`-th step cover one period of minFreq.
+void decimation(float dt, float minFreq, int32_t& stepLimit, int32_t& cull) {
+  if (minFreq > 0.0f) {
+    cull = truncSaturated(1.0f / (dt * minFreq * static_cast<float>(stepLimit)) + 1.0f);
+    stepLimit = truncSaturated(1.0f / (minFreq * dt * static_cast<float>(cull)));
+  } else {
+    cull = 0;
+  }
+}
+
+uint64_t estimateBytes(uint64_t X, uint64_t Y, uint64_t Z, uint64_t sources, uint64_t probes,
+                       int32_t stepLimit) {
+  const uint64_t n = X * Y * Z;
+  const uint64_t p = (X + 1) * (Y + 1) * (Z + 1);
+  // A zero or negative step limit records nothing.
+  const uint64_t limit = stepLimit > 0 ? static_cast<uint64_t>(stepLimit) : 0;
+  return 85 * n + 80 * p + 64 * (X * Y + Y * Z + X * Z) + 32 * sources +
+         (100 * limit + 200020) * probes + 124;
+}
+
+float toMbytes(uint64_t bytes) { return static_cast<float>(bytes >> 10) * 0.0009765625f; }
+
+bool sameValue(float x, float y, float z) { return x == y && x == z; }
+
+void printValue(const char* name, float x, float y, float z, const char* unit) {
+  if (sameValue(x, y, z))
+    con() << name << "=" << x << unit << " ";
+  else
+    con() << name << "={" << x << ":" << y << ":" << z << "}" << unit << " ";
+}
+
+bool usableMaterial(const Material& m) {
+  return std::isfinite(m.sg) && std::isfinite(m.er) && std::isfinite(m.ur) && m.er > 0.0f &&
+         m.ur > 0.0f;
+}
+
+// Material setting: per-cell absolute material values and the material lines.
+int materialSetting(SimulationEngine& eng, ModelRecord& model) {
+  con() << "- material setting...\n";
+  std::vector<int32_t> used(kMaterialCount, 0);
+  eng.sam.dx = model.unitX;
+  eng.sam.dy = model.unitY;
+  eng.sam.dz = model.unitZ;
+
+  const int X = model.areaX, Y = model.areaY, Z = model.areaZ;
+  // The boundary reads the layer next to each face, so every axis needs at
+  // least two cells; a non-positive or non-finite cell size has no time step.
+  if (X < 2 || Y < 2 || Z < 2) {
+    con() << "error: calculation area (" << X << "," << Y << "," << Z
+          << ") must have at least 2 grids along each axis.\n";
+    return 0;
+  }
+  if (!usableSize(model.unitX) || !usableSize(model.unitY) || !usableSize(model.unitZ)) {
+    con() << "error: grid size (" << model.unitX << "," << model.unitY << "," << model.unitZ
+          << ") must be positive and finite.\n";
+    return 0;
+  }
+  const uint64_t n = model.cellCount();
+  if (model.data.size() != n) {
+    con() << "error: the calculation area has no cells; set -area or give a model.\n";
+    return 0;
+  }
+
+  // Refuse a run that cannot fit before allocating anything of it.
+  int32_t limit = eng.requestedStepLimit, cull = 0;
+  decimation(timeStep(model.unitX, model.unitY, model.unitZ), eng.minFreq, limit, cull);
+  const uint64_t need = estimateBytes(X, Y, Z, model.pins().size(), model.probes().size(), limit);
+  const unsigned long long avail = availableMemoryBytes();
+  if (avail != 0 && need > avail) {
+    con() << "error: the run needs " << toMbytes(need) << "[Mbytes] of memory but only "
+          << toMbytes(avail) << "[Mbytes] are available.\n";
+    return 0;
+  }
+
+  GridHolder& g = eng.grid;
+  if (!g.allocateMaterials(X, Y, Z)) {
+    con() << "error: can't allocate memory for FDTD...\n";
+    return 0;
+  }
+  MaterialArrays& m = g.mat;
+  for (uint64_t k = 0; k < n; ++k) {
+    const uint32_t id = static_cast<uint32_t>(model.data[k]);
+    if (id > 65535u) return 0;
+    const Material& mx = model.materialX[id];
+    const Material& my = model.materialY[id];
+    const Material& mz = model.materialZ[id];
+    m.sigmaX[k] = mx.sg;
+    m.sigmaY[k] = my.sg;
+    m.sigmaZ[k] = mz.sg;
+    m.epsX[k] = kEps0 * mx.er;
+    m.epsY[k] = kEps0 * my.er;
+    m.epsZ[k] = kEps0 * mz.er;
+    m.muX[k] = kMu0 * mx.ur;
+    m.muY[k] = kMu0 * my.ur;
+    m.muZ[k] = kMu0 * mz.ur;
+    ++used[id];
+  }
+  for (int id = 0; id < kMaterialCount; ++id) {
+    if (used[id] == 0) continue;
+    const Material& mx = model.materialX[id];
+    const Material& my = model.materialY[id];
+    const Material& mz = model.materialZ[id];
+    con() << "(" << id << ") ";
+    printValue("sg", mx.sg, my.sg, mz.sg, "[S/m]");
+    printValue("er", mx.er, my.er, mz.er, "");
+    printValue("ur", mx.ur, my.ur, mz.ur, "");
+    con() << " used " << used[id] << "[grids]\n";
+  }
+  // A permittivity or permeability of zero divides by zero in the
+  // coefficients; infinities and NaN poison every field they reach.
+  for (int id = 0; id < kMaterialCount; ++id) {
+    if (used[id] == 0) continue;
+    if (!usableMaterial(model.materialX[id]) || !usableMaterial(model.materialY[id]) ||
+        !usableMaterial(model.materialZ[id])) {
+      con() << "error: material (" << id
+            << ") needs finite values with positive er and ur.\n";
+      return 0;
+    }
+  }
+  return 1;
+}
+
+void specialMaterialReport(const ModelRecord& model, const std::vector<int32_t>& switchUse) {
+  bool any = false;
+  for (int32_t c : switchUse) any = any || c != 0;
+  if (!any) return;
+  con() << "- material setting for special source...\n";
+  for (int id = 0; id < kMaterialCount; ++id) {
+    if (switchUse[id] == 0) continue;
+    const Material& mx = model.materialX[id];
+    con() << "(" << id << ") sg=" << mx.sg << "[S/m] er=" << mx.er << " ur=" << mx.ur << " used "
+          << switchUse[id] << "[grids]\n";
+  }
+}
+
+void calculationReport(const SimulationEngine& eng) {
+  const GridDesc& g = eng.grid.desc;
+  const FDTD_SAM& s = eng.sam;
+  con() << "- calculation parameters...\n";
+  con() << "area size : (" << g.nx << "," << g.ny << "," << g.nz << ")[grids]\n";
+  con() << "grid size : (" << s.dx << "," << s.dy << "," << s.dz << ")[m]\n";
+  con() << "time resolution : " << s.dt << "[sec]\n";
+  con() << "used memory : " << memoryEstimateMbytes(eng) << "[Mbytes]\n";
+  if (s.cull != 0) con() << "min freq: " << eng.minFreq << "[Hz] (cull: " << s.cull << ")\n";
+}
+
+}  // namespace
+
+SimulationEngine::SimulationEngine() {
+  grid.allocateMaterials(1, 1, 1);
+  resetRun(*this);
+}
+
+uint64_t memoryEstimateBytes(const SimulationEngine& eng) {
+  const GridDesc& g = eng.grid.desc;
+  return estimateBytes(static_cast<uint64_t>(g.nx), static_cast<uint64_t>(g.ny),
+                       static_cast<uint64_t>(g.nz), static_cast<uint64_t>(eng.sam.sourceCount),
+                       static_cast<uint64_t>(eng.sam.probeCount), eng.sam.stepLimit);
+}
+
+float memoryEstimateMbytes(const SimulationEngine& eng) { return toMbytes(memoryEstimateBytes(eng)); }
+
+void resetRun(SimulationEngine& eng) {
+  FDTD_SAM& s = eng.sam;
+  GridHolder& g = eng.grid;
+  s.cullCounter = 0;
+  s.stepCount = 0;
+  s.time = 0.0f;
+  s.dt = timeStep(s.dx, s.dy, s.dz);
+  decimation(s.dt, eng.minFreq, s.stepLimit, s.cull);
+
+  std::memset(g.e.data(), 0, g.e.bytes());
+  std::memset(g.h.data(), 0, g.h.bytes());
+  std::memset(g.murCoef.data(), 0, g.murCoef.bytes());
+
+  const GridDesc d = g.desc;
+  const float dt = s.dt, dx = s.dx, dy = s.dy, dz = s.dz;
+  const double hdt = 0.5 * static_cast<double>(dt);
+  const float cdt = dt * kLightSpeedF;
+  const float murX = (cdt - dx) / (dx + cdt);
+  const float murY = (cdt - dy) / (dy + cdt);
+  const float murZ = (cdt - dz) / (dz + cdt);
+  const MaterialArrays& m = g.mat;
+  ECell* e = g.e.data();
+  HCell* h = g.h.data();
+  float* mur = g.murCoef.data();
+  const int64_t n = static_cast<int64_t>(d.cellCount);
+
+#pragma omp parallel for schedule(static)
+  for (int64_t k = 0; k < n; ++k) {
+    int64_t x, y, z;
+    cellCoords(d, static_cast<uint64_t>(k), x, y, z);
+    const float sx = m.sigmaX[k], sy = m.sigmaY[k], sz = m.sigmaZ[k];
+    const float DX = static_cast<float>(static_cast<double>(sx) * hdt + static_cast<double>(m.epsX[k]));
+    const float DY = static_cast<float>(static_cast<double>(sy) * hdt + static_cast<double>(m.epsY[k]));
+    const float DZ = static_cast<float>(static_cast<double>(sz) * hdt + static_cast<double>(m.epsZ[k]));
+    float MX = m.muX[k], MY = m.muY[k], MZ = m.muZ[k];
+    // Inner cells use the mean permeability of the eight cells around the
+    // H node; the last layer of any axis keeps its own.
+    if (x < d.nx - 1 && y < d.ny - 1 && z < d.nz - 1) {
+      float ax = 0.0f, ay = 0.0f, az = 0.0f;
+      for (int i = 0; i < 2; ++i)
+        for (int j = 0; j < 2; ++j)
+          for (int l = 0; l < 2; ++l) {
+            const uint64_t q = plainIndex(d, x + i, y + j, z + l);
+            ax += m.muX[q];
+            ay += m.muY[q];
+            az += m.muZ[q];
+          }
+      MX = ax * 0.125f;
+      MY = ay * 0.125f;
+      MZ = az * 0.125f;
+    }
+    ECell& ec = e[eIndex(d, x, y, z)];
+    ec.cax = 1.0f - dt * sx / DX;
+    ec.cay = 1.0f - sy * dt / DY;
+    ec.caz = 1.0f - sz * dt / DZ;
+    ec.cbx = dt / DX / dx;
+    ec.cby = dt / DY / dy;
+    ec.cbz = dt / DZ / dz;
+    HCell& hc = h[hIndex(d, x, y, z)];
+    hc.chx = dt / MX / dx;
+    hc.chy = dt / MY / dy;
+    hc.chz = dt / MZ / dz;
+    mur[3 * k + 0] = murX;
+    mur[3 * k + 1] = murY;
+    mur[3 * k + 2] = murZ;
+  }
+
+  std::memset(g.murZ.data(), 0, g.murZ.bytes());
+  std::memset(g.murX.data(), 0, g.murX.bytes());
+  std::memset(g.murY.data(), 0, g.murY.bytes());
+  std::memset(g.cellColor.data(), 0, g.cellColor.bytes());
+}
+
+int set(SimulationEngine& eng, ModelRecord& model) {
+  if (!materialSetting(eng, model)) return 0;
+
+  std::vector<int32_t> switchUse(kMaterialCount, 0);
+  if (!sourceSetting(eng, model, switchUse)) return 0;
+  specialMaterialReport(model, switchUse);
+
+  if (!measureSetting(eng, model)) return 0;
+
+  // Every set-up starts from the step limit given on the command line.
+  eng.sam.stepLimit = eng.requestedStepLimit;
+  resetRun(eng);
+  if (!allocateSamples(eng)) return 0;
+
+  if (eng.cudaFlag) {
+    // The GPU back end is not part of this build.
+    con() << "error: can't initialize for CUDA.\n";
+    return 0;
+  }
+  calculationReport(eng);
+  return 1;
+}
+
+}  // namespace tavro

@@ -1,0 +1,24 @@
+// Set-up of a run: model record -> material arrays, sources, probes,
+// coefficients, time step and the calculation report.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/engine.h"
+#include "engine/model_record.h"
+
+namespace tavro {
+
+// Prepares a run from the model. Returns 1 when ready to run, 0 on failure
+// (after printing the message, where there is one).
+int set(SimulationEngine& eng, ModelRecord& model);
+
+// Back to time 0: counters, time step, decimation, zero fields, update and
+// boundary coefficients from the material arrays.
+void resetRun(SimulationEngine& eng);
+
+// The memory estimate of the calculation report, in bytes and in Mbytes.
+uint64_t memoryEstimateBytes(const SimulationEngine& eng);
+float memoryEstimateMbytes(const SimulationEngine& eng);
+
+}  // namespace tavro
