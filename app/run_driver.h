@@ -5,7 +5,17 @@
 
 namespace tavro {
 
+// Steps until stepCount reaches stepLimit, redrawing the progress line when
+// the whole percentage changes, then writes the result files. Returns true
+// when the run completed, false when SIGINT or SIGTERM stopped it early (the
+// samples recorded so far are written all the same).
 bool RunBatch(SimulationEngine& eng);
+
+// End-of-run output: clears the progress line and writes, per probe, the
+// time-domain files and then the spectra with their frequency-domain files.
 void FinishRun(SimulationEngine& eng);
+
+// The signal that stopped the last batch run, 0 when none did.
+int LastStopSignal();
 
 }  // namespace tavro

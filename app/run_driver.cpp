@@ -1,0 +1,83 @@
+#include "app/run_driver.h"
+
+#include <csignal>
+
+#include "engine/console.h"
+#include "engine/field_update.h"
+#include "files/result_files.h"
+#include "files/spectrum.h"
+
+namespace tavro {
+
+namespace {
+
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+extern "C" void onStopSignal(int sig) { g_stopSignal = sig; }
+
+// Ctrl-C and SIGTERM stop the batch loop at the next step instead of killing
+// the process, so that the samples recorded so far are written.
+class StopSignals {
+ public:
+  StopSignals() {
+    g_stopSignal = 0;
+    oldInt_ = std::signal(SIGINT, onStopSignal);
+    oldTerm_ = std::signal(SIGTERM, onStopSignal);
+  }
+  ~StopSignals() {
+    std::signal(SIGINT, oldInt_);
+    std::signal(SIGTERM, oldTerm_);
+  }
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+
+ private:
+  void (*oldInt_)(int) = SIG_DFL;
+  void (*oldTerm_)(int) = SIG_DFL;
+};
+
+}  // namespace
+
+int LastStopSignal() { return g_stopSignal; }
+
+bool RunBatch(SimulationEngine& eng) {
+  StopSignals signals;
+  FDTD_SAM& s = eng.sam;
+  int shown = -1;
+  while (s.stepCount < s.stepLimit && g_stopSignal == 0) {
+    const int percent = static_cast<int>(static_cast<int64_t>(s.stepCount) * 100 / s.stepLimit);
+    if (percent != shown) {
+      con() << "\r- FDTD calculation " << s.time << "sec " << percent << "% done.";
+      shown = percent;
+    }
+    stepBatch(eng);
+  }
+  con() << "\r";
+  const bool complete = g_stopSignal == 0;
+  if (!complete) {
+    con() << "\nwarning: calculation interrupted after " << s.stepCount << " of " << s.stepLimit
+          << " samples; writing the samples recorded so far.\n";
+  }
+  FinishRun(eng);
+  return complete;
+}
+
+void FinishRun(SimulationEngine& eng) {
+  con() << std::string(78, ' ') << "\r";
+  if (eng.cudaFlag) con() << "- Sending CUDA to CPU...\n";
+  const int probes = eng.sam.probeCount;
+  if (!eng.timeExtension.empty()) {
+    con() << "- Output " << eng.timeExtension << " files...\n";
+    for (int p = 0; p < probes; ++p)
+      WriteTimeDomainFile(eng, p, eng.spectrum.names[p] + "." + eng.timeExtension);
+  }
+  if (!eng.freqExtension.empty()) {
+    con() << "- Output " << eng.freqExtension << " files...\n";
+    for (int p = 0; p < probes; ++p) {
+      ComputeSpectrum(eng, p);
+      WriteFrequencyDomainFile(eng, p, eng.spectrum.names[p] + "." + eng.freqExtension);
+    }
+  }
+}
+
+}  // namespace tavro

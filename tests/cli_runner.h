@@ -1,0 +1,69 @@
+// Runs the built program as a user does: in a directory of its own, with the
+// console captured, and reports the exit status.
+#pragma once
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace tavro::test {
+
+struct RunResult {
+  int status = -1;  // exit status as the shell sees it (0..255)
+  std::string err;  // standard error (the console)
+  std::string out;  // standard output
+};
+
+inline std::string shellQuote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) {
+    if (c == '\'')
+      q += "'\\''";
+    else
+      q += c;
+  }
+  return q + "'";
+}
+
+inline std::string readFile(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+// A fresh scratch directory under the system's temporary directory.
+inline std::filesystem::path scratchDir(const std::string& name) {
+  auto dir = std::filesystem::temp_directory_path() / ("tavro_test_" + name);
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+// `shellPrefix` runs before the program in the same shell (for example a
+// ulimit that lowers the memory the program may take).
+inline RunResult runProgram(const std::vector<std::string>& args, const std::filesystem::path& dir,
+                            const std::string& shellPrefix = "",
+                            const std::string& program = TAVRO_CPU_PROGRAM) {
+  std::string cmd = "cd " + shellQuote(dir.string()) + " && " + shellPrefix + " " + shellQuote(program);
+  for (const std::string& a : args) cmd += " " + shellQuote(a);
+  cmd += " >.stdout 2>.stderr </dev/null";
+  const int raw = std::system(cmd.c_str());
+  RunResult r;
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 1000 + WTERMSIG(raw);
+  r.err = readFile(dir / ".stderr");
+  r.out = readFile(dir / ".stdout");
+  std::filesystem::remove(dir / ".stderr");
+  std::filesystem::remove(dir / ".stdout");
+  return r;
+}
+
+constexpr const char* kBanner = "TAVRO version 2.15  3-D FDTD electromagnetic field simulator\n";
+
+}  // namespace tavro::test

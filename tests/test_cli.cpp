@@ -1,0 +1,216 @@
+// The program run as a user runs it: exit status and exact console text.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "app/cli.h"
+#include "app/presets.h"
+#include "cli_runner.h"
+#include "engine/console.h"
+
+using tavro::test::kBanner;
+using tavro::test::readFile;
+using tavro::test::runProgram;
+using tavro::test::scratchDir;
+
+namespace {
+
+std::string golden(const std::string& name) {
+  return readFile(std::filesystem::path(TAVRO_SOURCE_DIR) / "tests" / "golden" / name);
+}
+
+// Statuses -1 and -2 as the shell sees them.
+constexpr int kStatusArg = 255;
+constexpr int kStatusSetup = 254;
+
+}  // namespace
+
+TEST(CommandLine, HelpPrintsBannerAndUsageExactly) {
+  auto dir = scratchDir("cli_help");
+  auto r = runProgram({"-help"}, dir);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, kBanner + golden("usage_cpu.txt"));
+  EXPECT_EQ(r.out, "");
+  // Options before -help are applied first; the usage still ends the program
+  // with status 0, and a later word is never looked at.
+  r = runProgram({"-n", "2000000", "-minfreq", "0", "-area", "4", "4", "4", "-help", "nofile"}, dir);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, std::string(kBanner) + "warning: #steps have to be less than 1000000.\n" +
+                       "warning: minfreq have to be positive.\n" + golden("usage_cpu.txt"));
+}
+
+TEST(CommandLine, FailureRowsGiveTheirMessageAndStatus) {
+  auto dir = scratchDir("cli_fail");
+  struct Row {
+    std::vector<std::string> args;
+    std::string message;
+    int status;
+  } rows[] = {
+      {{"-mat", "65536", "CU"}, "error: ID must be less than 65536.\n", kStatusArg},
+      {{"-matx", "70000", "1:1:1"}, "error: ID must be less than 65536.\n", kStatusArg},
+      {{"-mat", "-1", "CU"}, "error: ID must not be negative (-1).\n", kStatusArg},
+      {{"-matz", "-65536", "0:1:1"}, "error: ID must not be negative (-65536).\n", kStatusArg},
+      {{"-mat", "99999999999", "CU"}, "error: ID must be less than 65536.\n", kStatusArg},
+      {{"-layer", "0", "a.csv"}, "error: set -area before -layer...\n", kStatusSetup},
+      {{"-area", "4", "-2", "4"}, "error: calculation area (4,-2,4) must not be negative.\n",
+       kStatusArg},
+      // The CPU build has no -cuda option: the word names a model file.
+      {{"-cuda", "0"}, "error: FDTD file(-cuda) is not found.\n", kStatusArg},
+      // An option without all its arguments is a model file name too.
+      {{"-area", "4", "4"}, "error: FDTD file(-area) is not found.\n", kStatusArg},
+      {{"missing.fdtd"}, "error: FDTD file(missing.fdtd) is not found.\n", kStatusArg},
+  };
+  for (const Row& row : rows) {
+    auto r = runProgram(row.args, dir);
+    EXPECT_EQ(r.status, row.status) << row.args[0];
+    EXPECT_EQ(r.err, kBanner + row.message) << row.args[0];
+  }
+}
+
+TEST(CommandLine, SetUpRefusesAreasAndGridSizesItCannotRun) {
+  auto dir = scratchDir("cli_refuse");
+  const std::string head = std::string(kBanner) + "- material setting...\n";
+  auto r = runProgram({"-area", "1", "8", "8", "-batch"}, dir);
+  EXPECT_EQ(r.status, kStatusSetup);
+  EXPECT_EQ(r.err, head + "error: calculation area (1,8,8) must have at least 2 grids along each axis.\n");
+  r = runProgram({"-area", "4", "4", "4", "-unit", "0.001", "0", "0.001", "-batch"}, dir);
+  EXPECT_EQ(r.status, kStatusSetup);
+  EXPECT_EQ(r.err, head + "error: grid size (0.001,0,0.001) must be positive and finite.\n");
+  r = runProgram({"-area", "4", "4", "4", "-unit", "nan", "1", "1", "-batch"}, dir);
+  EXPECT_EQ(r.status, kStatusSetup);
+  EXPECT_EQ(r.err, head + "error: grid size (nan,1,1) must be positive and finite.\n");
+  // Only a material option: no area, no model.
+  r = runProgram({"-mat", "1", "CU", "-batch"}, dir);
+  EXPECT_EQ(r.status, kStatusSetup);
+  EXPECT_EQ(r.err, head + "error: calculation area (0,0,0) must have at least 2 grids along each axis.\n");
+  // A cell ID outside the tables fails the set-up without a message.
+  // A material with a zero permittivity would divide by zero.
+  r = runProgram({"-area", "4", "4", "4", "-mat", "0", "0:0:1", "-batch"}, dir);
+  EXPECT_EQ(r.status, kStatusSetup);
+  EXPECT_EQ(r.err, head + "(0) sg=0[S/m] er=0 ur=1  used 64[grids]\n" +
+                       "error: material (0) needs finite values with positive er and ur.\n");
+  // An area far beyond the machine's memory is refused before allocating.
+  r = runProgram({"-area", "100000", "100000", "100000"}, dir);
+  EXPECT_EQ(r.status, kStatusSetup);
+  EXPECT_EQ(r.err, kBanner + std::string("error: can't allocate memory for data[1000000000000000].\n"));
+}
+
+TEST(CommandLine, RunsThatCannotFitInMemoryAreRefusedBeforeAllocating) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
+#endif
+  auto dir = scratchDir("cli_memory");
+  // 1 GiB of address space: the cells (64 MB) fit, the run (about 1.3 GB of
+  // fields and coefficients) does not.
+  auto r = runProgram({"-area", "200", "200", "200", "-unit", "1e-3", "1e-3", "1e-3", "-batch"}, dir,
+                      "ulimit -v 1048576 &&");
+  EXPECT_EQ(r.status, kStatusSetup);
+  EXPECT_EQ(r.err, std::string(kBanner) +
+                       "- material setting...\n"
+                       "error: the run needs 1275.38[Mbytes] of memory but only 1024[Mbytes] are "
+                       "available.\n");
+}
+
+TEST(CommandLine, SetUpReportOfACommandLineModel) {
+  auto dir = scratchDir("cli_report");
+  auto r = runProgram({"-area", "10", "8", "6", "-unit", "1e-3", "1e-3", "2e-3", "-mat", "0", "AIR",
+                       "-matx", "3", "1:2:3", "-batch", "-n", "0"},
+                      dir);
+  EXPECT_EQ(r.status, 0);
+  std::regex expected(std::string(kBanner) +
+                      "- material setting...\n"
+                      "\\(0\\) sg=1e-13\\[S/m\\] er=1 ur=1  used 480\\[grids\\]\n"
+                      "- source setting...\n"
+                      "- measure setting...\n"
+                      "- calculation parameters...\n"
+                      "area size : \\(10,8,6\\)\\[grids\\]\n"
+                      "grid size : \\(0.001,0.001,0.002\\)\\[m\\]\n"
+                      "time resolution : 2.20152e-12\\[sec\\]\n"
+                      "used memory : 0.102539\\[Mbytes\\]\n"
+                      "\r {78}\r"
+                      "- FDTD calculation complete.\n"
+                      "calculated time : 0\\[sec\\]\n"
+                      "calculated step : 0\\[steps\\]\n"
+                      "execution time  : [0-9]+\\[sec\\]\n");
+  EXPECT_TRUE(std::regex_match(r.err, expected)) << r.err;
+}
+
+TEST(CommandLine, WithoutAWindowTheProgramSaysSoAndFails) {
+  auto dir = scratchDir("cli_window");
+  auto r = runProgram({"-area", "4", "4", "4", "-n", "0"}, dir);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("info: the interactive window is not built yet; add -batch to run the model.\n"),
+            std::string::npos);
+}
+
+TEST(CommandLine, MaterialOptionsFillTheTables) {
+  tavro::App app;
+  std::ostringstream console;
+  tavro::setConsole(&console);
+  const char* argv[] = {"tavro", "-mat", "3", "CU", "-mat", "4", "cu", "-mat", "5", "1:2",
+                        "-mat", "6", "1:2:3:4", "-matx", "7", "CU", "-maty", "8", "4:5:6",
+                        "-mat", "65535", "GOLD", "-unit", "0.5", "2x", "abc"};
+  const int status = tavro::ParseCommandLine(app, std::size(argv), const_cast<char**>(argv));
+  tavro::setConsole(nullptr);
+  EXPECT_EQ(status, tavro::kContinue);
+  EXPECT_EQ(console.str(), "");
+  auto same = [](const tavro::Material& m, float sg, float er, float ur) {
+    return m.sg == sg && m.er == er && m.ur == ur;
+  };
+  const auto& M = app.model;
+  for (const auto* table : {&M.materialX, &M.materialY, &M.materialZ}) {
+    EXPECT_TRUE(same((*table)[3], 5.8e7f, 1, 1));
+    EXPECT_TRUE(same((*table)[4], 0, 1, 1));  // presets are case-sensitive
+    EXPECT_TRUE(same((*table)[5], 0, 1, 1));  // fewer than three values
+    EXPECT_TRUE(same((*table)[6], 1, 2, 3));  // text after the third is ignored
+    EXPECT_TRUE(same((*table)[65535], 4.1e7f, 1, 1));
+  }
+  EXPECT_TRUE(same(M.materialX[7], 0, 1, 1));  // -matx knows no presets
+  EXPECT_TRUE(same(M.materialY[7], 0, 1, 1));
+  EXPECT_TRUE(same(M.materialY[8], 4, 5, 6));
+  EXPECT_TRUE(same(M.materialX[8], 0, 1, 1));
+  EXPECT_TRUE(same(M.materialZ[8], 0, 1, 1));
+  EXPECT_EQ(M.unitX, 0.5f);
+  EXPECT_EQ(M.unitY, 2.0f);
+  EXPECT_EQ(M.unitZ, 0.0f);
+  EXPECT_EQ(app.csvMask, 1 | 4);
+}
+
+TEST(CommandLine, RunOptionsAndTheirWarnings) {
+  struct Case {
+    std::vector<const char*> args;
+    std::string console;
+    int stepLimit;
+    float minFreq;
+  } cases[] = {
+      {{"-n", "2000000"}, "warning: #steps have to be less than 1000000.\n", 1000000, 0},
+      {{"-n", "1000000"}, "", 1000000, 0},
+      {{"-n", "-7"}, "", -7, 0},
+      {{"-n", "12abc"}, "", 12, 0},
+      {{"-minfreq", "-5"}, "warning: minfreq have to be positive.\n", 1000000, 0},
+      {{"-minfreq", "0"}, "warning: minfreq have to be positive.\n", 1000000, 0},
+      {{"-minfreq", "1e6"}, "", 1000000, 1e6f},
+  };
+  for (const Case& c : cases) {
+    tavro::App app;
+    std::vector<const char*> argv = {"tavro"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    std::ostringstream console;
+    tavro::setConsole(&console);
+    const int status =
+        tavro::ParseCommandLine(app, static_cast<int>(argv.size()), const_cast<char**>(argv.data()));
+    tavro::setConsole(nullptr);
+    EXPECT_EQ(status, tavro::kContinue);
+    EXPECT_EQ(console.str(), c.console) << c.args[0] << " " << c.args[1];
+    EXPECT_EQ(app.engine.requestedStepLimit, c.stepLimit);
+    EXPECT_EQ(app.engine.minFreq, c.minFreq);
+  }
+  tavro::App app;
+  const char* argv[] = {"tavro", "-batch", "-far", "-timelog", "t", "-freqlog", "f"};
+  EXPECT_EQ(tavro::ParseCommandLine(app, 7, const_cast<char**>(argv)), tavro::kContinue);
+  EXPECT_FALSE(app.interactive);
+  EXPECT_EQ(app.farField, 1);
+  EXPECT_EQ(app.engine.timeExtension, "t");
+  EXPECT_EQ(app.engine.freqExtension, "f");
+  EXPECT_EQ(app.csvMask, 0);
+}
