@@ -11,6 +11,7 @@ namespace tavro {
 
 namespace {
 std::ostream* g_console = nullptr;
+unsigned long long g_memoryLimit = 0;
 }
 
 std::ostream& con() { return g_console ? *g_console : std::cerr; }
@@ -39,8 +40,11 @@ unsigned long long availableMemoryBytes() {
   if (getrlimit(RLIMIT_AS, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY) {
     if (avail == 0 || rl.rlim_cur < avail) avail = rl.rlim_cur;
   }
+  if (g_memoryLimit != 0 && (avail == 0 || g_memoryLimit < avail)) avail = g_memoryLimit;
   return avail;
 }
+
+void setMemoryLimit(unsigned long long bytes) { g_memoryLimit = bytes; }
 
 bool memoryFits(unsigned long long bytes) {
   unsigned long long avail = availableMemoryBytes();

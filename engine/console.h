@@ -24,4 +24,8 @@ unsigned long long availableMemoryBytes();
 // fit fails with a message instead of ending in an out-of-memory kill.
 bool memoryFits(unsigned long long bytes);
 
+// Lowers the memory the process may take to `bytes` (0 removes the limit).
+// Fuzz targets and tests use it where an address-space limit cannot be set.
+void setMemoryLimit(unsigned long long bytes);
+
 }  // namespace tavro
