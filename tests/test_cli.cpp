@@ -29,7 +29,7 @@ TEST(CommandLine, HelpPrintsBannerAndUsageExactly) {
   auto dir = scratchDir("cli_help");
   auto r = runProgram({"-help"}, dir);
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, kBanner + golden("usage_cpu.txt"));
+  EXPECT_EQ(r.err, std::string(kBanner) + golden("usage_cpu.txt"));
   EXPECT_EQ(r.out, "");
   // Options before -help are applied first; the usage still ends the program
   // with status 0, and a later word is never looked at.
@@ -63,7 +63,7 @@ TEST(CommandLine, FailureRowsGiveTheirMessageAndStatus) {
   for (const Row& row : rows) {
     auto r = runProgram(row.args, dir);
     EXPECT_EQ(r.status, row.status) << row.args[0];
-    EXPECT_EQ(r.err, kBanner + row.message) << row.args[0];
+    EXPECT_EQ(r.err, std::string(kBanner) + row.message) << row.args[0];
   }
 }
 
@@ -92,7 +92,7 @@ TEST(CommandLine, SetUpRefusesAreasAndGridSizesItCannotRun) {
   // An area far beyond the machine's memory is refused before allocating.
   r = runProgram({"-area", "100000", "100000", "100000"}, dir);
   EXPECT_EQ(r.status, kStatusSetup);
-  EXPECT_EQ(r.err, kBanner + std::string("error: can't allocate memory for data[1000000000000000].\n"));
+  EXPECT_EQ(r.err, std::string(kBanner) + std::string("error: can't allocate memory for data[1000000000000000].\n"));
 }
 
 TEST(CommandLine, RunsThatCannotFitInMemoryAreRefusedBeforeAllocating) {
