@@ -3,6 +3,7 @@
 #include "engine/sources.h"
 
 #include <array>
+#include <cmath>
 #include <cstdlib>
 #include <string>
 #include <utility>
@@ -125,6 +126,14 @@ bool parseSource(ModelRecord& model, uint64_t k, int fields, int64_t x, int64_t 
     }
     default:
       break;
+  }
+  // An infinite or NaN value fills the whole box with it; a pulse train or a
+  // switch without a positive frequency has no period.
+  const bool periodic = src.type == kSrcPulse || src.type == kSrcSwitch;
+  if (!std::isfinite(src.volt) || !std::isfinite(src.freq) || (periodic && !(src.freq > 0.0f))) {
+    out << "error: source (" << x << "," << y << "," << z << ") '" << text
+        << "' needs finite values and, for PULSE and SWITCH, a positive frequency.\n";
+    return false;
   }
   return true;
 }

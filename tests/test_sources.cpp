@@ -114,6 +114,19 @@ TEST(Sources, RefusedTextsAndTheirMessages) {
        "(0,0,2) DC Y \nerror: source (0,0,2) 'DC Y' has 2 fields; DC needs 3.\n"},
       {{{{0, 3, 0}, "SWITCH P 3"}},
        "(0,3,0) SWITCH P \nerror: source (0,3,0) 'SWITCH P 3' has 3 fields; SWITCH needs 4.\n"},
+      // Values that are not finite, and periodic sources without a period.
+      {{{{1, 0, 0}, "CW Y inf 1e9"}},
+       "(1,0,0) CW Y V=inf[V] F=1e+09[Hz]\nerror: source (1,0,0) 'CW Y inf 1e9' needs finite "
+       "values and, for PULSE and SWITCH, a positive frequency.\n"},
+      {{{{1, 0, 0}, "GAUSS Y nan"}},
+       "(1,0,0) GAUSS Y V=nan[V]\nerror: source (1,0,0) 'GAUSS Y nan' needs finite values and, "
+       "for PULSE and SWITCH, a positive frequency.\n"},
+      {{{{1, 0, 0}, "PULSE Y 1 0"}},
+       "(1,0,0) PULSE Y V=1[V] F=0[Hz]\nerror: source (1,0,0) 'PULSE Y 1 0' needs finite values "
+       "and, for PULSE and SWITCH, a positive frequency.\n"},
+      {{{{1, 0, 0}, "CW Y 1 1e999"}},
+       "(1,0,0) CW Y V=1[V] F=inf[Hz]\nerror: source (1,0,0) 'CW Y 1 1e999' needs finite values "
+       "and, for PULSE and SWITCH, a positive frequency.\n"},
   };
   for (const Case& c : cases) {
     SimulationEngine eng;
