@@ -1,6 +1,7 @@
 // The program run as a user runs it: exit status and exact console text.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <regex>
 
 #include "app/cli.h"
@@ -213,4 +214,47 @@ TEST(CommandLine, RunOptionsAndTheirWarnings) {
   EXPECT_EQ(app.engine.timeExtension, "t");
   EXPECT_EQ(app.engine.freqExtension, "f");
   EXPECT_EQ(app.csvMask, 0);
+}
+
+TEST(CommandLine, CsvLayersFromTheCommandLine) {
+  auto dir = scratchDir("cli_csv");
+  std::ofstream(dir / "layer.csv") << "0,0,0\n0,1 P1,0\n0,0,70000\n";
+  std::ofstream(dir / "small.csv") << "2 GAUSS:Z:1\n";
+  // Size check and missing files end with status -2.
+  auto r = runProgram({"-area", "3", "3", "3", "-layer", "3", "layer.csv"}, dir);
+  EXPECT_EQ(r.status, kStatusSetup);
+  EXPECT_EQ(r.err, std::string(kBanner) +
+                       "error: size of CSV[3,3,3] is out of calculation area[3,3,3].\n");
+  r = runProgram({"-area", "3", "3", "3", "-layer", "1", "nothere.csv"}, dir);
+  EXPECT_EQ(r.status, kStatusSetup);
+  EXPECT_EQ(r.err, std::string(kBanner) + "error: can't find CSV 'nothere.csv'.\n");
+  r = runProgram({"-area", "3", "3", "3", "-csv", "4", "1", "0", "small.csv"}, dir);
+  EXPECT_EQ(r.status, kStatusSetup);
+  EXPECT_EQ(r.err, std::string(kBanner) +
+                       "error: size of CSV[4,1,0] is out of calculation area[3,3,3].\n");
+  // An ID beyond the material tables is stored as read; the set-up then fails
+  // without a message of its own.
+  r = runProgram({"-area", "3", "3", "3", "-layer", "1", "layer.csv", "-batch"}, dir);
+  EXPECT_EQ(r.status, kStatusSetup);
+  EXPECT_EQ(r.err, std::string(kBanner) + "- material setting...\n");
+  // -csv needs no -area of its own when a model exists; one step with one
+  // progress line (time 0, 0 %), then the clearing line.
+  r = runProgram({"-area", "3", "3", "3", "-csv", "1", "1", "2", "small.csv", "-mat", "2", "FR4",
+                  "-n", "1", "-batch", "-timelog", "t"},
+                 dir);
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string expectedHead = std::string(kBanner) +
+                                   "- material setting...\n"
+                                   "(0) sg=0[S/m] er=1 ur=1  used 26[grids]\n"
+                                   "(2) sg=0.001[S/m] er=4.7 ur=1  used 1[grids]\n"
+                                   "- source setting...\n"
+                                   "(0,0,2) GAUSS Z V=1[V]\n"
+                                   "- measure setting...\n"
+                                   "(0,0,2) GAUSS_0_0_2\n";
+  EXPECT_EQ(r.err.substr(0, expectedHead.size()), expectedHead);
+  EXPECT_NE(r.err.find("\r- FDTD calculation 0sec 0% done.\r" + std::string(78, ' ') +
+                       "\r- Output t files...\n- FDTD calculation complete.\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_TRUE(std::filesystem::exists(dir / "GAUSS_0_0_2.t"));
 }
