@@ -129,8 +129,9 @@ int ParseCommandLine(App& app, int argc, char** argv) {
         model.materialX[id] = m;
       } else {
         const Material m = ParseMaterial(arg(2));
-        std::vector<Material>& table =
-            word == "-matx" ? model.materialX : (word == "-maty" ? model.materialY : model.materialZ);
+        std::vector<Material>& table = word == "-matx"
+                                           ? model.materialX
+                                           : (word == "-maty" ? model.materialY : model.materialZ);
         table[id] = m;
       }
       i += 2;

@@ -12,7 +12,7 @@ namespace tavro {
 namespace {
 std::ostream* g_console = nullptr;
 unsigned long long g_memoryLimit = 0;
-}
+}  // namespace
 
 std::ostream& con() { return g_console ? *g_console : std::cerr; }
 

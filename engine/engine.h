@@ -22,13 +22,13 @@ struct MaterialArrays {
 
 struct GridHolder {
   GridDesc desc{};
-  Buffer<ECell> e;               // P elements
-  Buffer<HCell> h;               // P elements
-  Buffer<float> murCoef;         // 3 per cell (x, y, z); P cells allocated
-  Buffer<MurStore> murZ;         // countXY records, x*Y + y
-  Buffer<MurStore> murX;         // countYZ records, y*Z + z
-  Buffer<MurStore> murY;         // countXZ records, z*X + x
-  Buffer<uint8_t> cellColor;     // N colour bytes
+  Buffer<ECell> e;            // P elements
+  Buffer<HCell> h;            // P elements
+  Buffer<float> murCoef;      // 3 per cell (x, y, z); P cells allocated
+  Buffer<MurStore> murZ;      // countXY records, x*Y + y
+  Buffer<MurStore> murX;      // countYZ records, y*Z + z
+  Buffer<MurStore> murY;      // countXZ records, z*X + x
+  Buffer<uint8_t> cellColor;  // N colour bytes
   MaterialArrays mat;
 
   // Releases and allocates the descriptor-sized arrays for X x Y x Z cells

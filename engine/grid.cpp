@@ -6,7 +6,8 @@
 namespace tavro {
 
 int GridHolder::buildGrid(int X, int Y, int Z) {
-  const uint64_t x = static_cast<uint64_t>(X), y = static_cast<uint64_t>(Y), z = static_cast<uint64_t>(Z);
+  const uint64_t x = static_cast<uint64_t>(X), y = static_cast<uint64_t>(Y),
+                 z = static_cast<uint64_t>(Z);
   const uint64_t n = x * y * z;
   const uint64_t p = (x + 1) * (y + 1) * (z + 1);
   desc = GridDesc{};

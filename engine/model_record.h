@@ -28,15 +28,16 @@ class ModelRecord {
  public:
   ModelRecord();
 
-  Buffer<int32_t> data;  // material ID per cell
-  Buffer<int32_t> hide;  // 1 = not drawn by the point display
+  Buffer<int32_t> data;                                   // material ID per cell
+  Buffer<int32_t> hide;                                   // 1 = not drawn by the point display
   std::vector<Material> materialX, materialY, materialZ;  // kMaterialCount entries each
   std::array<std::string, 5> tokens;                      // fields of the last splitPin
   int32_t areaX = 0, areaY = 0, areaZ = 0;
   float unitX = 1.0f, unitY = 1.0f, unitZ = 1.0f;
 
   uint64_t cellCount() const {
-    return static_cast<uint64_t>(areaX) * static_cast<uint64_t>(areaY) * static_cast<uint64_t>(areaZ);
+    return static_cast<uint64_t>(areaX) * static_cast<uint64_t>(areaY) *
+           static_cast<uint64_t>(areaZ);
   }
   uint64_t index(int x, int y, int z) const {
     return (static_cast<uint64_t>(x) * static_cast<uint64_t>(areaY) + static_cast<uint64_t>(y)) *

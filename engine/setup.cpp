@@ -147,8 +147,7 @@ int materialSetting(SimulationEngine& eng, ModelRecord& model) {
     if (used[id] == 0) continue;
     if (!usableMaterial(model.materialX[id]) || !usableMaterial(model.materialY[id]) ||
         !usableMaterial(model.materialZ[id])) {
-      con() << "error: material (" << id
-            << ") needs finite values with positive er and ur.\n";
+      con() << "error: material (" << id << ") needs finite values with positive er and ur.\n";
       return 0;
     }
   }
@@ -193,7 +192,9 @@ uint64_t memoryEstimateBytes(const SimulationEngine& eng) {
                        static_cast<uint64_t>(eng.sam.probeCount), eng.sam.stepLimit);
 }
 
-float memoryEstimateMbytes(const SimulationEngine& eng) { return toMbytes(memoryEstimateBytes(eng)); }
+float memoryEstimateMbytes(const SimulationEngine& eng) {
+  return toMbytes(memoryEstimateBytes(eng));
+}
 
 void resetRun(SimulationEngine& eng) {
   FDTD_SAM& s = eng.sam;
@@ -226,9 +227,12 @@ void resetRun(SimulationEngine& eng) {
     int64_t x, y, z;
     cellCoords(d, static_cast<uint64_t>(k), x, y, z);
     const float sx = m.sigmaX[k], sy = m.sigmaY[k], sz = m.sigmaZ[k];
-    const float DX = static_cast<float>(static_cast<double>(sx) * hdt + static_cast<double>(m.epsX[k]));
-    const float DY = static_cast<float>(static_cast<double>(sy) * hdt + static_cast<double>(m.epsY[k]));
-    const float DZ = static_cast<float>(static_cast<double>(sz) * hdt + static_cast<double>(m.epsZ[k]));
+    const float DX =
+        static_cast<float>(static_cast<double>(sx) * hdt + static_cast<double>(m.epsX[k]));
+    const float DY =
+        static_cast<float>(static_cast<double>(sy) * hdt + static_cast<double>(m.epsY[k]));
+    const float DZ =
+        static_cast<float>(static_cast<double>(sz) * hdt + static_cast<double>(m.epsZ[k]));
     float MX = m.muX[k], MY = m.muY[k], MZ = m.muZ[k];
     // Inner cells use the mean permeability of the eight cells around the
     // H node; the last layer of any axis keeps its own.

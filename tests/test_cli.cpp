@@ -34,7 +34,8 @@ TEST(CommandLine, HelpPrintsBannerAndUsageExactly) {
   EXPECT_EQ(r.out, "");
   // Options before -help are applied first; the usage still ends the program
   // with status 0, and a later word is never looked at.
-  r = runProgram({"-n", "2000000", "-minfreq", "0", "-area", "4", "4", "4", "-help", "nofile"}, dir);
+  r = runProgram({"-n", "2000000", "-minfreq", "0", "-area", "4", "4", "4", "-help", "nofile"},
+                 dir);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, std::string(kBanner) + "warning: #steps have to be less than 1000000.\n" +
                        "warning: minfreq have to be positive.\n" + golden("usage_cpu.txt"));
@@ -53,7 +54,8 @@ TEST(CommandLine, FailureRowsGiveTheirMessageAndStatus) {
       {{"-matz", "-65536", "0:1:1"}, "error: ID must not be negative (-65536).\n", kStatusArg},
       {{"-mat", "99999999999", "CU"}, "error: ID must be less than 65536.\n", kStatusArg},
       {{"-layer", "0", "a.csv"}, "error: set -area before -layer...\n", kStatusSetup},
-      {{"-area", "4", "-2", "4"}, "error: calculation area (4,-2,4) must not be negative.\n",
+      {{"-area", "4", "-2", "4"},
+       "error: calculation area (4,-2,4) must not be negative.\n",
        kStatusArg},
       // The CPU build has no -cuda option: the word names a model file.
       {{"-cuda", "0"}, "error: FDTD file(-cuda) is not found.\n", kStatusArg},
@@ -73,7 +75,8 @@ TEST(CommandLine, SetUpRefusesAreasAndGridSizesItCannotRun) {
   const std::string head = std::string(kBanner) + "- material setting...\n";
   auto r = runProgram({"-area", "1", "8", "8", "-batch"}, dir);
   EXPECT_EQ(r.status, kStatusSetup);
-  EXPECT_EQ(r.err, head + "error: calculation area (1,8,8) must have at least 2 grids along each axis.\n");
+  EXPECT_EQ(r.err,
+            head + "error: calculation area (1,8,8) must have at least 2 grids along each axis.\n");
   r = runProgram({"-area", "4", "4", "4", "-unit", "0.001", "0", "0.001", "-batch"}, dir);
   EXPECT_EQ(r.status, kStatusSetup);
   EXPECT_EQ(r.err, head + "error: grid size (0.001,0,0.001) must be positive and finite.\n");
@@ -83,7 +86,8 @@ TEST(CommandLine, SetUpRefusesAreasAndGridSizesItCannotRun) {
   // Only a material option: no area, no model.
   r = runProgram({"-mat", "1", "CU", "-batch"}, dir);
   EXPECT_EQ(r.status, kStatusSetup);
-  EXPECT_EQ(r.err, head + "error: calculation area (0,0,0) must have at least 2 grids along each axis.\n");
+  EXPECT_EQ(r.err,
+            head + "error: calculation area (0,0,0) must have at least 2 grids along each axis.\n");
   // A cell ID outside the tables fails the set-up without a message.
   // A material with a zero permittivity would divide by zero.
   r = runProgram({"-area", "4", "4", "4", "-mat", "0", "0:0:1", "-batch"}, dir);
@@ -93,7 +97,8 @@ TEST(CommandLine, SetUpRefusesAreasAndGridSizesItCannotRun) {
   // An area far beyond the machine's memory is refused before allocating.
   r = runProgram({"-area", "100000", "100000", "100000"}, dir);
   EXPECT_EQ(r.status, kStatusSetup);
-  EXPECT_EQ(r.err, std::string(kBanner) + std::string("error: can't allocate memory for data[1000000000000000].\n"));
+  EXPECT_EQ(r.err, std::string(kBanner) +
+                       std::string("error: can't allocate memory for data[1000000000000000].\n"));
 }
 
 TEST(CommandLine, RunsThatCannotFitInMemoryAreRefusedBeforeAllocating) {
@@ -103,8 +108,8 @@ TEST(CommandLine, RunsThatCannotFitInMemoryAreRefusedBeforeAllocating) {
   auto dir = scratchDir("cli_memory");
   // 1 GiB of address space: the cells (64 MB) fit, the run (about 1.3 GB of
   // fields and coefficients) does not.
-  auto r = runProgram({"-area", "200", "200", "200", "-unit", "1e-3", "1e-3", "1e-3", "-batch"}, dir,
-                      "ulimit -v 1048576 &&");
+  auto r = runProgram({"-area", "200", "200", "200", "-unit", "1e-3", "1e-3", "1e-3", "-batch"},
+                      dir, "ulimit -v 1048576 &&");
   EXPECT_EQ(r.status, kStatusSetup);
   EXPECT_EQ(r.err, std::string(kBanner) +
                        "- material setting...\n"
@@ -140,17 +145,18 @@ TEST(CommandLine, WithoutAWindowTheProgramSaysSoAndFails) {
   auto dir = scratchDir("cli_window");
   auto r = runProgram({"-area", "4", "4", "4", "-n", "0"}, dir);
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("info: the interactive window is not built yet; add -batch to run the model.\n"),
-            std::string::npos);
+  EXPECT_NE(
+      r.err.find("info: the interactive window is not built yet; add -batch to run the model.\n"),
+      std::string::npos);
 }
 
 TEST(CommandLine, MaterialOptionsFillTheTables) {
   tavro::App app;
   std::ostringstream console;
   tavro::setConsole(&console);
-  const char* argv[] = {"tavro", "-mat", "3", "CU", "-mat", "4", "cu", "-mat", "5", "1:2",
-                        "-mat", "6", "1:2:3:4", "-matx", "7", "CU", "-maty", "8", "4:5:6",
-                        "-mat", "65535", "GOLD", "-unit", "0.5", "2x", "abc"};
+  const char* argv[] = {"tavro", "-mat", "3",     "CU",      "-mat",  "4",   "cu", "-mat",  "5",
+                        "1:2",   "-mat", "6",     "1:2:3:4", "-matx", "7",   "CU", "-maty", "8",
+                        "4:5:6", "-mat", "65535", "GOLD",    "-unit", "0.5", "2x", "abc"};
   const int status = tavro::ParseCommandLine(app, std::size(argv), const_cast<char**>(argv));
   tavro::setConsole(nullptr);
   EXPECT_EQ(status, tavro::kContinue);
@@ -198,8 +204,8 @@ TEST(CommandLine, RunOptionsAndTheirWarnings) {
     argv.insert(argv.end(), c.args.begin(), c.args.end());
     std::ostringstream console;
     tavro::setConsole(&console);
-    const int status =
-        tavro::ParseCommandLine(app, static_cast<int>(argv.size()), const_cast<char**>(argv.data()));
+    const int status = tavro::ParseCommandLine(app, static_cast<int>(argv.size()),
+                                               const_cast<char**>(argv.data()));
     tavro::setConsole(nullptr);
     EXPECT_EQ(status, tavro::kContinue);
     EXPECT_EQ(console.str(), c.console) << c.args[0] << " " << c.args[1];

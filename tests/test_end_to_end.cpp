@@ -35,9 +35,22 @@ std::vector<std::vector<double>> readRows(const std::filesystem::path& file) {
 // The CSV cavity of examples/csv with `height` air layers between the plates.
 std::vector<std::string> cavityArgs(int height, int steps) {
   const std::string dir = (kSource / "examples" / "csv").string() + "/";
-  std::vector<std::string> args = {"-batch", "-n", std::to_string(steps), "-area", "24", "20",
-                                   std::to_string(height + 3), "-unit", "1e-3", "1e-3", "1e-3",
-                                   "-mat", "1", "CU", "-freqlog", "frq"};
+  std::vector<std::string> args = {"-batch",
+                                   "-n",
+                                   std::to_string(steps),
+                                   "-area",
+                                   "24",
+                                   "20",
+                                   std::to_string(height + 3),
+                                   "-unit",
+                                   "1e-3",
+                                   "1e-3",
+                                   "1e-3",
+                                   "-mat",
+                                   "1",
+                                   "CU",
+                                   "-freqlog",
+                                   "frq"};
   for (int z = 1; z <= height + 1; ++z) {
     const char* layer = z == 1 || z == height + 1 ? "cavity_plate.csv"
                         : z == 4                  ? "cavity_feed.csv"
@@ -108,7 +121,8 @@ TEST(EndToEnd, DemoRunsAndWritesItsProbeFiles) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "");
   std::string progress;
-  for (int p = 0; p < 100; ++p) progress += "\r- FDTD calculation [^\r]*sec " + std::to_string(p) + "% done\\.";
+  for (int p = 0; p < 100; ++p)
+    progress += "\r- FDTD calculation [^\r]*sec " + std::to_string(p) + "% done\\.";
   std::regex expected(std::string(kBanner) +
                       "- material setting...\n"
                       "\\(0\\) sg=0\\[S/m\\] er=1 ur=1  used 512000\\[grids\\]\n"
@@ -122,7 +136,8 @@ TEST(EndToEnd, DemoRunsAndWritesItsProbeFiles) {
                       "grid size : \\(0.005,0.005,0.005\\)\\[m\\]\n"
                       "time resolution : 9.53287e-12\\[sec\\]\n"
                       "used memory : [0-9.]+\\[Mbytes\\]\n" +
-                      progress + "\r {78}\r- Output txt files...\n- Output frq files...\n"
+                      progress +
+                      "\r {78}\r- Output txt files...\n- Output frq files...\n"
                       "- FDTD calculation complete.\n"
                       "calculated time : 1.90657e-09\\[sec\\]\n"
                       "calculated step : 200\\[steps\\]\n"
