@@ -51,9 +51,16 @@ inline std::filesystem::path scratchDir(const std::string& name) {
 inline RunResult runProgram(const std::vector<std::string>& args, const std::filesystem::path& dir,
                             const std::string& shellPrefix = "",
                             const std::string& program = TAVRO_CPU_PROGRAM) {
-  std::string cmd =
-      "cd " + shellQuote(dir.string()) + " && " + shellPrefix + " " + shellQuote(program);
-  for (const std::string& a : args) cmd += " " + shellQuote(a);
+  std::string cmd = "cd ";
+  cmd += shellQuote(dir.string());
+  cmd += " && ";
+  cmd += shellPrefix;
+  cmd += " ";
+  cmd += shellQuote(program);
+  for (const std::string& a : args) {
+    cmd += " ";
+    cmd += shellQuote(a);
+  }
   cmd += " >.stdout 2>.stderr </dev/null";
   const int raw = std::system(cmd.c_str());
   RunResult r;
