@@ -33,12 +33,33 @@ const std::string& ModelRecord::probe(uint64_t k) const { return getText(probes_
 void ModelRecord::setPin(uint64_t k, std::string text) { setText(pins_, k, std::move(text)); }
 void ModelRecord::setProbe(uint64_t k, std::string name) { setText(probes_, k, std::move(name)); }
 
+namespace {
+// Decimal text of a 128-bit count (the true cell count of an area whose
+// product does not fit 64 bits).
+std::string decimal(unsigned __int128 v) {
+  std::string digits;
+  do {
+    digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(v % 10)));
+    v /= 10;
+  } while (v != 0);
+  return digits;
+}
+}  // namespace
+
 int ModelRecord::allocateCells() {
-  const uint64_t n = cellCount();
   data.release();
   hide.release();
   pins_.clear();
   probes_.clear();
+  // An area whose cell count does not even fit 64 bits cannot be allocated;
+  // a wrapped product would look small and pass every later size check.
+  const unsigned __int128 exact = static_cast<unsigned __int128>(static_cast<uint64_t>(areaX)) *
+                                  static_cast<uint64_t>(areaY) * static_cast<uint64_t>(areaZ);
+  if (areaX < 0 || areaY < 0 || areaZ < 0 || (exact >> 64) != 0) {
+    con() << "error: can't allocate memory for data[" << decimal(exact) << "].\n";
+    return 0;
+  }
+  const uint64_t n = cellCount();
   // Two int32 arrays per cell; refuse up front what the machine cannot hold
   // rather than be killed while clearing.
   const bool fits = n <= (UINT64_MAX / 8) && memoryFits(8 * n);

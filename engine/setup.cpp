@@ -35,7 +35,8 @@ int32_t truncSaturated(float v) {
 // Decimation for a lowest analysed frequency: `stepLimit` samples taken every
 // `cull`-th step cover one period of minFreq.
 void decimation(float dt, float minFreq, int32_t& stepLimit, int32_t& cull) {
-  if (minFreq > 0.0f) {
+  // A run that records no sample has nothing to decimate.
+  if (minFreq > 0.0f && stepLimit > 0) {
     cull = truncSaturated(1.0f / (dt * minFreq * static_cast<float>(stepLimit)) + 1.0f);
     stepLimit = truncSaturated(1.0f / (minFreq * dt * static_cast<float>(cull)));
   } else {
@@ -90,6 +91,14 @@ int materialSetting(SimulationEngine& eng, ModelRecord& model) {
           << ") must be positive and finite.\n";
     return 0;
   }
+  // Cell sizes far apart from any wave (1e-30 m, 1e30 m) leave no time step
+  // that float32 can hold: the run would stand still or fill with NaN.
+  const float dt = timeStep(model.unitX, model.unitY, model.unitZ);
+  if (!std::isfinite(dt) || !(dt > 0.0f)) {
+    con() << "error: grid size (" << model.unitX << "," << model.unitY << "," << model.unitZ
+          << ") gives no usable time step (" << dt << "[sec]).\n";
+    return 0;
+  }
   const uint64_t n = model.cellCount();
   if (model.data.size() != n) {
     con() << "error: the calculation area has no cells; set -area or give a model.\n";
@@ -98,7 +107,7 @@ int materialSetting(SimulationEngine& eng, ModelRecord& model) {
 
   // Refuse a run that cannot fit before allocating anything of it.
   int32_t limit = eng.requestedStepLimit, cull = 0;
-  decimation(timeStep(model.unitX, model.unitY, model.unitZ), eng.minFreq, limit, cull);
+  decimation(dt, eng.minFreq, limit, cull);
   const uint64_t need = estimateBytes(X, Y, Z, model.pins().size(), model.probes().size(), limit);
   const unsigned long long avail = availableMemoryBytes();
   if (avail != 0 && need > avail) {

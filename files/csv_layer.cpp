@@ -127,8 +127,13 @@ bool ReadCsvLayer(ModelRecord& model, int X, int Y, int Z, const std::string& pa
     con() << "error: no calculation area is allocated for CSV '" << path << "'.\n";
     return false;
   }
+  // Only regular files and pipes hold a layer: a directory has no text and a
+  // device such as /dev/zero never ends its first line.
   std::error_code ec;
-  std::FILE* f = std::filesystem::is_directory(path, ec) ? nullptr : std::fopen(path.c_str(), "rb");
+  const auto type = std::filesystem::status(path, ec).type();
+  const bool readable =
+      type == std::filesystem::file_type::regular || type == std::filesystem::file_type::fifo;
+  std::FILE* f = readable ? std::fopen(path.c_str(), "rb") : nullptr;
   if (!f) {
     con() << "error: can't find CSV '" << path << "'.\n";
     return false;

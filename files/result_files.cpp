@@ -127,8 +127,9 @@ bool WriteTimeDomainFile(const SimulationEngine& eng, int p, const std::string& 
   if (eng.samples.size() < rows * stride) return fail(fileName);
   const std::string first =
       "# " + eng.spectrum.names[p] + " : TAVRO time-domain waveform " + kNotice + "\n";
-  return writeFile(fileName, first, kTimeHeader, eng.samples.data() + p, rows, stride,
-                   kTimeColumns);
+  // With no rows the store may be empty: no pointer into it is formed then.
+  const ProbeSample* samples = rows > 0 ? eng.samples.data() + p : nullptr;
+  return writeFile(fileName, first, kTimeHeader, samples, rows, stride, kTimeColumns);
 }
 
 bool WriteFrequencyDomainFile(const SimulationEngine& eng, int p, const std::string& fileName) {
