@@ -23,27 +23,67 @@ void murPasses(GridHolder& g, Cell* f) {
   MurStore* sz = g.murZ.data();
   MurStore* sx = g.murX.data();
   MurStore* sy = g.murY.data();
-  const int64_t zRows = Z >= 2 ? X : 0, xRows = X >= 2 ? Y : 0, yRows = Y >= 2 ? Z : 0;
-#pragma omp parallel
-  {
-    // Z faces: record x*Y + y.
+  const int64_t zRows = Z >= 2 ? X : 0, xRows = X >= 2 ? Y : 0;
+  // Z faces: record x*Y + y.
 #pragma omp for collapse(2) schedule(static)
-    for (int64_t x = 0; x < zRows; ++x)
-      for (int64_t y = 0; y < Y; ++y) murZRecord(d, f, k, sz[x * Y + y], x, y);
-        // X faces: record y*Z + z.
+  for (int64_t x = 0; x < zRows; ++x)
+    for (int64_t y = 0; y < Y; ++y) murZRecord(d, f, k, sz[x * Y + y], x, y);
+      // X faces: record y*Z + z.
 #pragma omp for collapse(2) schedule(static)
-    for (int64_t y = 0; y < xRows; ++y)
-      for (int64_t z = 0; z < Z; ++z) murXRecord(d, f, k, sx[y * Z + z], y, z);
-        // Y faces: record z*X + x.
+  for (int64_t y = 0; y < xRows; ++y)
+    for (int64_t z = 0; z < Z; ++z) murXRecord(d, f, k, sx[y * Z + z], y, z);
+  // Y faces: record z*X + x. The records are independent, so they are
+  // visited with z innermost, where the face cells lie next to each other.
+  const int64_t yCols = Y >= 2 ? X : 0;
 #pragma omp for collapse(2) schedule(static)
-    for (int64_t z = 0; z < yRows; ++z)
-      for (int64_t x = 0; x < X; ++x) murYRecord(d, f, k, sy[z * X + x], x, z);
-  }
+  for (int64_t x = 0; x < yCols; ++x)
+    for (int64_t z = 0; z < Z; ++z) murYRecord(d, f, k, sy[z * X + x], x, z);
 }
 
 }  // namespace
 
-void murE(SimulationEngine& eng) { murPasses(eng.grid, eng.grid.e.data()); }
-void murH(SimulationEngine& eng) { murPasses(eng.grid, eng.grid.h.data()); }
+void murHZPlane(SimulationEngine& eng, int64_t x) {
+  GridHolder& g = eng.grid;
+  const GridDesc& d = g.desc;
+  if (d.nz < 2) return;
+  for (int64_t y = 0; y < d.ny; ++y)
+    murZRecord(d, g.h.data(), g.murCoef.data(), g.murZ[x * d.ny + y], x, y);
+}
+
+void murHYPlane(SimulationEngine& eng, int64_t x) {
+  GridHolder& g = eng.grid;
+  const GridDesc& d = g.desc;
+  if (d.ny < 2) return;
+  for (int64_t z = 0; z < d.nz; ++z)
+    murYRecord(d, g.h.data(), g.murCoef.data(), g.murY[z * d.nx + x], x, z);
+}
+
+void murHXNearFace(SimulationEngine& eng) {
+  GridHolder& g = eng.grid;
+  const GridDesc& d = g.desc;
+  for (int64_t y = 0; y < d.ny; ++y)
+    for (int64_t z = 0; z < d.nz; ++z)
+      murXNearRecord(d, g.h.data(), g.murCoef.data(), g.murX[y * d.nz + z], y, z);
+}
+
+void murHXFarFace(SimulationEngine& eng) {
+  GridHolder& g = eng.grid;
+  const GridDesc& d = g.desc;
+  for (int64_t y = 0; y < d.ny; ++y)
+    for (int64_t z = 0; z < d.nz; ++z)
+      murXFarRecord(d, g.h.data(), g.murCoef.data(), g.murX[y * d.nz + z], y, z);
+}
+
+void murETeam(SimulationEngine& eng) { murPasses(eng.grid, eng.grid.e.data()); }
+void murHTeam(SimulationEngine& eng) { murPasses(eng.grid, eng.grid.h.data()); }
+
+void murE(SimulationEngine& eng) {
+#pragma omp parallel
+  murETeam(eng);
+}
+void murH(SimulationEngine& eng) {
+#pragma omp parallel
+  murHTeam(eng);
+}
 
 }  // namespace tavro

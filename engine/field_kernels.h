@@ -26,48 +26,90 @@ namespace tavro {
 // ---------------------------------------------------------------------------
 // Field updates
 
+// The formulas below are templates on the value type T and on the maths M
+// that supplies the one operation beyond + - *: M::signedRoot(out, q, s)
+// sets out = sqrt(q) * sign(s), with sign(s) = +1 for s > 0, -1 for s < 0
+// and 0 otherwise (NaN included). With T = float and ScalarMath they are the
+// per-cell functions of the GPU kernels and of the plain loops; the CPU loops
+// also instantiate them with T a vector of cells (one cell per lane), where
+// every lane performs the same float32 operations in the same order, so both
+// forms give identical bits. Operands are passed by reference so that no
+// vector value crosses a call whose vector ABI would depend on the target.
+struct ScalarMath {
+  FDTD_HD static void signedRoot(float& out, const float& q, const float& s) {
+    const float sign = s > 0.0f ? 1.0f : (s < 0.0f ? -1.0f : 0.0f);
+    out = sqrtf(q) * sign;
+  }
+};
+
 // sqrt(a^2 + b^2 + c^2) carrying the sign of a + b + c (0 when the sum is 0):
 // a signed magnitude that lets a colour scale tell the polarity of a cell.
-FDTD_HD float signedMagnitude(float a, float b, float c) {
-  const float sum = a + b + c;
-  const float sign = sum > 0.0f ? 1.0f : (sum < 0.0f ? -1.0f : 0.0f);
-  return sqrtf(a * a + b * b + c * c) * sign;
+template <class M, class T>
+FDTD_HD void setSignedMagnitude(T& out, const T& a, const T& b, const T& c) {
+  M::signedRoot(out, a * a + b * b + c * c, a + b + c);
 }
 
-// H update of one cell, Faraday's law dH/dt = -(1/mu) curl E on the Yee grid:
+FDTD_HD float signedMagnitude(float a, float b, float c) {
+  float m;
+  setSignedMagnitude<ScalarMath>(m, a, b, c);
+  return m;
+}
+
+// H update, Faraday's law dH/dt = -(1/mu) curl E on the Yee grid:
 //   Hx += chz (Ey[z+1] - Ey) - chy (Ez[y+1] - Ez)
 //   Hy += chx (Ez[x+1] - Ez) - chz (Ex[z+1] - Ex)
 //   Hz += chy (Ex[y+1] - Ex) - chx (Ey[x+1] - Ey)
-// with ch_a = dt / (mu d_a). `e` is the E element of the same cell; sy and sx
-// are the E-array strides of one step along y and x (the z stride is 1).
+// with ch_a = dt / (mu d_a); then the signed magnitude. Neighbour values are
+// named by the axis along which they lie one cell ahead (eyZ = Ey[z+1]).
+template <class M, class T>
+FDTD_HD void updateHValues(T& hx, T& hy, T& hz, T& hmag, const T& chx, const T& chy, const T& chz,
+                           const T& ex, const T& ey, const T& ez, const T& exZ, const T& eyZ,
+                           const T& exY, const T& ezY, const T& eyX, const T& ezX) {
+  hx = hx + chz * (eyZ - ey) - chy * (ezY - ez);
+  hy = hy + chx * (ezX - ez) - chz * (exZ - ex);
+  hz = hz + chy * (exY - ex) - chx * (eyX - ey);
+  setSignedMagnitude<M>(hmag, hx, hy, hz);
+}
+
+// E update, Ampere's law eps dE/dt + sigma E = curl H, with the loss term
+// averaged over the half steps (ca = 1 - dt sigma / D, cb_a = dt / (D d_a),
+// D = eps + sigma dt / 2):
+//   Ex = cax Ex + cby (Hz - Hz[y-1]) - cbz (Hy - Hy[z-1])
+//   Ey = cay Ey + cbz (Hx - Hx[z-1]) - cbx (Hz - Hz[x-1])
+//   Ez = caz Ez + cbx (Hy - Hy[x-1]) - cby (Hx - Hx[y-1])
+// then the signed magnitude. Neighbour values lie one cell back along the
+// named axis (hyZ = Hy[z-1]).
+template <class M, class T>
+FDTD_HD void updateEValues(T& ex, T& ey, T& ez, T& emag, const T& cax, const T& cay, const T& caz,
+                           const T& cbx, const T& cby, const T& cbz, const T& hx, const T& hy,
+                           const T& hz, const T& hxZ, const T& hyZ, const T& hxY, const T& hzY,
+                           const T& hyX, const T& hzX) {
+  ex = cax * ex + cby * (hz - hzY) - cbz * (hy - hyZ);
+  ey = cay * ey + cbz * (hx - hxZ) - cbx * (hz - hzX);
+  ez = caz * ez + cbx * (hy - hyX) - cby * (hx - hxY);
+  setSignedMagnitude<M>(emag, ex, ey, ez);
+}
+
+// H update of one cell. `e` is the E element of the same cell; sy and sx are
+// the E-array strides of one step along y and x (the z stride is 1).
 FDTD_HD void updateHCell(HCell& h, const ECell* e, uint64_t sy, uint64_t sx) {
   const ECell& c = e[0];
   const ECell& zn = e[1];
   const ECell& yn = e[sy];
   const ECell& xn = e[sx];
-  h.hx = h.hx + h.chz * (zn.ey - c.ey) - h.chy * (yn.ez - c.ez);
-  h.hy = h.hy + h.chx * (xn.ez - c.ez) - h.chz * (zn.ex - c.ex);
-  h.hz = h.hz + h.chy * (yn.ex - c.ex) - h.chx * (xn.ey - c.ey);
-  h.hmag = signedMagnitude(h.hx, h.hy, h.hz);
+  updateHValues<ScalarMath>(h.hx, h.hy, h.hz, h.hmag, h.chx, h.chy, h.chz, c.ex, c.ey, c.ez, zn.ex,
+                            zn.ey, yn.ex, yn.ez, xn.ey, xn.ez);
 }
 
-// E update of one cell, Ampere's law eps dE/dt + sigma E = curl H, with the
-// loss term averaged over the half steps (ca = 1 - dt sigma / D, cb_a =
-// dt / (D d_a), D = eps + sigma dt / 2):
-//   Ex = cax Ex + cby (Hz - Hz[y-1]) - cbz (Hy - Hy[z-1])
-//   Ey = cay Ey + cbz (Hx - Hx[z-1]) - cbx (Hz - Hz[x-1])
-//   Ez = caz Ez + cbx (Hy - Hy[x-1]) - cby (Hx - Hx[y-1])
-// `h` is the H element of the same cell; sy, sx as for updateHCell (the two
-// arrays share their strides).
+// E update of one cell. `h` is the H element of the same cell; sy, sx as for
+// updateHCell (the two arrays share their strides).
 FDTD_HD void updateECell(ECell& e, const HCell* h, uint64_t sy, uint64_t sx) {
   const HCell& c = h[0];
   const HCell& zp = *(h - 1);
   const HCell& yp = *(h - sy);
   const HCell& xp = *(h - sx);
-  e.ex = e.cax * e.ex + e.cby * (c.hz - yp.hz) - e.cbz * (c.hy - zp.hy);
-  e.ey = e.cay * e.ey + e.cbz * (c.hx - zp.hx) - e.cbx * (c.hz - xp.hz);
-  e.ez = e.caz * e.ez + e.cbx * (c.hy - xp.hy) - e.cby * (c.hx - yp.hx);
-  e.emag = signedMagnitude(e.ex, e.ey, e.ez);
+  updateEValues<ScalarMath>(e.ex, e.ey, e.ez, e.emag, e.cax, e.cay, e.caz, e.cbx, e.cby, e.cbz,
+                            c.hx, c.hy, c.hz, zp.hx, zp.hy, yp.hx, yp.hz, xp.hy, xp.hz);
 }
 
 // ---------------------------------------------------------------------------
@@ -122,12 +164,20 @@ FDTD_HD int murSlotBase(const HCell*) { return 0; }
 // near (boundary, inner) = (0, 1) and (4, 5); far (inner, boundary) = (2, 3)
 // and (6, 7).
 template <int C1, int C2, class Cell>
-FDTD_HD void murRecord(Cell* f, uint64_t nb, uint64_t ni, uint64_t fb, uint64_t fi, float kNear,
-                       float kFar, float* s) {
+FDTD_HD void murNearFace(Cell* f, uint64_t nb, uint64_t ni, float kNear, float* s) {
   murComponent(component<C1>(f[nb]), component<C1>(f[ni]), kNear, s[0], s[1]);
   murComponent(component<C2>(f[nb]), component<C2>(f[ni]), kNear, s[4], s[5]);
+}
+template <int C1, int C2, class Cell>
+FDTD_HD void murFarFace(Cell* f, uint64_t fb, uint64_t fi, float kFar, float* s) {
   murComponent(component<C1>(f[fb]), component<C1>(f[fi]), kFar, s[3], s[2]);
   murComponent(component<C2>(f[fb]), component<C2>(f[fi]), kFar, s[7], s[6]);
+}
+template <int C1, int C2, class Cell>
+FDTD_HD void murRecord(Cell* f, uint64_t nb, uint64_t ni, uint64_t fb, uint64_t fi, float kNear,
+                       float kFar, float* s) {
+  murNearFace<C1, C2>(f, nb, ni, kNear, s);
+  murFarFace<C1, C2>(f, fb, fi, kFar, s);
 }
 
 // Z faces at position (x, y): record x*Y + y, tangential x then y; k is the
@@ -151,6 +201,23 @@ FDTD_HD void murXRecord(const GridDesc& g, Cell* f, const float* murCoef, MurSto
                   fieldIndex(g, f, x1, y, z), fieldIndex(g, f, x1 - 1, y, z),
                   murCoef[3 * plainIndex(g, 0, y, z) + 0], murCoef[3 * plainIndex(g, x1, y, z) + 0],
                   rec.s + murSlotBase(f));
+}
+
+// The near (x = 0) and the far (x = X-1) half of murXRecord alone. With at
+// least four cells along x the two halves touch disjoint cells and slots, so
+// running them at different times gives the same values.
+template <class Cell>
+FDTD_HD void murXNearRecord(const GridDesc& g, Cell* f, const float* murCoef, MurStore& rec,
+                            int64_t y, int64_t z) {
+  murNearFace<1, 2>(f, fieldIndex(g, f, 0, y, z), fieldIndex(g, f, 1, y, z),
+                    murCoef[3 * plainIndex(g, 0, y, z) + 0], rec.s + murSlotBase(f));
+}
+template <class Cell>
+FDTD_HD void murXFarRecord(const GridDesc& g, Cell* f, const float* murCoef, MurStore& rec,
+                           int64_t y, int64_t z) {
+  const int64_t x1 = g.nx - 1;
+  murFarFace<1, 2>(f, fieldIndex(g, f, x1, y, z), fieldIndex(g, f, x1 - 1, y, z),
+                   murCoef[3 * plainIndex(g, x1, y, z) + 0], rec.s + murSlotBase(f));
 }
 
 // Y faces at position (x, z): record z*X + x, tangential z then x.

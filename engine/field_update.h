@@ -14,4 +14,11 @@ void stepBatch(SimulationEngine& eng);
 // The same step followed by the colouring of the cells for display.
 void stepInteractive(SimulationEngine& eng);
 
+// The plain form of the passes and of stepBatch: one scalar cell update after
+// the other in simple nested loops. They give the same bits as the fast
+// forms above and are kept as the reference that those are checked against.
+void updateHPlain(SimulationEngine& eng);
+void updateEPlain(SimulationEngine& eng);
+void stepBatchReference(SimulationEngine& eng);
+
 }  // namespace tavro

@@ -6,9 +6,13 @@
 // normalised by the number n of recorded samples.
 #include "files/spectrum.h"
 
+#include <omp.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+
+#include "engine/buffer.h"
 
 namespace tavro {
 
@@ -27,43 +31,85 @@ uint32_t truncU32(float v) {
   return static_cast<uint32_t>(v);
 }
 
-// Truncation toward zero into int32, saturating.
-int32_t truncI32(float v) {
-  if (v != v) return 0;
-  if (v >= 2147483520.0f) return INT32_MAX;
-  if (v <= -2147483520.0f) return INT32_MIN;
-  return static_cast<int32_t>(v);
+// Four floats as one vector value (split into as many registers as the
+// target needs). Every operation on it is the same IEEE operation per lane as
+// on a single float.
+using Floats4 = float __attribute__((vector_size(4 * sizeof(float))));
+using Ints4 = int32_t __attribute__((vector_size(4 * sizeof(int32_t))));
+
+inline float select(bool m, float a, float b) { return m ? a : b; }
+inline Floats4 select(Ints4 m, Floats4 a, Floats4 b) { return m ? a : b; }
+inline float truncateToInt(float c) { return static_cast<float>(static_cast<int32_t>(c)); }
+inline Floats4 truncateToInt(Floats4 c) {
+  return __builtin_convertvector(__builtin_convertvector(c, Ints4), Floats4);
 }
 
-// Slots of the twelve summed components: E, H, V and I along x, y, z.
+// Whole turns in t: t truncated toward zero as a 32-bit integer that
+// saturates instead of overflowing (NaN gives 0), returned as a float. One
+// definition for a float and for four lanes at once.
+template <class T>
+inline T wholeTurns(T t) {
+  const T limit = T{} + 2147483520.0f;  // largest float below 2^31
+  const T zero = T{};
+  T c = select(t != t, zero, t);
+  c = select(c > limit, limit, c);
+  c = select(c < -limit, -limit, c);
+  T r = truncateToInt(c);
+  r = select(t >= limit, zero + 2147483648.0f, r);  // INT32_MAX as a float
+  r = select(t <= -limit, zero - 2147483648.0f, r);
+  return r;
+}
+
+// Slots of the twelve summed components: E, H, V and I along x, y, z. The
+// sums are held in 16 lanes (the last four stay zero) so that the sum over
+// the components compiles to whole vector operations.
 constexpr int kSummed[12] = {kSlotEx, kSlotEy, kSlotEz, kSlotHx, kSlotHy, kSlotHz,
                              kSlotVx, kSlotVy, kSlotVz, kSlotIx, kSlotIy, kSlotIz};
+constexpr int kLanes = 16;
 enum { kE = 0, kH = 3, kV = 6, kI = 9 };
 
-// One frequency point: transform and derived quantities into `out` (whose
-// slot 0 holds the frequency). Slots 11, 15 and 23 are left as they are.
-void transformPoint(const ProbeSample* samples, uint64_t stride, uint64_t n, float T, float t1,
-                    ProbeSample& out) {
-  const float f = out.v[kSlotTime];
+// Samples m summed at frequency f: the largest whole number of periods of f
+// in the recording of duration T, P = trunc(f T), spans m = trunc(P / (f t1))
+// samples, at most n.
+uint64_t summedSamples(float f, uint64_t n, float T, float t1) {
   const uint32_t periods = truncU32(f * T);
   const float perSample = f * t1;
   uint64_t m = perSample > 0.0f ? truncU32(static_cast<float>(periods) / perSample) : 0;
-  if (m > n) m = n;
-  const float omega = f * kTwoPi;
+  return m < n ? m : n;
+}
 
-  float re[12] = {}, im[12] = {};
-  for (uint64_t j = 0; j < m; ++j) {
-    const float* s = samples[j * stride].v;
-    float theta = s[kSlotTime] * omega;
-    theta = theta - kTwoPi * static_cast<float>(truncI32(theta / kTwoPi));
-    const float c = std::cos(theta);
-    const float d = -std::sin(theta);
-    for (int q = 0; q < 12; ++q) {
-      re[q] += s[kSummed[q]] * c;
-      im[q] += s[kSummed[q]] * d;
-    }
+// Phase of the transform at sample time t: theta = omega t reduced by whole
+// turns, so that the sine and cosine see at most one period.
+template <class T>
+inline T phase(T t, float omega) {
+  const T theta = t * omega;
+  return theta - kTwoPi * wholeTurns(theta / kTwoPi);
+}
+
+// Kernel of the transform at phase theta: c = cos theta, d = -sin theta.
+inline void kernel(float theta, float& c, float& d) {
+  c = std::cos(theta);
+  d = -std::sin(theta);
+}
+
+// Adds the terms of one sample to the sums: re += x c, im += x d per lane.
+inline void accumulate(const float* x, float c, float d, float* re, float* im) {
+  for (int q = 0; q < kLanes; ++q) {
+    re[q] += x[q] * c;
+    im[q] += x[q] * d;
   }
+}
 
+// The twelve summed components of one sample, gathered into 16 lanes.
+inline void gather(const float* s, float* x) {
+  for (int q = 0; q < 12; ++q) x[q] = s[kSummed[q]];
+  for (int q = 12; q < kLanes; ++q) x[q] = 0.0f;
+}
+
+// Derived quantities of one point from its sums (normalised by the n
+// recorded samples) into `out`, whose slot 0 holds the frequency. Slots 11,
+// 15 and 23 are left as they are.
+void finishPoint(const float* re, const float* im, uint64_t n, ProbeSample& out) {
   const float N = static_cast<float>(n);
   float* v = out.v;
   auto amplitude = [&](int q) { return std::sqrt(re[q] * re[q] + im[q] * im[q]) / N; };
@@ -113,39 +159,52 @@ void transformPoint(const ProbeSample* samples, uint64_t stride, uint64_t n, flo
   v[kSlotP] = std::sqrt(v[kSlotPx] * v[kSlotPx] + v[kSlotPy] * v[kSlotPy]);
 }
 
-}  // namespace
+// What both forms of the transform need of one probe.
+struct Recording {
+  const ProbeSample* samples = nullptr;  // sample j of the probe at samples[j * stride]
+  uint64_t stride = 0;
+  uint64_t n = 0;                 // recorded samples
+  float T = 0.0f;                 // time of the last sample
+  float t1 = 0.0f;                // time of the second sample
+  ProbeSample* points = nullptr;  // the probe's 2000 points
+};
 
-void ComputeSpectrum(SimulationEngine& eng, int p) {
+// Checks the probe and its recording and writes the frequency grid. Returns
+// false when there is nothing to transform (the points are then untouched or
+// zero, as the recording requires).
+bool prepare(SimulationEngine& eng, int p, Recording& r) {
   const FDTD_SAM& s = eng.sam;
-  if (p < 0 || p >= s.probeCount) return;
-  ProbeSample* points = eng.spectrum.points.data();
+  if (p < 0 || p >= s.probeCount) return false;
   const uint64_t first = static_cast<uint64_t>(p) * kSpectrumPoints;
-  if (eng.spectrum.points.size() < first + kSpectrumPoints) return;
-  points += first;
+  if (eng.spectrum.points.size() < first + kSpectrumPoints) return false;
+  r.points = eng.spectrum.points.data() + first;
 
-  const uint64_t stride = static_cast<uint64_t>(s.probeCount);
+  r.stride = static_cast<uint64_t>(s.probeCount);
   uint64_t n = 0;
   if (s.stepCount > 0 && s.stepLimit > 0)
     n = static_cast<uint64_t>(s.stepCount < s.stepLimit ? s.stepCount : s.stepLimit);
-  if (n > eng.samples.size() / stride) n = eng.samples.size() / stride;
-  const ProbeSample* samples = eng.samples.data() + p;
+  if (n > eng.samples.size() / r.stride) n = eng.samples.size() / r.stride;
+  r.n = n;
+  // An empty store forms no pointer into it.
+  r.samples = n > 0 ? eng.samples.data() + p : nullptr;
 
   // The grid needs the recorded duration T and the sampling interval t1 (the
   // second sample's time, the first being taken at 0). Without two samples at
   // increasing positive times there is no spectrum: all points read as zero.
-  const float T = n >= 2 ? samples[(n - 1) * stride].v[kSlotTime] : 0.0f;
-  const float t1 = n >= 2 ? samples[stride].v[kSlotTime] : 0.0f;
-  if (n < 2 || !(t1 > 0.0f) || !(T > 0.0f) || !std::isfinite(1.0f / t1) ||
-      !std::isfinite(1.0f / T)) {
-    std::memset(static_cast<void*>(points), 0, kSpectrumPoints * sizeof(ProbeSample));
-    return;
+  r.T = n >= 2 ? r.samples[(n - 1) * r.stride].v[kSlotTime] : 0.0f;
+  r.t1 = n >= 2 ? r.samples[r.stride].v[kSlotTime] : 0.0f;
+  if (n < 2 || !(r.t1 > 0.0f) || !(r.T > 0.0f) || !std::isfinite(1.0f / r.t1) ||
+      !std::isfinite(1.0f / r.T)) {
+    std::memset(static_cast<void*>(r.points), 0, kSpectrumPoints * sizeof(ProbeSample));
+    return false;
   }
-  const float invT = 1.0f / T;
-  const float invT1 = 1.0f / t1;
+  const float invT = 1.0f / r.T;
+  const float invT1 = 1.0f / r.t1;
 
   // Long recordings start at 1/T and rise; shorter ones end at the sampling
   // rate 1/t1 and fall towards lower frequencies.
   const bool rising = static_cast<double>(n) > std::pow(kRatio, kSpectrumPoints);
+  ProbeSample* points = r.points;
 #pragma omp parallel for schedule(static)
   for (int k = 0; k < kSpectrumPoints; ++k) {
     const double f =
@@ -153,9 +212,142 @@ void ComputeSpectrum(SimulationEngine& eng, int p) {
                : static_cast<double>(invT1) * std::pow(1.0 / kRatio, kSpectrumPoints - 1 - k);
     points[k].v[kSlotTime] = static_cast<float>(f);
   }
+  return true;
+}
 
+// Adds samples 0 to end-1 of a gathered tile (components x, times) to the
+// sums of one point at angular frequency omega (sums at acc: 16 real, then
+// 16 imaginary lanes): first the phases, four at a time, then the kernel
+// values, then the sums, four lanes per vector, so that the sums stay in
+// registers instead of being saved around every library call. cs and ds are
+// scratch rows of the tile's length (a multiple of four, like the times,
+// whose unused tail only feeds discarded lanes).
+void sumTile(const float* x, const float* times, float* cs, float* ds, uint64_t end, float omega,
+             float* acc) {
+  for (uint64_t j = 0; j < end; j += 4) {
+    Floats4 t;
+    std::memcpy(&t, times + j, sizeof t);
+    const Floats4 th = phase(t, omega);
+    std::memcpy(cs + j, &th, sizeof th);
+  }
+  for (uint64_t j = 0; j < end; ++j) kernel(cs[j], cs[j], ds[j]);
+  for (const float* w : {cs, ds}) {
+    Floats4 a0, a1, a2, a3;
+    std::memcpy(&a0, acc, sizeof a0);
+    std::memcpy(&a1, acc + 4, sizeof a1);
+    std::memcpy(&a2, acc + 8, sizeof a2);
+    std::memcpy(&a3, acc + 12, sizeof a3);
+    for (uint64_t j = 0; j < end; ++j) {
+      const float* v = x + j * kLanes;
+      Floats4 v0, v1, v2, v3;
+      std::memcpy(&v0, v, sizeof v0);
+      std::memcpy(&v1, v + 4, sizeof v1);
+      std::memcpy(&v2, v + 8, sizeof v2);
+      std::memcpy(&v3, v + 12, sizeof v3);
+      a0 += v0 * w[j];
+      a1 += v1 * w[j];
+      a2 += v2 * w[j];
+      a3 += v3 * w[j];
+    }
+    std::memcpy(acc, &a0, sizeof a0);
+    std::memcpy(acc + 4, &a1, sizeof a1);
+    std::memcpy(acc + 8, &a2, sizeof a2);
+    std::memcpy(acc + 12, &a3, sizeof a3);
+    acc += kLanes;
+  }
+}
+
+// Samples per tile of the blocked transform: the gathered tile (68 bytes per
+// sample) stays in the core's cache while every point of the thread sums it.
+constexpr uint64_t kTile = 2048;
+
+}  // namespace
+
+void ComputeSpectrumDirect(SimulationEngine& eng, int p) {
+  Recording r;
+  if (!prepare(eng, p, r)) return;
+  const Recording rc = r;
 #pragma omp parallel for schedule(static)
-  for (int k = 0; k < kSpectrumPoints; ++k) transformPoint(samples, stride, n, T, t1, points[k]);
+  for (int k = 0; k < kSpectrumPoints; ++k) {
+    ProbeSample& out = rc.points[k];
+    const float f = out.v[kSlotTime];
+    const uint64_t m = summedSamples(f, rc.n, rc.T, rc.t1);
+    const float omega = f * kTwoPi;
+    float re[kLanes] = {}, im[kLanes] = {}, x[kLanes];
+    for (uint64_t j = 0; j < m; ++j) {
+      const float* s = rc.samples[j * rc.stride].v;
+      float c, d;
+      kernel(phase(s[kSlotTime], omega), c, d);
+      gather(s, x);
+      accumulate(x, c, d, re, im);
+    }
+    finishPoint(re, im, rc.n, out);
+  }
+}
+
+// The same sums, blocked: every thread walks the recording tile by tile,
+// gathers the tile's times and components into a compact buffer of its own,
+// and adds the tile to the running sums of each of its points. Each point
+// still adds its samples one by one in increasing order with the same float
+// operations, so the results equal the direct sum bit for bit; the blocking
+// only replaces 2000 strided passes over the whole store by one pass per
+// thread over the store and 2000 passes over a tile held in cache.
+void ComputeSpectrum(SimulationEngine& eng, int p) {
+  Recording r;
+  if (!prepare(eng, p, r)) return;
+  const Recording rc = r;
+
+  // Running sums of all points, and per thread one gathered tile.
+  Buffer<float> sums;
+  const int threads = omp_get_max_threads();
+  Buffer<float> tiles;
+  if (!sums.allocate(static_cast<size_t>(kSpectrumPoints) * 2 * kLanes) ||
+      !tiles.allocate(static_cast<size_t>(threads) * kTile * (kLanes + 3))) {
+    ComputeSpectrumDirect(eng, p);  // no room for the buffers: the unblocked sum
+    return;
+  }
+  std::memset(static_cast<void*>(sums.data()), 0, sums.bytes());
+  float* sumsAll = sums.data();
+  float* tilesAll = tiles.data();
+
+#pragma omp parallel num_threads(threads)
+  {
+    float* x = tilesAll + static_cast<size_t>(omp_get_thread_num()) * kTile * (kLanes + 3);
+    float* times = x + kTile * kLanes;
+    float* cs = times + kTile;
+    float* ds = cs + kTile;
+    std::memset(times, 0, kTile * sizeof(float));
+    // The same static split of the points as a plain parallel loop.
+    const int team = omp_get_num_threads(), id = omp_get_thread_num();
+    const int per = kSpectrumPoints / team, extra = kSpectrumPoints % team;
+    const int k0 = id * per + (id < extra ? id : extra);
+    const int k1 = k0 + per + (id < extra ? 1 : 0);
+    uint64_t mMax = 0;
+    for (int k = k0; k < k1; ++k) {
+      const uint64_t m = summedSamples(rc.points[k].v[kSlotTime], rc.n, rc.T, rc.t1);
+      if (m > mMax) mMax = m;
+    }
+    for (uint64_t j0 = 0; j0 < mMax; j0 += kTile) {
+      const uint64_t j1 = j0 + kTile < mMax ? j0 + kTile : mMax;
+      for (uint64_t j = j0; j < j1; ++j) {
+        const float* s = rc.samples[j * rc.stride].v;
+        times[j - j0] = s[kSlotTime];
+        gather(s, x + (j - j0) * kLanes);
+      }
+      for (int k = k0; k < k1; ++k) {
+        const float f = rc.points[k].v[kSlotTime];
+        const uint64_t m = summedSamples(f, rc.n, rc.T, rc.t1);
+        if (m <= j0) continue;
+        const uint64_t end = (m < j1 ? m : j1) - j0;
+        const float omega = f * kTwoPi;
+        sumTile(x, times, cs, ds, end, omega, sumsAll + static_cast<size_t>(k) * 2 * kLanes);
+      }
+    }
+    for (int k = k0; k < k1; ++k) {
+      const float* acc = sumsAll + static_cast<size_t>(k) * 2 * kLanes;
+      finishPoint(acc, acc + kLanes, rc.n, rc.points[k]);
+    }
+  }
 }
 
 }  // namespace tavro

@@ -1,0 +1,158 @@
+// The fast time step against the plain one.
+//
+// The fast passes evaluate the same float32 formulas on eight cells at a time
+// and group the passes of a step differently; nothing about the arithmetic
+// changes, so after any number of steps every float of E and H (coefficients
+// included: a SWITCH source rewrites them), of the Mur stores and of the
+// recorded samples must equal the plain step's bit for bit. Box sizes mix odd
+// and even counts and z runs that are and are not multiples of eight, so that
+// the cells left over at the end of a row are exercised.
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "engine/field_update.h"
+#include "model_fixture.h"
+
+namespace tavro {
+namespace {
+
+// Bytes that differ between two buffers of the same records, counted in floats.
+template <class T>
+size_t differingFloats(const Buffer<T>& a, const Buffer<T>& b) {
+  if (a.size() != b.size()) return SIZE_MAX;
+  const float* pa = reinterpret_cast<const float*>(a.data());
+  const float* pb = reinterpret_cast<const float*>(b.data());
+  size_t n = 0;
+  for (size_t i = 0; i < a.bytes() / sizeof(float); ++i)
+    if (std::memcmp(pa + i, pb + i, sizeof(float)) != 0) ++n;
+  return n;
+}
+
+// A box of X x Y x Z cells of 1 mm: a copper bar, a lossy anisotropic
+// dielectric block, five kinds of source (one SWITCH toggling a cell between
+// copper and vacuum) and probes inside, on a face and next to the sources.
+bool busyModel(ModelRecord& model, int X, int Y, int Z) {
+  if (!test::vacuumModel(model, X, Y, Z)) return false;
+  model.materialX[1] = model.materialY[1] = model.materialZ[1] = Material{5.8e7f, 1.0f, 1.0f};
+  model.materialX[2] = Material{0.02f, 4.0f, 1.0f};
+  model.materialY[2] = Material{0.01f, 3.0f, 2.0f};
+  model.materialZ[2] = Material{0.0f, 5.0f, 1.5f};
+  for (int x = 2; x < X - 2; ++x) model.data[model.index(x, Y / 2, Z / 3)] = 1;
+  for (int x = X / 2; x < X; ++x)
+    for (int y = 0; y < Y / 2; ++y)
+      for (int z = Z / 2; z < Z; ++z) model.data[model.index(x, y, z)] = 2;
+  model.setPin(model.index(3, 4, 5), "CW Z 2 3e10");
+  model.setPin(model.index(X / 2, Y / 3, 2), "GAUSS X 1");
+  model.setPin(model.index(X - 3, Y - 3, Z - 4), "PULSE Y -1.5 2e10");
+  model.setPin(model.index(1, Y - 2, Z / 2), "DC Z 0.5");
+  model.data[model.index(X / 3, 2, Z - 3)] = 1;
+  model.setPin(model.index(X / 3, 2, Z - 3), "SWITCH P 0 1e10");
+  model.setProbe(model.index(3, 4, 5), "src");
+  model.setProbe(model.index(X / 2, Y / 2, Z / 2), "mid");
+  model.setProbe(model.index(0, Y / 2, Z / 2), "face");
+  model.setProbe(model.index(X / 3, 2, Z - 3), "switch");
+  return true;
+}
+
+void expectSameState(const SimulationEngine& a, const SimulationEngine& b,
+                     const std::string& what) {
+  EXPECT_EQ(differingFloats(a.grid.e, b.grid.e), 0u) << what << ": E";
+  EXPECT_EQ(differingFloats(a.grid.h, b.grid.h), 0u) << what << ": H";
+  EXPECT_EQ(differingFloats(a.grid.murX, b.grid.murX), 0u) << what << ": Mur X";
+  EXPECT_EQ(differingFloats(a.grid.murY, b.grid.murY), 0u) << what << ": Mur Y";
+  EXPECT_EQ(differingFloats(a.grid.murZ, b.grid.murZ), 0u) << what << ": Mur Z";
+  EXPECT_EQ(differingFloats(a.samples, b.samples), 0u) << what << ": samples";
+  EXPECT_EQ(a.sam.stepCount, b.sam.stepCount);
+}
+
+// Restores the thread count a test changed.
+class ThreadCount {
+ public:
+  explicit ThreadCount(int n) : saved_(omp_get_max_threads()) { omp_set_num_threads(n); }
+  ~ThreadCount() { omp_set_num_threads(saved_); }
+
+ private:
+  int saved_;
+};
+
+TEST(StepIdentity, FastStepEqualsPlainStepBitForBit) {
+  struct Size {
+    int x, y, z;
+  };
+  // z = 21: two blocks of eight and five cells left; z = 16: whole blocks;
+  // z = 7: a row shorter than one block; z = 33 with odd x and y. Boxes of
+  // 7 and 5 cells along x give the threads of a team of three ranges of two
+  // planes, or too few planes to sweep H and E together.
+  const Size sizes[] = {{19, 14, 21}, {16, 24, 16}, {12, 9, 7},
+                        {9, 11, 33},  {7, 8, 12},   {5, 12, 10}};
+  for (const Size& s : sizes) {
+    for (int threads : {1, 3}) {
+      const std::string what = std::to_string(s.x) + "x" + std::to_string(s.y) + "x" +
+                               std::to_string(s.z) + ", " + std::to_string(threads) + " threads";
+      ModelRecord model;
+      ASSERT_TRUE(busyModel(model, s.x, s.y, s.z));
+      SimulationEngine fast, plain;
+      fast.requestedStepLimit = plain.requestedStepLimit = 90;
+      ASSERT_EQ(test::setQuiet(fast, model), 1) << what;
+      ASSERT_EQ(test::setQuiet(plain, model), 1) << what;
+      ThreadCount team(threads);
+      for (int i = 0; i < 90; ++i) {
+        stepBatch(fast);
+        stepBatchReference(plain);
+      }
+      expectSameState(fast, plain, what);
+      // The run really moved: the fields are not all zero.
+      float largest = 0.0f;
+      for (const ECell& c : fast.grid.e) largest = std::max(largest, std::fabs(c.emag));
+      EXPECT_GT(largest, 0.0f) << what;
+    }
+  }
+}
+
+TEST(StepIdentity, FastPassesEqualPlainPassesOnRandomFields) {
+  // Fields of random sign and magnitude, with some components exactly zero
+  // and some cells whose components sum to exactly zero, so that every branch
+  // of the signed magnitude is taken in every lane position.
+  ModelRecord model;
+  ASSERT_TRUE(busyModel(model, 13, 10, 29));
+  SimulationEngine fast, plain;
+  ASSERT_EQ(test::setQuiet(fast, model), 1);
+  ASSERT_EQ(test::setQuiet(plain, model), 1);
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<float> value(-1.0f, 1.0f);
+  std::uniform_int_distribution<int> kind(0, 9);
+  auto pick = [&] { return kind(rng) == 0 ? 0.0f : std::ldexp(value(rng), kind(rng) - 5); };
+  const GridDesc& d = fast.grid.desc;
+  for (int x = 0; x < d.nx; ++x)
+    for (int y = 0; y < d.ny; ++y)
+      for (int z = 0; z < d.nz; ++z) {
+        ECell& e = test::eAt(fast, x, y, z);
+        HCell& h = test::hAt(fast, x, y, z);
+        e.ex = pick();
+        e.ey = pick();
+        e.ez = kind(rng) == 1 ? -(e.ex + e.ey) : pick();
+        h.hx = pick();
+        h.hy = pick();
+        h.hz = kind(rng) == 1 ? -(h.hx + h.hy) : pick();
+        test::eAt(plain, x, y, z) = e;
+        test::hAt(plain, x, y, z) = h;
+      }
+  ThreadCount team(2);
+  for (int i = 0; i < 3; ++i) {
+    updateH(fast);
+    updateHPlain(plain);
+    EXPECT_EQ(differingFloats(fast.grid.h, plain.grid.h), 0u) << "H pass " << i;
+    updateE(fast);
+    updateEPlain(plain);
+    EXPECT_EQ(differingFloats(fast.grid.e, plain.grid.e), 0u) << "E pass " << i;
+  }
+}
+
+}  // namespace
+}  // namespace tavro
