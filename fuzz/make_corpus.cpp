@@ -99,7 +99,7 @@ void resultSeeds(const fs::path& dir) {
   // 2 probes, 20 samples, all recorded, regular times.
   put(dir / "regular", std::string("\x03\x16\x00\x16\x00\x48\x01\x00", 8) +
                            floats({1e-11f, 0.5f, -0.25f, 3.0f, 1e-3f, -2e-3f}));
-  put(dir / "special", std::string("\x02\x0b\x00\x05\x00\x48\x01\x00", 8) +
+  put(dir / "nonfinite_values", std::string("\x02\x0b\x00\x05\x00\x48\x01\x00", 8) +
                            floats({1e-12f, nan, inf, -inf, 0.0f, -0.0f, 1e-45f, 3e38f}));
   put(dir / "long", std::string("\x02\x04\x00\x00\x00\x38\x01\x00", 8) + floats({2e-12f, 1.0f}));
   put(dir / "short", std::string("\x04\x03\x00\x02\x00\x07\x02\x01", 8) + floats({1.0f}));
