@@ -15,6 +15,24 @@ namespace tavro {
 
 namespace {
 
+// The Z-face records of a plane touch two cells at the ends of every row,
+// rows a whole row apart in memory: too far apart for the hardware to see a
+// stream, so the records kZAhead rows ahead are requested early (the Mur
+// coefficients of both ends and, when given, the field elements).
+constexpr int64_t kZAhead = 6;
+
+template <class Cell = ECell>
+void prefetchZRecord(const GridDesc& d, const float* k, int64_t x, int64_t y,
+                     const Cell* f = nullptr) {
+  if (y >= d.ny) return;
+  __builtin_prefetch(k + 3 * plainIndex(d, x, y, 0));
+  __builtin_prefetch(k + 3 * plainIndex(d, x, y, d.nz - 1));
+  if (f) {
+    __builtin_prefetch(f + fieldIndex(d, f, x, y, 0), 1);
+    __builtin_prefetch(f + fieldIndex(d, f, x, y, d.nz - 1), 1);
+  }
+}
+
 template <class Cell>
 void murPasses(GridHolder& g, Cell* f) {
   const GridDesc d = g.desc;
@@ -27,8 +45,11 @@ void murPasses(GridHolder& g, Cell* f) {
   // Z faces: record x*Y + y.
 #pragma omp for collapse(2) schedule(static)
   for (int64_t x = 0; x < zRows; ++x)
-    for (int64_t y = 0; y < Y; ++y) murZRecord(d, f, k, sz[x * Y + y], x, y);
-      // X faces: record y*Z + z.
+    for (int64_t y = 0; y < Y; ++y) {
+      prefetchZRecord(d, k, x, y + kZAhead, f);
+      murZRecord(d, f, k, sz[x * Y + y], x, y);
+    }
+    // X faces: record y*Z + z.
 #pragma omp for collapse(2) schedule(static)
   for (int64_t y = 0; y < xRows; ++y)
     for (int64_t z = 0; z < Z; ++z) murXRecord(d, f, k, sx[y * Z + z], y, z);
@@ -42,34 +63,45 @@ void murPasses(GridHolder& g, Cell* f) {
 
 }  // namespace
 
-void murHZPlane(SimulationEngine& eng, int64_t x) {
+void murHZRows(SimulationEngine& eng, int64_t x, int64_t y0, int64_t y1) {
   GridHolder& g = eng.grid;
   const GridDesc& d = g.desc;
   if (d.nz < 2) return;
-  for (int64_t y = 0; y < d.ny; ++y)
-    murZRecord(d, g.h.data(), g.murCoef.data(), g.murZ[x * d.ny + y], x, y);
+  const float* k = g.murCoef.data();
+  for (int64_t y = y0; y < y1; ++y) {
+    prefetchZRecord(d, k, x, y + kZAhead);
+    murZRecord(d, g.h.data(), k, g.murZ[x * d.ny + y], x, y);
+  }
 }
 
-void murHYPlane(SimulationEngine& eng, int64_t x) {
+void murHYPlane(SimulationEngine& eng, int64_t x, bool nearHalf, bool farHalf) {
   GridHolder& g = eng.grid;
   const GridDesc& d = g.desc;
   if (d.ny < 2) return;
-  for (int64_t z = 0; z < d.nz; ++z)
-    murYRecord(d, g.h.data(), g.murCoef.data(), g.murY[z * d.nx + x], x, z);
+  HCell* h = g.h.data();
+  const float* k = g.murCoef.data();
+  MurStore* s = g.murY.data();
+  if (nearHalf && farHalf) {
+    for (int64_t z = 0; z < d.nz; ++z) murYRecord(d, h, k, s[z * d.nx + x], x, z);
+  } else if (nearHalf) {
+    for (int64_t z = 0; z < d.nz; ++z) murYNearRecord(d, h, k, s[z * d.nx + x], x, z);
+  } else if (farHalf) {
+    for (int64_t z = 0; z < d.nz; ++z) murYFarRecord(d, h, k, s[z * d.nx + x], x, z);
+  }
 }
 
-void murHXNearFace(SimulationEngine& eng) {
+void murHXNearRows(SimulationEngine& eng, int64_t y0, int64_t y1) {
   GridHolder& g = eng.grid;
   const GridDesc& d = g.desc;
-  for (int64_t y = 0; y < d.ny; ++y)
+  for (int64_t y = y0; y < y1; ++y)
     for (int64_t z = 0; z < d.nz; ++z)
       murXNearRecord(d, g.h.data(), g.murCoef.data(), g.murX[y * d.nz + z], y, z);
 }
 
-void murHXFarFace(SimulationEngine& eng) {
+void murHXFarRows(SimulationEngine& eng, int64_t y0, int64_t y1) {
   GridHolder& g = eng.grid;
   const GridDesc& d = g.desc;
-  for (int64_t y = 0; y < d.ny; ++y)
+  for (int64_t y = y0; y < y1; ++y)
     for (int64_t z = 0; z < d.nz; ++z)
       murXFarRecord(d, g.h.data(), g.murCoef.data(), g.murX[y * d.nz + z], y, z);
 }

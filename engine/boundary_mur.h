@@ -16,17 +16,20 @@ void murH(SimulationEngine& eng);
 void murETeam(SimulationEngine& eng);
 void murHTeam(SimulationEngine& eng);
 
-// Pieces of murH for a step that updates H plane by plane along x: the Z-face
-// records of plane x, the Y-face records of plane x, and the X-face records
-// of the face x = 0 (inner plane 1) or of the face x = X-1 (inner X-2) alone.
-// They give murH's values when the H boundary of every plane runs Z faces
-// first, then the X faces that touch it, then Y faces, the X half of a face
-// after the Z faces of both its planes and before the Y faces of either;
-// the split X faces need at least four cells along x. Each runs on the
-// calling thread.
-void murHZPlane(SimulationEngine& eng, int64_t x);
-void murHYPlane(SimulationEngine& eng, int64_t x);
-void murHXNearFace(SimulationEngine& eng);
-void murHXFarFace(SimulationEngine& eng);
+// Pieces of murH for a step that updates H in blocks of rows y0 <= y < y1,
+// plane by plane along x: the Z-face records of rows [y0, y1) of plane x;
+// the X-face records of rows [y0, y1) of the face x = 0 (inner plane 1) or of
+// the face x = X-1 (inner X-2); the Y-face records of plane x, the near half
+// (y = 0, inner 1), the far half (y = Y-1, inner Y-2) or both. They give
+// murH's values when, for every plane and row, the Z faces come first, then
+// the X faces that touch them, then the Y faces; an X half runs after the
+// Z faces of both its planes and before the Y faces of either, a Y half after
+// the Z and X faces of both its rows. The split X faces need at least four
+// cells along x, the split Y faces three along y. Each runs on the calling
+// thread.
+void murHZRows(SimulationEngine& eng, int64_t x, int64_t y0, int64_t y1);
+void murHXNearRows(SimulationEngine& eng, int64_t y0, int64_t y1);
+void murHXFarRows(SimulationEngine& eng, int64_t y0, int64_t y1);
+void murHYPlane(SimulationEngine& eng, int64_t x, bool nearHalf, bool farHalf);
 
 }  // namespace tavro

@@ -63,6 +63,13 @@ struct SimulationEngine {
   // The step limit given with -n. Every set-up starts from it, so that a
   // repeated set-up gives the same run (a minimum frequency reduces it).
   int32_t requestedStepLimit = kStepLimitMax;
+
+  // How the CPU step visits the cells; the results never depend on it. The
+  // step uses the widest vectors the processor has, up to maxLanes cells at a
+  // time (16, 8 or 1), and sweeps the box in blocks of rows whose planes take
+  // about sweepBlockBytes of cache. Tests narrow both to reach every path.
+  int maxLanes = 16;
+  int64_t sweepBlockBytes = 640 * 1024;
 };
 
 }  // namespace tavro

@@ -231,6 +231,22 @@ FDTD_HD void murYRecord(const GridDesc& g, Cell* f, const float* murCoef, MurSto
                   rec.s + murSlotBase(f));
 }
 
+// The near (y = 0) and the far (y = Y-1) half of murYRecord alone; with at
+// least three cells along y they touch disjoint cells and slots.
+template <class Cell>
+FDTD_HD void murYNearRecord(const GridDesc& g, Cell* f, const float* murCoef, MurStore& rec,
+                            int64_t x, int64_t z) {
+  murNearFace<2, 0>(f, fieldIndex(g, f, x, 0, z), fieldIndex(g, f, x, 1, z),
+                    murCoef[3 * plainIndex(g, x, 0, z) + 1], rec.s + murSlotBase(f));
+}
+template <class Cell>
+FDTD_HD void murYFarRecord(const GridDesc& g, Cell* f, const float* murCoef, MurStore& rec,
+                           int64_t x, int64_t z) {
+  const int64_t y1 = g.ny - 1;
+  murFarFace<2, 0>(f, fieldIndex(g, f, x, y1, z), fieldIndex(g, f, x, y1 - 1, z),
+                   murCoef[3 * plainIndex(g, x, y1, z) + 1], rec.s + murSlotBase(f));
+}
+
 // ---------------------------------------------------------------------------
 // Sources. A source drives the E component `dir` of its cell; the cell
 // voltage is V = -E d, so every waveform enters with a minus sign and a source

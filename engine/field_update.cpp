@@ -19,6 +19,8 @@
 
 #include <omp.h>
 
+#include <algorithm>
+
 #include "engine/boundary_mur.h"
 #include "engine/colouring.h"
 #include "engine/field_kernels.h"
@@ -118,9 +120,8 @@ constexpr int kH = sizeof(HCell) / sizeof(float);  // floats per H element (7)
 // H of one row, eight cells at a time; the cells left over at the end of
 // the row go through the scalar update. `flatten` inlines the formulas and
 // the lane maths into this AVX2 function.
-__attribute__((flatten)) void hRowAvx2(HCell* h, const ECell* e, int64_t Z, Strides s) {
+__attribute__((flatten)) void hRowAvx2(HCell* h, const ECell* e, int64_t z, int64_t Z, Strides s) {
   const int64_t ey = static_cast<int64_t>(s.sy) * kE, ex = static_cast<int64_t>(s.sx) * kE;
-  int64_t z = 0;
   for (; z + 8 <= Z; z += 8) {
     float* hp = reinterpret_cast<float*>(h + z);
     const float* ep = reinterpret_cast<const float*>(e + z);
@@ -139,9 +140,8 @@ __attribute__((flatten)) void hRowAvx2(HCell* h, const ECell* e, int64_t Z, Stri
 }
 
 // E of one row, eight cells at a time, then the leftover cells.
-__attribute__((flatten)) void eRowAvx2(ECell* e, const HCell* h, int64_t Z, Strides s) {
+__attribute__((flatten)) void eRowAvx2(ECell* e, const HCell* h, int64_t z, int64_t Z, Strides s) {
   const int64_t hy = static_cast<int64_t>(s.sy) * kH, hx = static_cast<int64_t>(s.sx) * kH;
-  int64_t z = 0;
   for (; z + 8 <= Z; z += 8) {
     float* ep = reinterpret_cast<float*>(e + z);
     const float* hp = reinterpret_cast<const float*>(h + z);
@@ -163,81 +163,219 @@ __attribute__((flatten)) void eRowAvx2(ECell* e, const HCell* h, int64_t Z, Stri
 
 #pragma GCC pop_options
 
-// Whether the CPU runs the AVX2 rows (checked once).
-bool useAvx2() {
-  static const bool avx2 = __builtin_cpu_supports("avx2");
-  return avx2;
+#pragma GCC push_options
+#pragma GCC target("avx2,avx512f")
+// GCC 12's AVX-512 intrinsics start some results from an undefined vector,
+// which its flow analysis reports as maybe-uninitialized where they inline.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+// Sixteen cells of one row, one per lane, cell z0 + i in lane i.
+using Lanes16 = __m512;
+
+struct Lane16Math {
+  static void signedRoot(Lanes16& out, const Lanes16& q, const Lanes16& s) {
+    const Lanes16 zero = _mm512_setzero_ps();
+    const __mmask16 pos = _mm512_cmp_ps_mask(s, zero, _CMP_GT_OQ);
+    const __mmask16 neg = _mm512_cmp_ps_mask(s, zero, _CMP_LT_OQ);
+    const Lanes16 sign = _mm512_mask_mov_ps(_mm512_maskz_mov_ps(pos, _mm512_set1_ps(1.0f)), neg,
+                                            _mm512_set1_ps(-1.0f));
+    out = _mm512_mul_ps(_mm512_sqrt_ps(q), sign);
+  }
+};
+
+// Floats k..k+3 of sixteen consecutive records of `n` floats as four vectors
+// (p points at float k of the first record). Row j gathers records j, j+4,
+// j+8 and j+12 into its four 128-bit blocks (loads only); a 4 x 4 transpose
+// within each block then sorts the floats into lanes, record i in lane i.
+inline Lanes16 gatherRow(const float* p, int n, int j) {
+  Lanes16 r = _mm512_broadcast_f32x4(_mm_loadu_ps(p + j * n));
+  r = _mm512_mask_broadcast_f32x4(r, 0x00F0, _mm_loadu_ps(p + (j + 4) * n));
+  r = _mm512_mask_broadcast_f32x4(r, 0x0F00, _mm_loadu_ps(p + (j + 8) * n));
+  r = _mm512_mask_broadcast_f32x4(r, 0xF000, _mm_loadu_ps(p + (j + 12) * n));
+  return r;
+}
+
+inline void loadColumns16(const float* p, int n, Lanes16& a, Lanes16& b, Lanes16& c, Lanes16& d) {
+  const Lanes16 r0 = gatherRow(p, n, 0), r1 = gatherRow(p, n, 1);
+  const Lanes16 r2 = gatherRow(p, n, 2), r3 = gatherRow(p, n, 3);
+  const Lanes16 t0 = _mm512_unpacklo_ps(r0, r1);
+  const Lanes16 t1 = _mm512_unpackhi_ps(r0, r1);
+  const Lanes16 t2 = _mm512_unpacklo_ps(r2, r3);
+  const Lanes16 t3 = _mm512_unpackhi_ps(r2, r3);
+  a = _mm512_shuffle_ps(t0, t2, 0x44);
+  b = _mm512_shuffle_ps(t0, t2, 0xEE);
+  c = _mm512_shuffle_ps(t1, t3, 0x44);
+  d = _mm512_shuffle_ps(t1, t3, 0xEE);
+}
+
+// Requests the cache lines of `floats` floats a few kilobytes past p: the
+// rows of a block lie one after the other, so this runs ahead of the stream
+// of cells the sweep brings in from memory for the first time in a step.
+inline void prefetchAhead(const float* p, int floats) {
+  constexpr int kAheadBytes = 4096;
+  const char* c = reinterpret_cast<const char*>(p) + kAheadBytes;
+  for (int i = 0; i < floats * 4; i += 64) _mm_prefetch(c + i, _MM_HINT_T0);
+}
+
+inline void scatterRow(float* p, int n, int j, Lanes16 r) {
+  _mm_storeu_ps(p + j * n, _mm512_castps512_ps128(r));
+  _mm_storeu_ps(p + (j + 4) * n, _mm512_extractf32x4_ps(r, 1));
+  _mm_storeu_ps(p + (j + 8) * n, _mm512_extractf32x4_ps(r, 2));
+  _mm_storeu_ps(p + (j + 12) * n, _mm512_extractf32x4_ps(r, 3));
+}
+
+inline void storeColumns16(float* p, int n, Lanes16 a, Lanes16 b, Lanes16 c, Lanes16 d) {
+  const Lanes16 t0 = _mm512_unpacklo_ps(a, b);
+  const Lanes16 t1 = _mm512_unpackhi_ps(a, b);
+  const Lanes16 t2 = _mm512_unpacklo_ps(c, d);
+  const Lanes16 t3 = _mm512_unpackhi_ps(c, d);
+  scatterRow(p, n, 0, _mm512_shuffle_ps(t0, t2, 0x44));
+  scatterRow(p, n, 1, _mm512_shuffle_ps(t0, t2, 0xEE));
+  scatterRow(p, n, 2, _mm512_shuffle_ps(t1, t3, 0x44));
+  scatterRow(p, n, 3, _mm512_shuffle_ps(t1, t3, 0xEE));
+}
+
+__attribute__((flatten)) void hRowAvx512(HCell* h, const ECell* e, int64_t Z, Strides s) {
+  const int64_t ey = static_cast<int64_t>(s.sy) * kE, ex = static_cast<int64_t>(s.sx) * kE;
+  int64_t z = 0;
+  for (; z + 16 <= Z; z += 16) {
+    float* hp = reinterpret_cast<float*>(h + z);
+    const float* ep = reinterpret_cast<const float*>(e + z);
+    prefetchAhead(ep + ex, 16 * kE);
+    prefetchAhead(hp, 16 * kH);
+    Lanes16 hx, hy, hz, hmag, chx, chy, chz, skip;
+    loadColumns16(hp, kH, hx, hy, hz, hmag);
+    loadColumns16(hp + 3, kH, skip, chx, chy, chz);
+    Lanes16 vx, vy, vz, xZ, yZ, xY, zY, yX, zX;
+    loadColumns16(ep, kE, vx, vy, vz, skip);
+    loadColumns16(ep + kE, kE, xZ, yZ, skip, skip);
+    loadColumns16(ep + ey, kE, xY, skip, zY, skip);
+    loadColumns16(ep + ex, kE, skip, yX, zX, skip);
+    updateHValues<Lane16Math>(hx, hy, hz, hmag, chx, chy, chz, vx, vy, vz, xZ, yZ, xY, zY, yX, zX);
+    storeColumns16(hp, kH, hx, hy, hz, hmag);
+  }
+  hRowAvx2(h, e, z, Z, s);
+}
+
+__attribute__((flatten)) void eRowAvx512(ECell* e, const HCell* h, int64_t Z, Strides s) {
+  const int64_t hy = static_cast<int64_t>(s.sy) * kH, hx = static_cast<int64_t>(s.sx) * kH;
+  int64_t z = 0;
+  for (; z + 16 <= Z; z += 16) {
+    float* ep = reinterpret_cast<float*>(e + z);
+    const float* hp = reinterpret_cast<const float*>(h + z);
+    Lanes16 vx, vy, vz, emag, cax, cay, caz, cbx, cby, cbz, skip;
+    loadColumns16(ep, kE, vx, vy, vz, emag);
+    loadColumns16(ep + 4, kE, cax, cay, caz, cbx);
+    loadColumns16(ep + 6, kE, skip, skip, cby, cbz);
+    Lanes16 ux, uy, uz, xZ, yZ, xY, zY, yX, zX;
+    loadColumns16(hp, kH, ux, uy, uz, skip);
+    loadColumns16(hp - kH, kH, xZ, yZ, skip, skip);
+    loadColumns16(hp - hy, kH, xY, skip, zY, skip);
+    loadColumns16(hp - hx, kH, skip, yX, zX, skip);
+    updateEValues<Lane16Math>(vx, vy, vz, emag, cax, cay, caz, cbx, cby, cbz, ux, uy, uz, xZ, yZ,
+                              xY, zY, yX, zX);
+    storeColumns16(ep, kE, vx, vy, vz, emag);
+  }
+  eRowAvx2(e, h, z, Z, s);
+}
+
+#pragma GCC diagnostic pop
+#pragma GCC pop_options
+
+// Cells per vector the processor can take: 16 with AVX-512, 8 with AVX2
+// (checked once), capped by the engine's maxLanes.
+int laneCount(const SimulationEngine& eng) {
+  static const int widest = __builtin_cpu_supports("avx512f") ? 16
+                            : __builtin_cpu_supports("avx2")  ? 8
+                                                              : 1;
+  return eng.maxLanes < widest ? (eng.maxLanes >= 8 ? 8 : 1) : widest;
 }
 #else
-bool useAvx2() { return false; }
+int laneCount(const SimulationEngine&) { return 1; }
 #endif
 
-// H (E) of every row of plane x.
-void hPlane(GridHolder& g, int64_t x, bool vector) {
+// Rows of one plane: y0 <= y < y1.
+struct Rows {
+  int64_t y0, y1;
+};
+
+// H (E) of rows r of plane x with `lanes` cells per vector.
+void hPlane(GridHolder& g, int64_t x, Rows r, int lanes) {
   const GridDesc& d = g.desc;
   const Strides s = stridesOf(d);
-  for (int64_t y = 0; y < d.ny; ++y) {
+  for (int64_t y = r.y0; y < r.y1; ++y) {
     HCell* hr = g.h.data() + hIndex(d, x, y, 0);
     const ECell* er = g.e.data() + eIndex(d, x, y, 0);
 #if TAVRO_HAVE_AVX2_PATH
-    if (vector) {
-      hRowAvx2(hr, er, d.nz, s);
+    if (lanes == 16) {
+      hRowAvx512(hr, er, d.nz, s);
+      continue;
+    }
+    if (lanes == 8) {
+      hRowAvx2(hr, er, 0, d.nz, s);
       continue;
     }
 #endif
     hRowScalar(hr, er, 0, d.nz, s);
   }
-  (void)vector;
+  (void)lanes;
 }
 
-void ePlane(GridHolder& g, int64_t x, bool vector) {
+void ePlane(GridHolder& g, int64_t x, Rows r, int lanes) {
   const GridDesc& d = g.desc;
   const Strides s = stridesOf(d);
-  for (int64_t y = 0; y < d.ny; ++y) {
+  for (int64_t y = r.y0; y < r.y1; ++y) {
     ECell* er = g.e.data() + eIndex(d, x, y, 0);
     const HCell* hr = g.h.data() + hIndex(d, x, y, 0);
 #if TAVRO_HAVE_AVX2_PATH
-    if (vector) {
-      eRowAvx2(er, hr, d.nz, s);
+    if (lanes == 16) {
+      eRowAvx512(er, hr, d.nz, s);
+      continue;
+    }
+    if (lanes == 8) {
+      eRowAvx2(er, hr, 0, d.nz, s);
       continue;
     }
 #endif
     eRowScalar(er, hr, 0, d.nz, s);
   }
-  (void)vector;
+  (void)lanes;
 }
 
 // The H and E passes for a caller inside a parallel region: the planes split
 // statically among the team, a barrier at the end.
-void hPassTeam(GridHolder& g, bool vector) {
+void hPassTeam(GridHolder& g, int lanes) {
 #pragma omp for schedule(static)
-  for (int64_t x = 0; x < g.desc.nx; ++x) hPlane(g, x, vector);
+  for (int64_t x = 0; x < g.desc.nx; ++x) hPlane(g, x, {0, g.desc.ny}, lanes);
 }
 
-void ePassTeam(GridHolder& g, bool vector) {
+void ePassTeam(GridHolder& g, int lanes) {
 #pragma omp for schedule(static)
-  for (int64_t x = 0; x < g.desc.nx; ++x) ePlane(g, x, vector);
+  for (int64_t x = 0; x < g.desc.nx; ++x) ePlane(g, x, {0, g.desc.ny}, lanes);
 }
 
-// The H boundary of plane x in the sweep below, once H of planes 0..x is
-// updated: its Z faces; at x = 1 the X face x = 0 and then the Y faces of
-// planes 0 and 1; at x = X-1 the X face x = X-1 and the Y faces of planes
-// otherwise the Y faces of plane x (planes 0 and X-2 wait for
-// their X face). Every boundary value thus sees exactly what the separate
-// passes Z, X, Y let it see.
-void murHAfterPlane(SimulationEngine& eng, int64_t x) {
-  const int64_t X = eng.grid.desc.nx;
-  murHZPlane(eng, x);
+// The H boundary of rows r of plane x in the sweep below, once H of rows r of
+// planes 0..x is updated: their Z faces; at x = 1 the X face x = 0 of rows r
+// and then the Y faces of planes 0 and 1; at x = X-1 the X face x = X-1 and
+// the Y faces of planes; otherwise the Y faces of plane x (planes
+// 0 and X-2 wait for their X face). A Y face is done by the block that holds
+// its two rows (y = 0, 1 or Y-2, Y-1). Every boundary value thus sees exactly
+// what the separate passes Z, X, Y let it see.
+void murHAfterPlane(SimulationEngine& eng, int64_t x, Rows r) {
+  const int64_t X = eng.grid.desc.nx, Y = eng.grid.desc.ny;
+  const bool nearY = r.y0 == 0, farY = r.y1 == Y;
+  murHZRows(eng, x, r.y0, r.y1);
   if (x == 1) {
-    murHXNearFace(eng);
-    murHYPlane(eng, 0);
-    murHYPlane(eng, 1);
+    murHXNearRows(eng, r.y0, r.y1);
+    murHYPlane(eng, 0, nearY, farY);
+    murHYPlane(eng, 1, nearY, farY);
   } else if (x == X - 1) {
-    murHXFarFace(eng);
-    murHYPlane(eng, X - 2);
-    murHYPlane(eng, X - 1);
+    murHXFarRows(eng, r.y0, r.y1);
+    murHYPlane(eng, X - 2, nearY, farY);
+    murHYPlane(eng, X - 1, nearY, farY);
   } else if (x != 0 && x != X - 2) {
-    murHYPlane(eng, x);
+    murHYPlane(eng, x, nearY, farY);
   }
 }
 
@@ -245,43 +383,309 @@ void murHAfterPlane(SimulationEngine& eng, int64_t x) {
 // X faces lie apart) and two per thread.
 bool canSweep(const GridDesc& d, int team) { return d.nx >= 4 && d.nx >= 2 * int64_t{team}; }
 
+// Rows per block of the sweep: the three E and three H planes of a block that
+// the sweep keeps in use should stay in the core's own cache (about 1 MiB is
+// common), so the planes come back from there and not from the shared cache
+// or memory. Blocks hold at least two rows (a Y face and its inner row lie in
+// one block); one block when the box has fewer than four rows.
+int64_t blockCount(const GridDesc& d, int64_t blockBytes) {
+  const int64_t rowBytes = 3 * (d.nz + 1) * int64_t{sizeof(ECell) + sizeof(HCell)};
+  const int64_t rows = blockBytes / rowBytes - 1;
+  const int64_t byCache = rows < 2 ? d.ny / 2 : (d.ny + rows - 1) / rows;
+  const int64_t n = byCache < d.ny / 2 ? byCache : d.ny / 2;
+  return n < 1 ? 1 : n;
+}
+
 // H update, H boundary and E update in one sweep along x, so that each plane
 // of H is still in cache when the E update reads it and each plane of E when
 // it is updated after the H update read it: the records move 136 bytes per
-// cell instead of 204. Each thread sweeps its own range [a, b) of planes:
-// H of plane x, its boundary, then E of plane x-1, whose H neighbours (planes
-// x-1 and x-2) are final and whose E no H update still needs. E of the first
+// cell instead of 204. Each thread sweeps its own range [a, b) of planes,
+// block of rows after block of rows: H of plane x, its boundary, then E of
+// plane x-1, whose H neighbours (planes x-1 and x-2, rows y and y-1) are final
+// and whose E no H update still needs (H reads E of rows y and y+1 of planes
+// x and x+1; the next block's first row is still untouched). E of the first
 // plane a waits for the barrier, because the thread below reads it for its
 // last H plane and provides the H plane a-1 it needs.
-void sweepTeam(SimulationEngine& eng, bool vector) {
+// The blocks of planes [a, b) of the calling thread; sweepTeam below.
+void sweepRangeTeam(SimulationEngine& eng, int lanes, int64_t a, int64_t b) {
   GridHolder& g = eng.grid;
-  const int64_t X = g.desc.nx;
+  const int64_t Y = g.desc.ny;
+  const int64_t blocks = blockCount(g.desc, eng.sweepBlockBytes);
+  for (int64_t k = 0; k < blocks; ++k) {
+    const Rows r{Y * k / blocks, Y * (k + 1) / blocks};
+    for (int64_t x = a; x < b; ++x) {
+      hPlane(g, x, r, lanes);
+      murHAfterPlane(eng, x, r);
+      if (x - 1 > a) ePlane(g, x - 1, r, lanes);
+    }
+    if (b - 1 > a) ePlane(g, b - 1, r, lanes);
+  }
+#pragma omp barrier
+  ePlane(g, a, {0, Y}, lanes);
+}
+
+void sweepTeam(SimulationEngine& eng, int lanes) {
+  const int64_t X = eng.grid.desc.nx;
+  const int64_t team = omp_get_num_threads(), t = omp_get_thread_num();
+  sweepRangeTeam(eng, lanes, X * t / team, X * (t + 1) / team);
+}
+
+#if TAVRO_HAVE_AVX2_PATH
+// The sweep with column copies. The transposes between the records and the
+// lanes cost more than the arithmetic, and the plain sweep repeats them: it
+// sorts the E record of a cell into lanes four times per step (as the centre
+// and as the neighbour along z, y and x) and the H record four times. Here
+// every thread keeps, for the rows of its current block, the x, y and z
+// components of E of three planes and of H of three planes as plain float
+// rows (column copies); every record is transposed once on the way in and
+// once on the way out, and the neighbours come from the copies by plain
+// vector loads. The records stay the only state: the copies are filled from
+// them within the step and updated wherever the step writes a component that
+// a later update reads, so the values are those of the plain sweep.
+#pragma GCC push_options
+#pragma GCC target("avx2,avx512f")
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+// Layout of the copies: per plane slot (plane mod 3) and component, the rows
+// y0-1 .. y1 of the block, each row kPad zeros, then the Z cells and zeros
+// up to the row stride. The zeros stand for the guard cells at z = -1 and
+// z = Z, so the neighbour loads need no special end.
+struct ColumnCopies {
+  static constexpr int64_t kPad = 16;
+  float* base = nullptr;
+  int64_t stride = 0;  // floats per row
+  int64_t rows = 0;    // rows per slot and component
+  int64_t firstRow = 0;
+
+  // Row y of component c of the E (H) copy of plane x.
+  float* e(int64_t x, int c, int64_t y) const { return at(static_cast<int>(x % 3), c, y); }
+  float* h(int64_t x, int c, int64_t y) const { return at(3 + static_cast<int>(x % 3), c, y); }
+  float* at(int slot, int c, int64_t y) const {
+    return base + ((slot * 3 + c) * rows + (y - firstRow)) * stride + kPad;
+  }
+};
+
+// Floats needed for blocks of at most `blockRows` rows of Z cells.
+int64_t columnFloats(int64_t blockRows, int64_t Z, int64_t& stride) {
+  stride = ColumnCopies::kPad + (Z + 1 + 15) / 16 * 16;
+  return 6 * 3 * (blockRows + 2) * stride;
+}
+
+// Fields 0..2 of the Z records of one row (n floats each) into three rows.
+__attribute__((flatten)) void toColumns(const float* rec, int n, int64_t Z, float* cx, float* cy,
+                                        float* cz, bool prefetch) {
+  int64_t z = 0;
+  for (; z + 16 <= Z; z += 16) {
+    const float* p = rec + z * n;
+    if (prefetch) prefetchAhead(p, 16 * n);
+    Lanes16 a, b, c, skip;
+    loadColumns16(p, n, a, b, c, skip);
+    _mm512_storeu_ps(cx + z, a);
+    _mm512_storeu_ps(cy + z, b);
+    _mm512_storeu_ps(cz + z, c);
+  }
+  for (; z < Z; ++z) {
+    cx[z] = rec[z * n];
+    cy[z] = rec[z * n + 1];
+    cz[z] = rec[z * n + 2];
+  }
+}
+
+// H of row (x, y) from the E copies: the centre row and row y+1 of plane x
+// and row y of plane x+1; the new hx, hy, hz also go to the H copy. Cells
+// left over at the end of the row take the scalar update.
+__attribute__((flatten)) void hRowColumns(HCell* h, const ECell* e, int64_t Z, Strides s,
+                                          const ColumnCopies& cc, int64_t x, int64_t y) {
+  const float *ex = cc.e(x, 0, y), *ey = cc.e(x, 1, y), *ez = cc.e(x, 2, y);
+  const float *exY = cc.e(x, 0, y + 1), *ezY = cc.e(x, 2, y + 1);
+  const float *eyX = cc.e(x + 1, 1, y), *ezX = cc.e(x + 1, 2, y);
+  float *ox = cc.h(x, 0, y), *oy = cc.h(x, 1, y), *oz = cc.h(x, 2, y);
+  int64_t z = 0;
+  for (; z + 16 <= Z; z += 16) {
+    float* hp = reinterpret_cast<float*>(h + z);
+    prefetchAhead(hp, 16 * kH);
+    Lanes16 hx, hy, hz, hmag, chx, chy, chz, skip;
+    loadColumns16(hp, kH, hx, hy, hz, hmag);
+    loadColumns16(hp + 3, kH, skip, chx, chy, chz);
+    const Lanes16 vx = _mm512_loadu_ps(ex + z), vy = _mm512_loadu_ps(ey + z),
+                  vz = _mm512_loadu_ps(ez + z);
+    const Lanes16 xZ = _mm512_loadu_ps(ex + z + 1), yZ = _mm512_loadu_ps(ey + z + 1);
+    const Lanes16 xY = _mm512_loadu_ps(exY + z), zY = _mm512_loadu_ps(ezY + z);
+    const Lanes16 yX = _mm512_loadu_ps(eyX + z), zX = _mm512_loadu_ps(ezX + z);
+    updateHValues<Lane16Math>(hx, hy, hz, hmag, chx, chy, chz, vx, vy, vz, xZ, yZ, xY, zY, yX, zX);
+    storeColumns16(hp, kH, hx, hy, hz, hmag);
+    _mm512_storeu_ps(ox + z, hx);
+    _mm512_storeu_ps(oy + z, hy);
+    _mm512_storeu_ps(oz + z, hz);
+  }
+  hRowScalar(h, e, z, Z, s);
+  for (; z < Z; ++z) {
+    ox[z] = h[z].hx;
+    oy[z] = h[z].hy;
+    oz[z] = h[z].hz;
+  }
+}
+
+// E of row (x, y) from its own E copy and the H copies: rows y and y-1 of
+// plane x and row y of plane x-1. Leftover cells take the scalar update.
+__attribute__((flatten)) void eRowColumns(ECell* e, const HCell* h, int64_t Z, Strides s,
+                                          const ColumnCopies& cc, int64_t x, int64_t y) {
+  const float *ex = cc.e(x, 0, y), *ey = cc.e(x, 1, y), *ez = cc.e(x, 2, y);
+  const float *hx = cc.h(x, 0, y), *hy = cc.h(x, 1, y), *hz = cc.h(x, 2, y);
+  const float *hxY = cc.h(x, 0, y - 1), *hzY = cc.h(x, 2, y - 1);
+  const float *hyX = cc.h(x - 1, 1, y), *hzX = cc.h(x - 1, 2, y);
+  int64_t z = 0;
+  for (; z + 16 <= Z; z += 16) {
+    float* ep = reinterpret_cast<float*>(e + z);
+    Lanes16 cax, cay, caz, cbx, cby, cbz, skip;
+    loadColumns16(ep + 4, kE, cax, cay, caz, cbx);
+    loadColumns16(ep + 6, kE, skip, skip, cby, cbz);
+    Lanes16 vx = _mm512_loadu_ps(ex + z), vy = _mm512_loadu_ps(ey + z),
+            vz = _mm512_loadu_ps(ez + z), emag;
+    const Lanes16 ux = _mm512_loadu_ps(hx + z), uy = _mm512_loadu_ps(hy + z),
+                  uz = _mm512_loadu_ps(hz + z);
+    const Lanes16 xZ = _mm512_loadu_ps(hx + z - 1), yZ = _mm512_loadu_ps(hy + z - 1);
+    const Lanes16 xY = _mm512_loadu_ps(hxY + z), zY = _mm512_loadu_ps(hzY + z);
+    const Lanes16 yX = _mm512_loadu_ps(hyX + z), zX = _mm512_loadu_ps(hzX + z);
+    updateEValues<Lane16Math>(vx, vy, vz, emag, cax, cay, caz, cbx, cby, cbz, ux, uy, uz, xZ, yZ,
+                              xY, zY, yX, zX);
+    storeColumns16(ep, kE, vx, vy, vz, emag);
+  }
+  eRowScalar(e, h, z, Z, s);
+}
+
+// Copies of E of rows y0..y1 of plane x (row y1 is the next block's first
+// row or the guard row) and of H of row y0-1 of plane x (final: the block
+// below is done, or the guard row).
+void copyPlaneIn(const GridHolder& g, const ColumnCopies& cc, int64_t x, Rows r) {
+  const GridDesc& d = g.desc;
+  for (int64_t y = r.y0; y <= r.y1; ++y)
+    toColumns(reinterpret_cast<const float*>(g.e.data() + eIndex(d, x, y, 0)), kE, d.nz,
+              cc.e(x, 0, y), cc.e(x, 1, y), cc.e(x, 2, y), true);
+  const int64_t y = r.y0 - 1;
+  toColumns(reinterpret_cast<const float*>(g.h.data() + hIndex(d, x, y, 0)), kH, d.nz,
+            cc.h(x, 0, y), cc.h(x, 1, y), cc.h(x, 2, y), false);
+}
+
+// H row (x, y) copied again after the boundary changed it.
+void copyHRow(const GridHolder& g, const ColumnCopies& cc, int64_t x, int64_t y) {
+  toColumns(reinterpret_cast<const float*>(g.h.data() + hIndex(g.desc, x, y, 0)), kH, g.desc.nz,
+            cc.h(x, 0, y), cc.h(x, 1, y), cc.h(x, 2, y), false);
+}
+
+// The H copies after murHAfterPlane(x, r): the two Z-face cells of every row
+// of plane x, whole rows where an X face was set, the rows y = 0 and Y-1 of
+// the planes whose Y faces were set.
+void copyHBoundary(const GridHolder& g, const ColumnCopies& cc, int64_t x, Rows r) {
+  const GridDesc& d = g.desc;
+  const int64_t X = d.nx, Y = d.ny, Z = d.nz;
+  for (int64_t y = r.y0; y < r.y1; ++y) {
+    const HCell* row = g.h.data() + hIndex(d, x, y, 0);
+    for (int64_t z : {int64_t{0}, Z - 1}) {
+      cc.h(x, 0, y)[z] = row[z].hx;
+      cc.h(x, 1, y)[z] = row[z].hy;
+      cc.h(x, 2, y)[z] = row[z].hz;
+    }
+  }
+  auto yFaces = [&](int64_t p) {
+    if (r.y0 == 0) copyHRow(g, cc, p, 0);
+    if (r.y1 == Y) copyHRow(g, cc, p, Y - 1);
+  };
+  if (x == 1) {
+    for (int64_t y = r.y0; y < r.y1; ++y) copyHRow(g, cc, 0, y);
+    yFaces(1);
+  } else if (x == X - 1) {
+    for (int64_t y = r.y0; y < r.y1; ++y) copyHRow(g, cc, X - 1, y);
+    yFaces(X - 2);
+  } else if (x != 0 && x != X - 2) {
+    yFaces(x);
+  }
+}
+
+// Scratch of the calling thread for the copies; false when it cannot be had.
+bool columnScratch(ColumnCopies& cc, int64_t blockRows, int64_t Z) {
+  thread_local Buffer<float> scratch;
+  thread_local int64_t shapeRows = -1, shapeZ = -1;
+  int64_t stride = 0;
+  const int64_t n = columnFloats(blockRows, Z, stride);
+  if (shapeRows != blockRows || shapeZ != Z) {
+    shapeRows = shapeZ = -1;
+    if (!scratch.allocate(static_cast<size_t>(n))) return false;
+    std::fill(scratch.begin(), scratch.end(), 0.0f);  // the pads stay zero from here on
+    shapeRows = blockRows;
+    shapeZ = Z;
+  }
+  cc.base = scratch.data();
+  cc.stride = stride;
+  cc.rows = blockRows + 2;
+  return true;
+}
+
+#pragma GCC diagnostic pop
+#pragma GCC pop_options
+
+// sweepTeam with column copies (the same order of updates and boundary
+// records); the thread falls back to sweepTeam's loops when its scratch
+// cannot be allocated.
+void sweepColumnsTeam(SimulationEngine& eng) {
+  GridHolder& g = eng.grid;
+  const GridDesc& d = g.desc;
+  const int64_t X = d.nx, Y = d.ny;
   const int64_t team = omp_get_num_threads(), t = omp_get_thread_num();
   const int64_t a = X * t / team, b = X * (t + 1) / team;
-  for (int64_t x = a; x < b; ++x) {
-    hPlane(g, x, vector);
-    murHAfterPlane(eng, x);
-    if (x - 1 > a) ePlane(g, x - 1, vector);
+  const int64_t blocks = blockCount(d, eng.sweepBlockBytes);
+  const Strides s = stridesOf(d);
+  ColumnCopies cc;
+  if (!columnScratch(cc, (Y + blocks - 1) / blocks, d.nz)) {
+    sweepRangeTeam(eng, 16, a, b);
+    return;
   }
-  if (b - 1 > a) ePlane(g, b - 1, vector);
+  for (int64_t k = 0; k < blocks; ++k) {
+    const Rows r{Y * k / blocks, Y * (k + 1) / blocks};
+    cc.firstRow = r.y0 - 1;
+    copyPlaneIn(g, cc, a, r);
+    for (int64_t x = a; x < b; ++x) {
+      copyPlaneIn(g, cc, x + 1, r);
+      for (int64_t y = r.y0; y < r.y1; ++y)
+        hRowColumns(g.h.data() + hIndex(d, x, y, 0), g.e.data() + eIndex(d, x, y, 0), d.nz, s, cc,
+                    x, y);
+      murHAfterPlane(eng, x, r);
+      copyHBoundary(g, cc, x, r);
+      if (x - 1 > a)
+        for (int64_t y = r.y0; y < r.y1; ++y)
+          eRowColumns(g.e.data() + eIndex(d, x - 1, y, 0), g.h.data() + hIndex(d, x - 1, y, 0),
+                      d.nz, s, cc, x - 1, y);
+    }
+    if (b - 1 > a)
+      for (int64_t y = r.y0; y < r.y1; ++y)
+        eRowColumns(g.e.data() + eIndex(d, b - 1, y, 0), g.h.data() + hIndex(d, b - 1, y, 0), d.nz,
+                    s, cc, b - 1, y);
+  }
 #pragma omp barrier
-  ePlane(g, a, vector);
+  ePlane(g, a, {0, Y}, 16);
 }
+#endif
 
 // Items 1 to 4 of a step in one parallel region: E boundary (correcting the
 // faces left by the previous E update), then H update, H boundary and E
 // update, swept together where the box allows it.
 void fieldPasses(SimulationEngine& eng) {
-  const bool vector = useAvx2();
+  const int lanes = laneCount(eng);
 #pragma omp parallel
   {
     murETeam(eng);  // ends with a barrier
     if (canSweep(eng.grid.desc, omp_get_num_threads())) {
-      sweepTeam(eng, vector);
+#if TAVRO_HAVE_AVX2_PATH
+      if (lanes == 16)
+        sweepColumnsTeam(eng);
+      else
+#endif
+        sweepTeam(eng, lanes);
     } else {
-      hPassTeam(eng.grid, vector);
+      hPassTeam(eng.grid, lanes);
       murHTeam(eng);
-      ePassTeam(eng.grid, vector);
+      ePassTeam(eng.grid, lanes);
     }
   }
 }
@@ -289,15 +693,15 @@ void fieldPasses(SimulationEngine& eng) {
 }  // namespace
 
 void updateH(SimulationEngine& eng) {
-  const bool vector = useAvx2();
+  const int lanes = laneCount(eng);
 #pragma omp parallel
-  hPassTeam(eng.grid, vector);
+  hPassTeam(eng.grid, lanes);
 }
 
 void updateE(SimulationEngine& eng) {
-  const bool vector = useAvx2();
+  const int lanes = laneCount(eng);
 #pragma omp parallel
-  ePassTeam(eng.grid, vector);
+  ePassTeam(eng.grid, lanes);
 }
 
 void updateHPlain(SimulationEngine& eng) {

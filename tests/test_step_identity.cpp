@@ -1,7 +1,8 @@
 // The fast time step against the plain one.
 //
-// The fast passes evaluate the same float32 formulas on eight cells at a time
-// and group the passes of a step differently; nothing about the arithmetic
+// The fast passes evaluate the same float32 formulas on sixteen or eight cells
+// at a time, keep column copies of the fields and group the passes of a step
+// differently; nothing about the arithmetic
 // changes, so after any number of steps every float of E and H (coefficients
 // included: a SWITCH source rewrites them), of the Mur stores and of the
 // recorded samples must equal the plain step's bit for bit. Box sizes mix odd
@@ -91,28 +92,39 @@ TEST(StepIdentity, FastStepEqualsPlainStepBitForBit) {
   // planes, or too few planes to sweep H and E together.
   const Size sizes[] = {{19, 14, 21}, {16, 24, 16}, {12, 9, 7},
                         {9, 11, 33},  {7, 8, 12},   {5, 12, 10}};
-  for (const Size& s : sizes) {
-    for (int threads : {1, 3}) {
-      const std::string what = std::to_string(s.x) + "x" + std::to_string(s.y) + "x" +
-                               std::to_string(s.z) + ", " + std::to_string(threads) + " threads";
-      ModelRecord model;
-      ASSERT_TRUE(busyModel(model, s.x, s.y, s.z));
-      SimulationEngine fast, plain;
-      fast.requestedStepLimit = plain.requestedStepLimit = 90;
-      ASSERT_EQ(test::setQuiet(fast, model), 1) << what;
-      ASSERT_EQ(test::setQuiet(plain, model), 1) << what;
-      ThreadCount team(threads);
-      for (int i = 0; i < 90; ++i) {
-        stepBatch(fast);
-        stepBatchReference(plain);
+  // Every vector width (16 and 8 lanes where the processor has them, 1) and
+  // the sweep in blocks of two or three rows as well as in one block.
+  struct Path {
+    int lanes;
+    int64_t blockBytes;
+  };
+  const Path paths[] = {{16, 640 * 1024}, {16, 1}, {8, 640 * 1024}, {8, 1}, {1, 1}};
+  for (const Size& s : sizes)
+    for (int threads : {1, 3})
+      for (const Path& path : paths) {
+        const std::string what = std::to_string(s.x) + "x" + std::to_string(s.y) + "x" +
+                                 std::to_string(s.z) + ", " + std::to_string(threads) +
+                                 " threads, " + std::to_string(path.lanes) + " lanes, " +
+                                 std::to_string(path.blockBytes) + " block bytes";
+        ModelRecord model;
+        ASSERT_TRUE(busyModel(model, s.x, s.y, s.z));
+        SimulationEngine fast, plain;
+        fast.maxLanes = path.lanes;
+        fast.sweepBlockBytes = path.blockBytes;
+        fast.requestedStepLimit = plain.requestedStepLimit = 90;
+        ASSERT_EQ(test::setQuiet(fast, model), 1) << what;
+        ASSERT_EQ(test::setQuiet(plain, model), 1) << what;
+        ThreadCount team(threads);
+        for (int i = 0; i < 90; ++i) {
+          stepBatch(fast);
+          stepBatchReference(plain);
+        }
+        expectSameState(fast, plain, what);
+        // The run really moved: the fields are not all zero.
+        float largest = 0.0f;
+        for (const ECell& c : fast.grid.e) largest = std::max(largest, std::fabs(c.emag));
+        EXPECT_GT(largest, 0.0f) << what;
       }
-      expectSameState(fast, plain, what);
-      // The run really moved: the fields are not all zero.
-      float largest = 0.0f;
-      for (const ECell& c : fast.grid.e) largest = std::max(largest, std::fabs(c.emag));
-      EXPECT_GT(largest, 0.0f) << what;
-    }
-  }
 }
 
 TEST(StepIdentity, FastPassesEqualPlainPassesOnRandomFields) {
@@ -145,6 +157,7 @@ TEST(StepIdentity, FastPassesEqualPlainPassesOnRandomFields) {
       }
   ThreadCount team(2);
   for (int i = 0; i < 3; ++i) {
+    fast.maxLanes = i == 0 ? 16 : (i == 1 ? 8 : 1);
     updateH(fast);
     updateHPlain(plain);
     EXPECT_EQ(differingFloats(fast.grid.h, plain.grid.h), 0u) << "H pass " << i;
