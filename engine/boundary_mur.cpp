@@ -107,6 +107,29 @@ void murHXFarRows(SimulationEngine& eng, int64_t y0, int64_t y1) {
 }
 
 void murETeam(SimulationEngine& eng) { murPasses(eng.grid, eng.grid.e.data()); }
+
+void murERange(SimulationEngine& eng, int64_t a, int64_t b) {
+  GridHolder& g = eng.grid;
+  const GridDesc& d = g.desc;
+  const int64_t X = d.nx, Y = d.ny, Z = d.nz;
+  ECell* f = g.e.data();
+  const float* k = g.murCoef.data();
+  if (Z >= 2)
+    for (int64_t x = a; x < b; ++x)
+      for (int64_t y = 0; y < Y; ++y) {
+        prefetchZRecord(d, k, x, y + kZAhead, f);
+        murZRecord(d, f, k, g.murZ[x * Y + y], x, y);
+      }
+  if (a == 0)
+    for (int64_t y = 0; y < Y; ++y)
+      for (int64_t z = 0; z < Z; ++z) murXNearRecord(d, f, k, g.murX[y * Z + z], y, z);
+  if (b == X)
+    for (int64_t y = 0; y < Y; ++y)
+      for (int64_t z = 0; z < Z; ++z) murXFarRecord(d, f, k, g.murX[y * Z + z], y, z);
+  if (Y >= 2)
+    for (int64_t x = a; x < b; ++x)
+      for (int64_t z = 0; z < Z; ++z) murYRecord(d, f, k, g.murY[z * X + x], x, z);
+}
 void murHTeam(SimulationEngine& eng) { murPasses(eng.grid, eng.grid.h.data()); }
 
 void murE(SimulationEngine& eng) {

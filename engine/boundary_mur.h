@@ -16,6 +16,15 @@ void murH(SimulationEngine& eng);
 void murETeam(SimulationEngine& eng);
 void murHTeam(SimulationEngine& eng);
 
+// murE's records of planes [a, b) alone, on the calling thread, in the order
+// Z faces, the X faces of a range that holds plane 0 or X-1, Y faces. The
+// threads of a team that call it with ranges covering 0..X-1, each range of
+// two planes at least and X >= 4, give murE's values without waiting for
+// each other: every record reads only its own planes, and the X faces read
+// the planes next to them (0 and 1, X-2 and X-1), which lie in the same
+// range. The team must meet at a barrier before the fields are read.
+void murERange(SimulationEngine& eng, int64_t a, int64_t b);
+
 // Pieces of murH for a step that updates H in blocks of rows y0 <= y < y1,
 // plane by plane along x: the Z-face records of rows [y0, y1) of plane x;
 // the X-face records of rows [y0, y1) of the face x = 0 (inner plane 1) or of

@@ -492,27 +492,34 @@ __attribute__((flatten)) void toColumns(const float* rec, int n, int64_t Z, floa
   }
 }
 
-// H of row (x, y) from the E copies: the centre row and row y+1 of plane x
-// and row y of plane x+1; the new hx, hy, hz also go to the H copy. Cells
-// left over at the end of the row take the scalar update.
+// H of row (x, y) from the E copies of rows y and y+1 of plane x and from E
+// of row y of plane x+1, which this row brings in from the records and
+// copies for the updates that follow; the new hx, hy, hz also go to the H
+// copy. Cells left over at the end of the row take the scalar update.
 __attribute__((flatten)) void hRowColumns(HCell* h, const ECell* e, int64_t Z, Strides s,
                                           const ColumnCopies& cc, int64_t x, int64_t y) {
   const float *ex = cc.e(x, 0, y), *ey = cc.e(x, 1, y), *ez = cc.e(x, 2, y);
   const float *exY = cc.e(x, 0, y + 1), *ezY = cc.e(x, 2, y + 1);
-  const float *eyX = cc.e(x + 1, 1, y), *ezX = cc.e(x + 1, 2, y);
+  float *nx = cc.e(x + 1, 0, y), *ny = cc.e(x + 1, 1, y), *nz = cc.e(x + 1, 2, y);
   float *ox = cc.h(x, 0, y), *oy = cc.h(x, 1, y), *oz = cc.h(x, 2, y);
+  const float* en = reinterpret_cast<const float*>(e + s.sx);
   int64_t z = 0;
   for (; z + 16 <= Z; z += 16) {
     float* hp = reinterpret_cast<float*>(h + z);
     prefetchAhead(hp, 16 * kH);
-    Lanes16 hx, hy, hz, hmag, chx, chy, chz, skip;
+    prefetchAhead(en + z * kE, 16 * kE);
+    Lanes16 xX, yX, zX, skip;
+    loadColumns16(en + z * kE, kE, xX, yX, zX, skip);
+    _mm512_storeu_ps(nx + z, xX);
+    _mm512_storeu_ps(ny + z, yX);
+    _mm512_storeu_ps(nz + z, zX);
+    Lanes16 hx, hy, hz, hmag, chx, chy, chz;
     loadColumns16(hp, kH, hx, hy, hz, hmag);
     loadColumns16(hp + 3, kH, skip, chx, chy, chz);
     const Lanes16 vx = _mm512_loadu_ps(ex + z), vy = _mm512_loadu_ps(ey + z),
                   vz = _mm512_loadu_ps(ez + z);
     const Lanes16 xZ = _mm512_loadu_ps(ex + z + 1), yZ = _mm512_loadu_ps(ey + z + 1);
     const Lanes16 xY = _mm512_loadu_ps(exY + z), zY = _mm512_loadu_ps(ezY + z);
-    const Lanes16 yX = _mm512_loadu_ps(eyX + z), zX = _mm512_loadu_ps(ezX + z);
     updateHValues<Lane16Math>(hx, hy, hz, hmag, chx, chy, chz, vx, vy, vz, xZ, yZ, xY, zY, yX, zX);
     storeColumns16(hp, kH, hx, hy, hz, hmag);
     _mm512_storeu_ps(ox + z, hx);
@@ -521,6 +528,9 @@ __attribute__((flatten)) void hRowColumns(HCell* h, const ECell* e, int64_t Z, S
   }
   hRowScalar(h, e, z, Z, s);
   for (; z < Z; ++z) {
+    nx[z] = e[s.sx + z].ex;
+    ny[z] = e[s.sx + z].ey;
+    nz[z] = e[s.sx + z].ez;
     ox[z] = h[z].hx;
     oy[z] = h[z].hy;
     oz[z] = h[z].hz;
@@ -555,20 +565,11 @@ __attribute__((flatten)) void eRowColumns(ECell* e, const HCell* h, int64_t Z, S
   eRowScalar(e, h, z, Z, s);
 }
 
-// Copies of E of rows y0..y1 of plane x (row y1 is the next block's first
-// row or the guard row) and of H of row y0-1 of plane x (final: the block
-// below is done, or the guard row).
-void copyPlaneIn(const GridHolder& g, const ColumnCopies& cc, int64_t x, Rows r) {
-  const GridDesc& d = g.desc;
-  for (int64_t y = r.y0; y <= r.y1; ++y)
-    toColumns(reinterpret_cast<const float*>(g.e.data() + eIndex(d, x, y, 0)), kE, d.nz,
-              cc.e(x, 0, y), cc.e(x, 1, y), cc.e(x, 2, y), true);
-  const int64_t y = r.y0 - 1;
-  toColumns(reinterpret_cast<const float*>(g.h.data() + hIndex(d, x, y, 0)), kH, d.nz,
-            cc.h(x, 0, y), cc.h(x, 1, y), cc.h(x, 2, y), false);
+// E row (x, y) and H row (x, y) into the copies.
+void copyERow(const GridHolder& g, const ColumnCopies& cc, int64_t x, int64_t y) {
+  toColumns(reinterpret_cast<const float*>(g.e.data() + eIndex(g.desc, x, y, 0)), kE, g.desc.nz,
+            cc.e(x, 0, y), cc.e(x, 1, y), cc.e(x, 2, y), true);
 }
-
-// H row (x, y) copied again after the boundary changed it.
 void copyHRow(const GridHolder& g, const ColumnCopies& cc, int64_t x, int64_t y) {
   toColumns(reinterpret_cast<const float*>(g.h.data() + hIndex(g.desc, x, y, 0)), kH, g.desc.nz,
             cc.h(x, 0, y), cc.h(x, 1, y), cc.h(x, 2, y), false);
@@ -644,9 +645,14 @@ void sweepColumnsTeam(SimulationEngine& eng) {
   for (int64_t k = 0; k < blocks; ++k) {
     const Rows r{Y * k / blocks, Y * (k + 1) / blocks};
     cc.firstRow = r.y0 - 1;
-    copyPlaneIn(g, cc, a, r);
+    // Plane a in full; of every further plane the H row below the block (final:
+    // the block below is done, or the guard row) and E of row y1 (the next
+    // block's first row or the guard row): the H rows copy the others.
+    for (int64_t y = r.y0; y <= r.y1; ++y) copyERow(g, cc, a, y);
+    copyHRow(g, cc, a, r.y0 - 1);
     for (int64_t x = a; x < b; ++x) {
-      copyPlaneIn(g, cc, x + 1, r);
+      if (x + 1 < b) copyHRow(g, cc, x + 1, r.y0 - 1);
+      copyERow(g, cc, x + 1, r.y1);
       for (int64_t y = r.y0; y < r.y1; ++y)
         hRowColumns(g.h.data() + hIndex(d, x, y, 0), g.e.data() + eIndex(d, x, y, 0), d.nz, s, cc,
                     x, y);
@@ -674,8 +680,12 @@ void fieldPasses(SimulationEngine& eng) {
   const int lanes = laneCount(eng);
 #pragma omp parallel
   {
-    murETeam(eng);  // ends with a barrier
-    if (canSweep(eng.grid.desc, omp_get_num_threads())) {
+    const int64_t X = eng.grid.desc.nx;
+    const int64_t team = omp_get_num_threads(), t = omp_get_thread_num();
+    if (canSweep(eng.grid.desc, static_cast<int>(team))) {
+      // The E boundary of the thread's own planes, those it sweeps next.
+      murERange(eng, X * t / team, X * (t + 1) / team);
+#pragma omp barrier
 #if TAVRO_HAVE_AVX2_PATH
       if (lanes == 16)
         sweepColumnsTeam(eng);
@@ -683,6 +693,7 @@ void fieldPasses(SimulationEngine& eng) {
 #endif
         sweepTeam(eng, lanes);
     } else {
+      murETeam(eng);  // ends with a barrier
       hPassTeam(eng.grid, lanes);
       murHTeam(eng);
       ePassTeam(eng.grid, lanes);
