@@ -33,6 +33,14 @@ void prefetchZRecord(const GridDesc& d, const float* k, int64_t x, int64_t y,
   }
 }
 
+// The Y-face records of one plane lie X records apart (record z*X + x):
+// those kYAhead steps ahead along z are requested early.
+constexpr int64_t kYAhead = 8;
+
+void prefetchYRecord(const MurStore* s, const GridDesc& d, int64_t x, int64_t z) {
+  if (z < d.nz) __builtin_prefetch(s + z * d.nx + x, 1);
+}
+
 template <class Cell>
 void murPasses(GridHolder& g, Cell* f) {
   const GridDesc d = g.desc;
@@ -82,11 +90,20 @@ void murHYPlane(SimulationEngine& eng, int64_t x, bool nearHalf, bool farHalf) {
   const float* k = g.murCoef.data();
   MurStore* s = g.murY.data();
   if (nearHalf && farHalf) {
-    for (int64_t z = 0; z < d.nz; ++z) murYRecord(d, h, k, s[z * d.nx + x], x, z);
+    for (int64_t z = 0; z < d.nz; ++z) {
+      prefetchYRecord(s, d, x, z + kYAhead);
+      murYRecord(d, h, k, s[z * d.nx + x], x, z);
+    }
   } else if (nearHalf) {
-    for (int64_t z = 0; z < d.nz; ++z) murYNearRecord(d, h, k, s[z * d.nx + x], x, z);
+    for (int64_t z = 0; z < d.nz; ++z) {
+      prefetchYRecord(s, d, x, z + kYAhead);
+      murYNearRecord(d, h, k, s[z * d.nx + x], x, z);
+    }
   } else if (farHalf) {
-    for (int64_t z = 0; z < d.nz; ++z) murYFarRecord(d, h, k, s[z * d.nx + x], x, z);
+    for (int64_t z = 0; z < d.nz; ++z) {
+      prefetchYRecord(s, d, x, z + kYAhead);
+      murYFarRecord(d, h, k, s[z * d.nx + x], x, z);
+    }
   }
 }
 
@@ -128,7 +145,10 @@ void murERange(SimulationEngine& eng, int64_t a, int64_t b) {
       for (int64_t z = 0; z < Z; ++z) murXFarRecord(d, f, k, g.murX[y * Z + z], y, z);
   if (Y >= 2)
     for (int64_t x = a; x < b; ++x)
-      for (int64_t z = 0; z < Z; ++z) murYRecord(d, f, k, g.murY[z * X + x], x, z);
+      for (int64_t z = 0; z < Z; ++z) {
+        prefetchYRecord(g.murY.data(), d, x, z + kYAhead);
+        murYRecord(d, f, k, g.murY[z * X + x], x, z);
+      }
 }
 void murHTeam(SimulationEngine& eng) { murPasses(eng.grid, eng.grid.h.data()); }
 

@@ -572,7 +572,7 @@ void copyERow(const GridHolder& g, const ColumnCopies& cc, int64_t x, int64_t y)
 }
 void copyHRow(const GridHolder& g, const ColumnCopies& cc, int64_t x, int64_t y) {
   toColumns(reinterpret_cast<const float*>(g.h.data() + hIndex(g.desc, x, y, 0)), kH, g.desc.nz,
-            cc.h(x, 0, y), cc.h(x, 1, y), cc.h(x, 2, y), false);
+            cc.h(x, 0, y), cc.h(x, 1, y), cc.h(x, 2, y), true);
 }
 
 // The H copies after murHAfterPlane(x, r): the two Z-face cells of every row
