@@ -69,7 +69,7 @@ struct SimulationEngine {
   // time (16, 8 or 1), and sweeps the box in blocks of rows whose planes take
   // about sweepBlockBytes of cache. Tests narrow both to reach every path.
   int maxLanes = 16;
-  int64_t sweepBlockBytes = 640 * 1024;
+  int64_t sweepBlockBytes = 900 * 1024;
 };
 
 }  // namespace tavro

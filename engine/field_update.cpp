@@ -7,14 +7,15 @@
 //   scalar cell update after the other over the (x, y) rows, the
 //   straightforward statement of the step, kept as the reference;
 // - the fast loops (updateH, updateE, stepBatch, stepInteractive): the same
-//   formulas instantiated on eight cells at a time (one cell per vector lane)
-//   where the CPU has AVX2, the four passes of a step in one parallel region,
-//   and the H update, H boundary and E update swept together along x.
+//   formulas instantiated on sixteen (AVX-512) or eight (AVX2) cells at a
+//   time, one cell per vector lane, chosen at run time; the four passes of a
+//   step in one parallel region, and the H update, H boundary and E update
+//   swept together along x in blocks of rows.
 // The threads take contiguous ranges of x planes (static schedule); every row
 // updates its z run of cells, whose elements lie next to each other. An
 // update writes only the elements of its own cells and reads only the other
 // field, so the passes need no locks; the order in which planes are visited
-// only has to respect which values each cell reads (see sweepTeam).
+// only has to respect which values each cell reads (see sweepRangeTeam).
 #include "engine/field_update.h"
 
 #include <omp.h>
@@ -383,11 +384,11 @@ void murHAfterPlane(SimulationEngine& eng, int64_t x, Rows r) {
 // X faces lie apart) and two per thread.
 bool canSweep(const GridDesc& d, int team) { return d.nx >= 4 && d.nx >= 2 * int64_t{team}; }
 
-// Rows per block of the sweep: the three E and three H planes of a block that
-// the sweep keeps in use should stay in the core's own cache (about 1 MiB is
-// common), so the planes come back from there and not from the shared cache
-// or memory. Blocks hold at least two rows (a Y face and its inner row lie in
-// one block); one block when the box has fewer than four rows.
+// Rows per block of the sweep: the planes of records (and their column
+// copies) that the sweep keeps in use, about three planes of E and H
+// records, should stay in the core's own cache (about 1 MiB is common), so
+// they come back from there and not from the shared cache or memory. Blocks hold at least two rows
+// (a Y face and its inner row lie in one block); one block when the box has fewer than four rows.
 int64_t blockCount(const GridDesc& d, int64_t blockBytes) {
   const int64_t rowBytes = 3 * (d.nz + 1) * int64_t{sizeof(ECell) + sizeof(HCell)};
   const int64_t rows = blockBytes / rowBytes - 1;
@@ -406,7 +407,6 @@ int64_t blockCount(const GridDesc& d, int64_t blockBytes) {
 // x and x+1; the next block's first row is still untouched). E of the first
 // plane a waits for the barrier, because the thread below reads it for its
 // last H plane and provides the H plane a-1 it needs.
-// The blocks of planes [a, b) of the calling thread; sweepTeam below.
 void sweepRangeTeam(SimulationEngine& eng, int lanes, int64_t a, int64_t b) {
   GridHolder& g = eng.grid;
   const int64_t Y = g.desc.ny;
@@ -626,9 +626,10 @@ bool columnScratch(ColumnCopies& cc, int64_t blockRows, int64_t Z) {
 #pragma GCC diagnostic pop
 #pragma GCC pop_options
 
-// sweepTeam with column copies (the same order of updates and boundary
-// records); the thread falls back to sweepTeam's loops when its scratch
-// cannot be allocated.
+// sweepRangeTeam with column copies: the same blocks and boundary records,
+// and E of each plane as soon as the H update and boundary of that plane are
+// done, which keeps one plane of E records fewer in the cache. The thread
+// falls back to sweepRangeTeam when its scratch cannot be allocated.
 void sweepColumnsTeam(SimulationEngine& eng) {
   GridHolder& g = eng.grid;
   const GridDesc& d = g.desc;
@@ -658,15 +659,18 @@ void sweepColumnsTeam(SimulationEngine& eng) {
                     x, y);
       murHAfterPlane(eng, x, r);
       copyHBoundary(g, cc, x, r);
-      if (x - 1 > a)
+      // E of plane x as soon as its H (planes x and x-1) is final and no H
+      // update reads it any more: plane X-2 waits for the X face at X-1,
+      // which completes its Y faces; plane a waits for the thread below.
+      auto ePlaneRows = [&](int64_t p) {
         for (int64_t y = r.y0; y < r.y1; ++y)
-          eRowColumns(g.e.data() + eIndex(d, x - 1, y, 0), g.h.data() + hIndex(d, x - 1, y, 0),
-                      d.nz, s, cc, x - 1, y);
+          eRowColumns(g.e.data() + eIndex(d, p, y, 0), g.h.data() + hIndex(d, p, y, 0), d.nz, s, cc,
+                      p, y);
+      };
+      if (x == X - 2) continue;
+      if (x == X - 1 && X - 2 > a) ePlaneRows(X - 2);
+      if (x > a) ePlaneRows(x);
     }
-    if (b - 1 > a)
-      for (int64_t y = r.y0; y < r.y1; ++y)
-        eRowColumns(g.e.data() + eIndex(d, b - 1, y, 0), g.h.data() + hIndex(d, b - 1, y, 0), d.nz,
-                    s, cc, b - 1, y);
   }
 #pragma omp barrier
   ePlane(g, a, {0, Y}, 16);

@@ -98,7 +98,7 @@ TEST(StepIdentity, FastStepEqualsPlainStepBitForBit) {
     int lanes;
     int64_t blockBytes;
   };
-  const Path paths[] = {{16, 640 * 1024}, {16, 1}, {8, 640 * 1024}, {8, 1}, {1, 1}};
+  const Path paths[] = {{16, 900 * 1024}, {16, 1}, {8, 900 * 1024}, {8, 1}, {1, 1}};
   for (const Size& s : sizes)
     for (int threads : {1, 3})
       for (const Path& path : paths) {
