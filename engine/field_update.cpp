@@ -237,6 +237,9 @@ inline void storeColumns16(float* p, int n, Lanes16 a, Lanes16 b, Lanes16 c, Lan
   scatterRow(p, n, 3, _mm512_shuffle_ps(t1, t3, 0xEE));
 }
 
+// H (E) of one row, sixteen cells at a time, every neighbour transposed from
+// the records; the sweep uses the column copies below instead, these serve
+// the separate passes and the first plane of each thread.
 __attribute__((flatten)) void hRowAvx512(HCell* h, const ECell* e, int64_t Z, Strides s) {
   const int64_t ey = static_cast<int64_t>(s.sy) * kE, ex = static_cast<int64_t>(s.sx) * kE;
   int64_t z = 0;
