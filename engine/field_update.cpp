@@ -498,7 +498,7 @@ __attribute__((flatten)) void toColumns(const float* rec, int n, int64_t Z, floa
 // H of row (x, y) from the E copies of rows y and y+1 of plane x and from E
 // of row y of plane x+1, which this row brings in from the records and
 // copies for the updates that follow; the new hx, hy, hz also go to the H
-// copy. Cells left over at the end of the row take the scalar update.
+// copy. Cells left over at the end of the row take the eight-lane update.
 __attribute__((flatten)) void hRowColumns(HCell* h, const ECell* e, int64_t Z, Strides s,
                                           const ColumnCopies& cc, int64_t x, int64_t y) {
   const float *ex = cc.e(x, 0, y), *ey = cc.e(x, 1, y), *ez = cc.e(x, 2, y);
@@ -529,7 +529,7 @@ __attribute__((flatten)) void hRowColumns(HCell* h, const ECell* e, int64_t Z, S
     _mm512_storeu_ps(oy + z, hy);
     _mm512_storeu_ps(oz + z, hz);
   }
-  hRowScalar(h, e, z, Z, s);
+  hRowAvx2(h, e, z, Z, s);
   for (; z < Z; ++z) {
     nx[z] = e[s.sx + z].ex;
     ny[z] = e[s.sx + z].ey;
@@ -541,7 +541,7 @@ __attribute__((flatten)) void hRowColumns(HCell* h, const ECell* e, int64_t Z, S
 }
 
 // E of row (x, y) from its own E copy and the H copies: rows y and y-1 of
-// plane x and row y of plane x-1. Leftover cells take the scalar update.
+// plane x and row y of plane x-1. Leftover cells take the eight-lane update.
 __attribute__((flatten)) void eRowColumns(ECell* e, const HCell* h, int64_t Z, Strides s,
                                           const ColumnCopies& cc, int64_t x, int64_t y) {
   const float *ex = cc.e(x, 0, y), *ey = cc.e(x, 1, y), *ez = cc.e(x, 2, y);
@@ -565,7 +565,7 @@ __attribute__((flatten)) void eRowColumns(ECell* e, const HCell* h, int64_t Z, S
                               xY, zY, yX, zX);
     storeColumns16(ep, kE, vx, vy, vz, emag);
   }
-  eRowScalar(e, h, z, Z, s);
+  eRowAvx2(e, h, z, Z, s);
 }
 
 // E row (x, y) and H row (x, y) into the copies.
