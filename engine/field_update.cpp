@@ -187,13 +187,13 @@ struct Lane16Math {
 
 // Floats k..k+3 of sixteen consecutive records of `n` floats as four vectors
 // (p points at float k of the first record). Row j gathers records j, j+4,
-// j+8 and j+12 into its four 128-bit blocks (loads only); a 4 x 4 transpose
+// j+8 and j+12 into its four 128-bit blocks; a 4 x 4 transpose
 // within each block then sorts the floats into lanes, record i in lane i.
 inline Lanes16 gatherRow(const float* p, int n, int j) {
-  Lanes16 r = _mm512_broadcast_f32x4(_mm_loadu_ps(p + j * n));
-  r = _mm512_mask_broadcast_f32x4(r, 0x00F0, _mm_loadu_ps(p + (j + 4) * n));
-  r = _mm512_mask_broadcast_f32x4(r, 0x0F00, _mm_loadu_ps(p + (j + 8) * n));
-  r = _mm512_mask_broadcast_f32x4(r, 0xF000, _mm_loadu_ps(p + (j + 12) * n));
+  Lanes16 r = _mm512_castps128_ps512(_mm_loadu_ps(p + j * n));
+  r = _mm512_insertf32x4(r, _mm_loadu_ps(p + (j + 4) * n), 1);
+  r = _mm512_insertf32x4(r, _mm_loadu_ps(p + (j + 8) * n), 2);
+  r = _mm512_insertf32x4(r, _mm_loadu_ps(p + (j + 12) * n), 3);
   return r;
 }
 
