@@ -607,12 +607,18 @@ void copyHBoundary(const GridHolder& g, const ColumnCopies& cc, int64_t x, Rows 
   }
 }
 
-// Scratch of the calling thread for the copies; false when it cannot be had.
+// Scratch of the calling thread for the copies; false when it cannot be had
+// or would be larger than kMaxColumnBytes: copies that large (rows of many
+// thousand cells) no longer stay in the core's cache, and the memory they
+// take would be unaccounted for in the set-up's estimate.
+constexpr int64_t kMaxColumnBytes = 2 << 20;
+
 bool columnScratch(ColumnCopies& cc, int64_t blockRows, int64_t Z) {
   thread_local Buffer<float> scratch;
   thread_local int64_t shapeRows = -1, shapeZ = -1;
   int64_t stride = 0;
   const int64_t n = columnFloats(blockRows, Z, stride);
+  if (n * int64_t{sizeof(float)} > kMaxColumnBytes) return false;
   if (shapeRows != blockRows || shapeZ != Z) {
     shapeRows = shapeZ = -1;
     if (!scratch.allocate(static_cast<size_t>(n))) return false;

@@ -127,6 +127,24 @@ TEST(StepIdentity, FastStepEqualsPlainStepBitForBit) {
       }
 }
 
+TEST(StepIdentity, VeryLongRowsStillEqualThePlainStep) {
+  // Rows of 8200 cells: the column copies of even the smallest block would
+  // outgrow the core's cache, so the sweep transposes every neighbour from
+  // the records instead; the results must not change.
+  ModelRecord model;
+  ASSERT_TRUE(busyModel(model, 8, 6, 8200));
+  SimulationEngine fast, plain;
+  fast.requestedStepLimit = plain.requestedStepLimit = 20;
+  ASSERT_EQ(test::setQuiet(fast, model), 1);
+  ASSERT_EQ(test::setQuiet(plain, model), 1);
+  ThreadCount team(2);
+  for (int i = 0; i < 20; ++i) {
+    stepBatch(fast);
+    stepBatchReference(plain);
+  }
+  expectSameState(fast, plain, "8 x 6 x 8200");
+}
+
 TEST(StepIdentity, FastPassesEqualPlainPassesOnRandomFields) {
   // Fields of random sign and magnitude, with some components exactly zero
   // and some cells whose components sum to exactly zero, so that every branch
