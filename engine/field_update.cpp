@@ -390,8 +390,9 @@ bool canSweep(const GridDesc& d, int team) { return d.nx >= 4 && d.nx >= 2 * int
 // Rows per block of the sweep: the planes of records (and their column
 // copies) that the sweep keeps in use, about three planes of E and H
 // records, should stay in the core's own cache (about 1 MiB is common), so
-// they come back from there and not from the shared cache or memory. Blocks hold at least two rows
-// (a Y face and its inner row lie in one block); one block when the box has fewer than four rows.
+// they come back from there and not from the shared cache or memory. Blocks
+// hold at least two rows (a Y face and its inner row lie in one block); one
+// block when the box has fewer than four rows.
 int64_t blockCount(const GridDesc& d, int64_t blockBytes) {
   const int64_t rowBytes = 3 * (d.nz + 1) * int64_t{sizeof(ECell) + sizeof(HCell)};
   const int64_t rows = blockBytes / rowBytes - 1;
