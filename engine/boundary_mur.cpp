@@ -89,21 +89,12 @@ void murHYPlane(SimulationEngine& eng, int64_t x, bool nearHalf, bool farHalf) {
   HCell* h = g.h.data();
   const float* k = g.murCoef.data();
   MurStore* s = g.murY.data();
-  if (nearHalf && farHalf) {
-    for (int64_t z = 0; z < d.nz; ++z) {
-      prefetchYRecord(s, d, x, z + kYAhead);
-      murYRecord(d, h, k, s[z * d.nx + x], x, z);
-    }
-  } else if (nearHalf) {
-    for (int64_t z = 0; z < d.nz; ++z) {
-      prefetchYRecord(s, d, x, z + kYAhead);
-      murYNearRecord(d, h, k, s[z * d.nx + x], x, z);
-    }
-  } else if (farHalf) {
-    for (int64_t z = 0; z < d.nz; ++z) {
-      prefetchYRecord(s, d, x, z + kYAhead);
-      murYFarRecord(d, h, k, s[z * d.nx + x], x, z);
-    }
+  if (!nearHalf && !farHalf) return;
+  // Both halves of a record in the order of murYRecord: near, then far.
+  for (int64_t z = 0; z < d.nz; ++z) {
+    prefetchYRecord(s, d, x, z + kYAhead);
+    if (nearHalf) murYNearRecord(d, h, k, s[z * d.nx + x], x, z);
+    if (farHalf) murYFarRecord(d, h, k, s[z * d.nx + x], x, z);
   }
 }
 

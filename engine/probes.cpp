@@ -36,17 +36,17 @@ int measureSetting(SimulationEngine& eng, const ModelRecord& model) {
 
   // Spectrum points are cleared so that a probe whose spectrum was never
   // computed reads as zeros, not as stale memory.
-  SpectrumStore& spec = eng.spectrum;
-  spec.names.clear();
+  SpectrumStore& store = eng.spectrum;
+  store.names.clear();
   const uint64_t points = count * static_cast<uint64_t>(kSpectrumPoints);
-  if (!memoryFits(points * sizeof(ProbeSample)) || !spec.points.allocate(points)) {
+  if (!memoryFits(points * sizeof(ProbeSample)) || !store.points.allocate(points)) {
     con() << "error: can't allocate memory for spectrum[" << points << "].\n";
     eng.probeCells.release();
     s.probeCount = 0;
     return 0;
   }
-  if (!spec.points.empty()) std::memset(spec.points.data(), 0, spec.points.bytes());
-  spec.names.reserve(count);
+  if (!store.points.empty()) std::memset(store.points.data(), 0, store.points.bytes());
+  store.names.reserve(count);
 
   const uint64_t Y = static_cast<uint64_t>(model.areaY);
   const uint64_t Z = static_cast<uint64_t>(model.areaZ);
@@ -54,7 +54,7 @@ int measureSetting(SimulationEngine& eng, const ModelRecord& model) {
   for (const auto& [k, name] : model.probes()) {
     if (k >= cells) continue;
     eng.probeCells[j++] = static_cast<int64_t>(k);
-    spec.names.push_back(name);
+    store.names.push_back(name);
     con() << "(" << k / (Y * Z) << "," << (k / Z) % Y << "," << k % Z << ") " << name << "\n";
   }
   return 1;
