@@ -3,6 +3,7 @@
 #include <csignal>
 
 #include "engine/console.h"
+#include "engine/field_kernels.h"
 #include "engine/field_update.h"
 #include "files/result_files.h"
 #include "files/spectrum.h"
@@ -44,13 +45,21 @@ bool RunBatch(SimulationEngine& eng) {
   StopSignals signals;
   FDTD_SAM& s = eng.sam;
   int shown = -1;
-  while (s.stepCount < s.stepLimit && g_stopSignal == 0) {
-    const int percent = static_cast<int>(static_cast<int64_t>(s.stepCount) * 100 / s.stepLimit);
+  auto progress = [&](const FDTD_SAM& at) {
+    const int percent = static_cast<int>(static_cast<int64_t>(at.stepCount) * 100 / at.stepLimit);
     if (percent != shown) {
-      con() << "\r- FDTD calculation " << s.time << "sec " << percent << "% done.";
+      con() << "\r- FDTD calculation " << at.time << "sec " << percent << "% done.";
       shown = percent;
     }
-    stepBatch(eng);
+  };
+  while (s.stepCount < s.stepLimit && g_stopSignal == 0) {
+    progress(s);
+    // Two steps per sweep where the first leaves a sample to take; the
+    // progress line of the second step is the one it would have had.
+    FDTD_SAM next = s;
+    advanceCounters(next);
+    const bool two = next.stepCount < next.stepLimit;
+    if (stepBatchSteps(eng, two ? 2 : 1) == 2) progress(next);
   }
   con() << "\r";
   const bool complete = g_stopSignal == 0;

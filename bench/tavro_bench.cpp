@@ -1,6 +1,8 @@
 // Benchmark program for the time step and the spectrum. Sub-commands:
 //   bandwidth                 read-modify-write bandwidth a[i] = a[i]*s + b[i], 1 and 2 threads
-//   step N THREADS [ref]      stepBatch throughput on a vacuum N^3 box (Mur faces, one CW source)
+//   step N THREADS [ref]      stepping throughput on a vacuum N^3 box (Mur faces, one CW source):
+//                             two steps per call as a batch run takes them (stepBatchSteps),
+//                             one step per call (stepBatch) and, with ref, the plain loops
 //   spectrum N STEPS PROBES   step time with probes and the cost of ComputeSpectrum for a run of
 //                             STEPS samples (steps measured on fewer and scaled)
 //   rss PROGRAM ARGS...       runs PROGRAM and prints its peak resident memory
@@ -122,9 +124,11 @@ int cmdStep(int N, int threads, bool withReference) {
   if (!setUpBox(eng, model, N, 0, tavro::kStepLimitMax)) return 1;
   // About 0.2 G cell updates per timed repetition.
   const double cells = static_cast<double>(N) * N * N;
-  const int steps = std::max(5, static_cast<int>(2e8 / cells));
-  const double rate = stepThroughput(eng, tavro::stepBatch, steps, 5);
-  std::printf("step N %d threads %d mcells %.1f", N, threads, rate);
+  const int steps = std::max(6, static_cast<int>(2e8 / cells)) / 2 * 2;
+  auto pair = [](tavro::SimulationEngine& e) { tavro::stepBatchSteps(e, 2); };
+  const double rate = stepThroughput(eng, pair, steps / 2, 5) * 2;
+  const double single = stepThroughput(eng, tavro::stepBatch, steps, 3);
+  std::printf("step N %d threads %d mcells %.1f single %.1f", N, threads, rate, single);
   if (withReference) {
     const double ref = stepThroughput(eng, tavro::stepBatchReference, steps, 3);
     std::printf(" reference %.1f", ref);

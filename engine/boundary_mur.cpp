@@ -69,49 +69,75 @@ void murPasses(GridHolder& g, Cell* f) {
     for (int64_t z = 0; z < Z; ++z) murYRecord(d, f, k, sy[z * X + x], x, z);
 }
 
-}  // namespace
-
-void murHZRows(SimulationEngine& eng, int64_t x, int64_t y0, int64_t y1) {
-  GridHolder& g = eng.grid;
+template <class Cell>
+void zRows(GridHolder& g, Cell* f, int64_t x, int64_t y0, int64_t y1) {
   const GridDesc& d = g.desc;
   if (d.nz < 2) return;
   const float* k = g.murCoef.data();
   for (int64_t y = y0; y < y1; ++y) {
-    prefetchZRecord(d, k, x, y + kZAhead);
-    murZRecord(d, g.h.data(), k, g.murZ[x * d.ny + y], x, y);
+    prefetchZRecord(d, k, x, y + kZAhead, f);
+    murZRecord(d, f, k, g.murZ[x * d.ny + y], x, y);
   }
 }
 
-void murHYPlane(SimulationEngine& eng, int64_t x, bool nearHalf, bool farHalf) {
-  GridHolder& g = eng.grid;
+template <class Cell>
+void yPlane(GridHolder& g, Cell* f, int64_t x, bool nearHalf, bool farHalf) {
   const GridDesc& d = g.desc;
-  if (d.ny < 2) return;
-  HCell* h = g.h.data();
+  if (d.ny < 2 || (!nearHalf && !farHalf)) return;
   const float* k = g.murCoef.data();
   MurStore* s = g.murY.data();
-  if (!nearHalf && !farHalf) return;
   // Both halves of a record in the order of murYRecord: near, then far.
   for (int64_t z = 0; z < d.nz; ++z) {
     prefetchYRecord(s, d, x, z + kYAhead);
-    if (nearHalf) murYNearRecord(d, h, k, s[z * d.nx + x], x, z);
-    if (farHalf) murYFarRecord(d, h, k, s[z * d.nx + x], x, z);
+    if (nearHalf) murYNearRecord(d, f, k, s[z * d.nx + x], x, z);
+    if (farHalf) murYFarRecord(d, f, k, s[z * d.nx + x], x, z);
   }
 }
 
-void murHXNearRows(SimulationEngine& eng, int64_t y0, int64_t y1) {
-  GridHolder& g = eng.grid;
+template <class Cell>
+void xNearRows(GridHolder& g, Cell* f, int64_t y0, int64_t y1) {
   const GridDesc& d = g.desc;
   for (int64_t y = y0; y < y1; ++y)
     for (int64_t z = 0; z < d.nz; ++z)
-      murXNearRecord(d, g.h.data(), g.murCoef.data(), g.murX[y * d.nz + z], y, z);
+      murXNearRecord(d, f, g.murCoef.data(), g.murX[y * d.nz + z], y, z);
 }
 
-void murHXFarRows(SimulationEngine& eng, int64_t y0, int64_t y1) {
-  GridHolder& g = eng.grid;
+template <class Cell>
+void xFarRows(GridHolder& g, Cell* f, int64_t y0, int64_t y1) {
   const GridDesc& d = g.desc;
   for (int64_t y = y0; y < y1; ++y)
     for (int64_t z = 0; z < d.nz; ++z)
-      murXFarRecord(d, g.h.data(), g.murCoef.data(), g.murX[y * d.nz + z], y, z);
+      murXFarRecord(d, f, g.murCoef.data(), g.murX[y * d.nz + z], y, z);
+}
+
+// The pieces of one field that a plane x and rows [y0, y1) need once the
+// field of rows [y0, y1) of planes 0..x is final (see boundary_mur.h).
+template <class Cell>
+void afterPlane(GridHolder& g, Cell* f, int64_t x, int64_t y0, int64_t y1) {
+  const int64_t X = g.desc.nx, Y = g.desc.ny;
+  const bool nearY = y0 == 0, farY = y1 == Y;
+  zRows(g, f, x, y0, y1);
+  if (x == 1) {
+    xNearRows(g, f, y0, y1);
+    yPlane(g, f, 0, nearY, farY);
+    yPlane(g, f, 1, nearY, farY);
+  } else if (x == X - 1) {
+    xFarRows(g, f, y0, y1);
+    yPlane(g, f, X - 2, nearY, farY);
+    yPlane(g, f, X - 1, nearY, farY);
+  } else if (x != 0 && x != X - 2) {
+    yPlane(g, f, x, nearY, farY);
+  }
+}
+
+}  // namespace
+
+void murHAfterPlane(SimulationEngine& eng, int64_t x, int64_t y0, int64_t y1) {
+  afterPlane(eng.grid, eng.grid.h.data(), x, y0, y1);
+}
+
+void murEAfterPlane(SimulationEngine& eng, int64_t x, int64_t y0, int64_t y1) {
+  afterPlane(eng.grid, eng.grid.e.data(), x, y0, y1);
 }
 
 void murETeam(SimulationEngine& eng) { murPasses(eng.grid, eng.grid.e.data()); }

@@ -25,20 +25,20 @@ void murHTeam(SimulationEngine& eng);
 // range. The team must meet at a barrier before the fields are read.
 void murERange(SimulationEngine& eng, int64_t a, int64_t b);
 
-// Pieces of murH for a step that updates H in blocks of rows y0 <= y < y1,
-// plane by plane along x: the Z-face records of rows [y0, y1) of plane x;
-// the X-face records of rows [y0, y1) of the face x = 0 (inner plane 1) or of
-// the face x = X-1 (inner X-2); the Y-face records of plane x, the near half
-// (y = 0, inner 1), the far half (y = Y-1, inner Y-2) or both. They give
-// murH's values when, for every plane and row, the Z faces come first, then
-// the X faces that touch them, then the Y faces; an X half runs after the
-// Z faces of both its planes and before the Y faces of either, a Y half after
-// the Z and X faces of both its rows. The split X faces need at least four
-// cells along x, the split Y faces three along y. Each runs on the calling
+// murH's (murE's) records for a step that updates H (E) in blocks of rows
+// y0 <= y < y1, plane by plane along x, called once the field of rows
+// [y0, y1) of planes 0..x is updated (and, for E, the sources of those cells
+// applied): the Z faces of rows [y0, y1) of plane x; at x = 1 the X face
+// x = 0 of those rows and then the Y faces of planes 0 and 1; at x = X-1 the
+// X face x = X-1 and the Y faces of planes; otherwise the Y faces
+// of plane x (planes 0 and X-2 wait for their X face). The near Y face
+// (rows 0, 1) is set by the block with y0 = 0, the far one (rows Y-2, Y-1) by
+// the block with y1 = Y, so blocks hold two rows at least. Called for every
+// plane and block in this order, they give the values of the whole-face
+// passes: every record sees exactly what the passes Z, X, Y let it see. They
+// need at least four cells along x and three along y, and run on the calling
 // thread.
-void murHZRows(SimulationEngine& eng, int64_t x, int64_t y0, int64_t y1);
-void murHXNearRows(SimulationEngine& eng, int64_t y0, int64_t y1);
-void murHXFarRows(SimulationEngine& eng, int64_t y0, int64_t y1);
-void murHYPlane(SimulationEngine& eng, int64_t x, bool nearHalf, bool farHalf);
+void murHAfterPlane(SimulationEngine& eng, int64_t x, int64_t y0, int64_t y1);
+void murEAfterPlane(SimulationEngine& eng, int64_t x, int64_t y0, int64_t y1);
 
 }  // namespace tavro

@@ -21,11 +21,13 @@
 #include <omp.h>
 
 #include <algorithm>
+#include <vector>
 
 #include "engine/boundary_mur.h"
 #include "engine/colouring.h"
 #include "engine/field_kernels.h"
 #include "engine/grid_index.h"
+#include "engine/probe_kernels.h"
 #include "engine/probes.h"
 #include "engine/sources.h"
 
@@ -359,30 +361,6 @@ void ePassTeam(GridHolder& g, int lanes) {
   for (int64_t x = 0; x < g.desc.nx; ++x) ePlane(g, x, {0, g.desc.ny}, lanes);
 }
 
-// The H boundary of rows r of plane x in the sweep below, once H of rows r of
-// planes 0..x is updated: their Z faces; at x = 1 the X face x = 0 of rows r
-// and then the Y faces of planes 0 and 1; at x = X-1 the X face x = X-1 and
-// the Y faces of planes; otherwise the Y faces of plane x (planes
-// 0 and X-2 wait for their X face). A Y face is done by the block that holds
-// its two rows (y = 0, 1 or Y-2, Y-1). Every boundary value thus sees exactly
-// what the separate passes Z, X, Y let it see.
-void murHAfterPlane(SimulationEngine& eng, int64_t x, Rows r) {
-  const int64_t X = eng.grid.desc.nx, Y = eng.grid.desc.ny;
-  const bool nearY = r.y0 == 0, farY = r.y1 == Y;
-  murHZRows(eng, x, r.y0, r.y1);
-  if (x == 1) {
-    murHXNearRows(eng, r.y0, r.y1);
-    murHYPlane(eng, 0, nearY, farY);
-    murHYPlane(eng, 1, nearY, farY);
-  } else if (x == X - 1) {
-    murHXFarRows(eng, r.y0, r.y1);
-    murHYPlane(eng, X - 2, nearY, farY);
-    murHYPlane(eng, X - 1, nearY, farY);
-  } else if (x != 0 && x != X - 2) {
-    murHYPlane(eng, x, nearY, farY);
-  }
-}
-
 // Whether the team can run the sweep: four planes at least (so that the two
 // X faces lie apart) and two per thread.
 bool canSweep(const GridDesc& d, int team) { return d.nx >= 4 && d.nx >= 2 * int64_t{team}; }
@@ -399,39 +377,6 @@ int64_t blockCount(const GridDesc& d, int64_t blockBytes) {
   const int64_t byCache = rows < 2 ? d.ny / 2 : (d.ny + rows - 1) / rows;
   const int64_t n = byCache < d.ny / 2 ? byCache : d.ny / 2;
   return n < 1 ? 1 : n;
-}
-
-// H update, H boundary and E update in one sweep along x, so that each plane
-// of H is still in cache when the E update reads it and each plane of E when
-// it is updated after the H update read it: the records move 136 bytes per
-// cell instead of 204. Each thread sweeps its own range [a, b) of planes,
-// block of rows after block of rows: H of plane x, its boundary, then E of
-// plane x-1, whose H neighbours (planes x-1 and x-2, rows y and y-1) are final
-// and whose E no H update still needs (H reads E of rows y and y+1 of planes
-// x and x+1; the next block's first row is still untouched). E of the first
-// plane a waits for the barrier, because the thread below reads it for its
-// last H plane and provides the H plane a-1 it needs.
-void sweepRangeTeam(SimulationEngine& eng, int lanes, int64_t a, int64_t b) {
-  GridHolder& g = eng.grid;
-  const int64_t Y = g.desc.ny;
-  const int64_t blocks = blockCount(g.desc, eng.sweepBlockBytes);
-  for (int64_t k = 0; k < blocks; ++k) {
-    const Rows r{Y * k / blocks, Y * (k + 1) / blocks};
-    for (int64_t x = a; x < b; ++x) {
-      hPlane(g, x, r, lanes);
-      murHAfterPlane(eng, x, r);
-      if (x - 1 > a) ePlane(g, x - 1, r, lanes);
-    }
-    if (b - 1 > a) ePlane(g, b - 1, r, lanes);
-  }
-#pragma omp barrier
-  ePlane(g, a, {0, Y}, lanes);
-}
-
-void sweepTeam(SimulationEngine& eng, int lanes) {
-  const int64_t X = eng.grid.desc.nx;
-  const int64_t team = omp_get_num_threads(), t = omp_get_thread_num();
-  sweepRangeTeam(eng, lanes, X * t / team, X * (t + 1) / team);
 }
 
 #if TAVRO_HAVE_AVX2_PATH
@@ -463,8 +408,11 @@ struct ColumnCopies {
   int64_t firstRow = 0;
 
   // Row y of component c of the E (H) copy of plane x.
-  float* e(int64_t x, int c, int64_t y) const { return at(static_cast<int>(x % 3), c, y); }
-  float* h(int64_t x, int c, int64_t y) const { return at(3 + static_cast<int>(x % 3), c, y); }
+  // Plane -1 (the guard plane of H) shares the slot of plane 2.
+  float* e(int64_t x, int c, int64_t y) const { return at(static_cast<int>((x + 3) % 3), c, y); }
+  float* h(int64_t x, int c, int64_t y) const {
+    return at(3 + static_cast<int>((x + 3) % 3), c, y);
+  }
   float* at(int slot, int c, int64_t y) const {
     return base + ((slot * 3 + c) * rows + (y - firstRow)) * stride + kPad;
   }
@@ -614,20 +562,22 @@ void copyHBoundary(const GridHolder& g, const ColumnCopies& cc, int64_t x, Rows 
 // take would be unaccounted for in the set-up's estimate.
 constexpr int64_t kMaxColumnBytes = 2 << 20;
 
-bool columnScratch(ColumnCopies& cc, int64_t blockRows, int64_t Z) {
-  thread_local Buffer<float> scratch;
-  thread_local int64_t shapeRows = -1, shapeZ = -1;
+// Each thread has two scratch slots, one per step of a two-step sweep.
+bool columnScratch(ColumnCopies& cc, int slot, int64_t blockRows, int64_t Z) {
+  thread_local Buffer<float> scratch[2];
+  thread_local int64_t shapeRows[2] = {-1, -1}, shapeZ[2] = {-1, -1};
   int64_t stride = 0;
   const int64_t n = columnFloats(blockRows, Z, stride);
   if (n * int64_t{sizeof(float)} > kMaxColumnBytes) return false;
-  if (shapeRows != blockRows || shapeZ != Z) {
-    shapeRows = shapeZ = -1;
-    if (!scratch.allocate(static_cast<size_t>(n))) return false;
-    std::fill(scratch.begin(), scratch.end(), 0.0f);  // the pads stay zero from here on
-    shapeRows = blockRows;
-    shapeZ = Z;
+  if (shapeRows[slot] != blockRows || shapeZ[slot] != Z) {
+    shapeRows[slot] = shapeZ[slot] = -1;
+    if (!scratch[slot].allocate(static_cast<size_t>(n))) return false;
+    // The pads stay zero from here on.
+    std::fill(scratch[slot].begin(), scratch[slot].end(), 0.0f);
+    shapeRows[slot] = blockRows;
+    shapeZ[slot] = Z;
   }
-  cc.base = scratch.data();
+  cc.base = scratch[slot].data();
   cc.stride = stride;
   cc.rows = blockRows + 2;
   return true;
@@ -636,56 +586,314 @@ bool columnScratch(ColumnCopies& cc, int64_t blockRows, int64_t Z) {
 #pragma GCC diagnostic pop
 #pragma GCC pop_options
 
-// sweepRangeTeam with column copies: the same blocks and boundary records,
-// and E of each plane as soon as the H update and boundary of that plane are
-// done, which keeps one plane of E records fewer in the cache. The thread
-// falls back to sweepRangeTeam when its scratch cannot be allocated.
-void sweepColumnsTeam(SimulationEngine& eng) {
+#endif
+
+// The planes whose E becomes final once H and the H boundary of plane x are
+// done, in order: E of plane p reads H of planes p and p-1, so plane 0 waits
+// for the X face set at x = 1 and plane X-2 for the one set at X-1 (both
+// complete the Y faces of those planes).
+template <class F>
+void finalEPlanes(int64_t x, int64_t X, F&& f) {
+  if (x == 0 || x == X - 2) return;
+  if (x == 1) f(0);
+  if (x == X - 1) f(X - 2);
+  f(x);
+}
+
+// One step's H update, H boundary and E update swept along x over one block
+// of rows, so that each plane of H is still in cache when the E update reads
+// it and each plane of E when it is updated after the H update read it: the
+// records move 136 bytes per cell instead of 204. The sweep visits planes
+// first..last in order: H of plane x, its boundary, then E of the planes that
+// became final (finalEPlanes), each followed by done(p). E of a plane p reads
+// H of rows y and y-1 of planes p and p-1 (final) and is read by the H update
+// of planes p and p-1 only (done); the next block's first row is still
+// untouched. E of plane `first` is left to the caller unless withFirstE
+// (plane 0, whose H neighbours below are the guard plane).
+//
+// With sixteen lanes the sweep keeps column copies. The transposes between
+// the records and the lanes cost more than the arithmetic, and a plain sweep
+// repeats them: it sorts the E record of a cell into lanes four times per
+// step (as the centre and as the neighbour along z, y and x) and the H record
+// four times. Column copies are, for the rows of the block, the x, y and z
+// components of E of three planes and of H of three planes as plain float
+// rows; every record is transposed once on the way in and once on the way
+// out, and the neighbours come from the copies by plain vector loads. The
+// records stay the only state: the copies are filled from them within the
+// step and updated wherever the step writes a component that a later update
+// reads, so the values are those of the plain sweep. The E row of plane x+1
+// is brought in and copied by the H row that reads it.
+class PlaneSweep {
+ public:
+  // `slot` picks one of the thread's two scratch areas for the copies (one
+  // per step of a two-step sweep); blocks hold at most maxRows rows. Without
+  // a scratch area the sweep transposes from the records.
+  PlaneSweep(SimulationEngine& eng, int lanes, int slot, int64_t maxRows)
+      : eng_(eng), g_(eng.grid), lanes_(lanes) {
+#if TAVRO_HAVE_AVX2_PATH
+    columns_ = lanes == 16 && columnScratch(cc_, slot, maxRows, g_.desc.nz);
+#else
+    (void)slot;
+    (void)maxRows;
+#endif
+  }
+
+  void begin(Rows r, int64_t first, int64_t last, bool withFirstE) {
+    r_ = r;
+    first_ = first;
+    last_ = last;
+    withFirstE_ = withFirstE;
+    started_ = false;
+  }
+
+  template <class Done>
+  void plane(int64_t x, Done&& done) {
+    const GridDesc& d = g_.desc;
+    auto eFinal = [&](int64_t p) { return p > first_ || (p == first_ && withFirstE_); };
+#if TAVRO_HAVE_AVX2_PATH
+    if (columns_) {
+      const Strides s = stridesOf(d);
+      // The copies are filled when the first plane is swept, not at begin():
+      // in a two-step sweep the records of the second step are not final
+      // before that.
+      if (!started_) startCopies();
+      // Of every further plane the H row below the block (final: the block
+      // below is done, or the guard row) and E of row y1 (the next block's
+      // first row or the guard row): the H rows copy the others.
+      if (x + 1 <= last_) copyHRow(g_, cc_, x + 1, r_.y0 - 1);
+      copyERow(g_, cc_, x + 1, r_.y1);
+      for (int64_t y = r_.y0; y < r_.y1; ++y)
+        hRowColumns(g_.h.data() + hIndex(d, x, y, 0), g_.e.data() + eIndex(d, x, y, 0), d.nz, s,
+                    cc_, x, y);
+      murHAfterPlane(eng_, x, r_.y0, r_.y1);
+      copyHBoundary(g_, cc_, x, r_);
+      finalEPlanes(x, d.nx, [&](int64_t p) {
+        if (!eFinal(p)) return;
+        for (int64_t y = r_.y0; y < r_.y1; ++y)
+          eRowColumns(g_.e.data() + eIndex(d, p, y, 0), g_.h.data() + hIndex(d, p, y, 0), d.nz, s,
+                      cc_, p, y);
+        done(p);
+      });
+      return;
+    }
+#endif
+    hPlane(g_, x, r_, lanes_);
+    murHAfterPlane(eng_, x, r_.y0, r_.y1);
+    finalEPlanes(x, d.nx, [&](int64_t p) {
+      if (!eFinal(p)) return;
+      ePlane(g_, p, r_, lanes_);
+      done(p);
+    });
+  }
+
+ private:
+#if TAVRO_HAVE_AVX2_PATH
+  // The first plane in full: E of rows y0..y1, H of the row below the block
+  // and, when E of the first plane is swept, H of the plane below it.
+  void startCopies() {
+    started_ = true;
+    cc_.firstRow = r_.y0 - 1;
+    for (int64_t y = r_.y0; y <= r_.y1; ++y) copyERow(g_, cc_, first_, y);
+    copyHRow(g_, cc_, first_, r_.y0 - 1);
+    if (withFirstE_)
+      for (int64_t y = r_.y0; y < r_.y1; ++y) copyHRow(g_, cc_, first_ - 1, y);
+  }
+  ColumnCopies cc_;
+  bool columns_ = false;
+#endif
+  SimulationEngine& eng_;
+  GridHolder& g_;
+  int lanes_;
+  Rows r_{0, 0};
+  int64_t first_ = 0, last_ = 0;
+  bool withFirstE_ = false, started_ = false;
+};
+
+void noPlaneDone(int64_t) {}
+
+// One step's H update, H boundary and E update in one sweep: each thread
+// sweeps its own range [a, b) of planes, block of rows after block of rows.
+// E of the first plane a waits for the barrier, because the thread below
+// reads it for its last H plane and provides the H plane a-1 it needs.
+void sweepTeam(SimulationEngine& eng, int lanes) {
+  GridHolder& g = eng.grid;
+  const int64_t X = g.desc.nx, Y = g.desc.ny;
+  const int64_t team = omp_get_num_threads(), t = omp_get_thread_num();
+  const int64_t a = X * t / team, b = X * (t + 1) / team;
+  const int64_t blocks = blockCount(g.desc, eng.sweepBlockBytes);
+  PlaneSweep sweep(eng, lanes, 0, (Y + blocks - 1) / blocks);
+  for (int64_t k = 0; k < blocks; ++k) {
+    sweep.begin({Y * k / blocks, Y * (k + 1) / blocks}, a, b - 1, false);
+    for (int64_t x = a; x < b; ++x) sweep.plane(x, noPlaneDone);
+  }
+#pragma omp barrier
+  ePlane(g, a, {0, Y}, lanes);
+}
+
+// ---------------------------------------------------------------------------
+// Two steps per sweep
+//
+// A box larger than the caches is bound by memory: one step reads and writes
+// every record once. The two-step sweep lets the second step follow the
+// first one plane behind, so that the records of a block come from memory
+// once for both steps. Every per-step operation then runs per plane and
+// block of rows, at the point where its inputs are final and before anything
+// overwrites what it reads: the sources and the measurement of the first
+// step and the E boundary of the second one right after E of each plane of
+// the first step, those of the second step after its own E of each plane.
+// All of them touch only their own cell (a source, the E boundary records of
+// the plane) or read the cell's own E and H of planes x and x-1 (a probe),
+// so the values are those of two single steps.
+
+// A source cell or probe cell by plane and row, with its list index.
+struct CellRef {
+  int64_t x, y, i;
+};
+
+bool byPlaneAndRow(const CellRef& a, const CellRef& b) {
+  return a.x != b.x ? a.x < b.x : a.y < b.y;
+}
+
+struct PairPlan {
+  FDTD_SAM sam[2];      // counters of the first and the second step
+  bool measureStep[2];  // whether each step records a sample
+  std::vector<CellRef> sources, probes;
+};
+
+// The references of rows r of plane x, in list order within a cell.
+template <class F>
+void forCellsIn(const std::vector<CellRef>& refs, int64_t x, Rows r, F&& f) {
+  auto it = std::lower_bound(refs.begin(), refs.end(), CellRef{x, r.y0, 0}, byPlaneAndRow);
+  for (; it != refs.end() && it->x == x && it->y < r.y1; ++it) f(it->i);
+}
+
+// After E of rows r of plane x in step k: the step's sources of those cells
+// in list order, its samples of their probes and, after the first step, the
+// second step's E boundary of the rows.
+void finishEPlane(SimulationEngine& eng, const PairPlan& plan, int k, int64_t x, Rows r) {
+  const FDTD_SAM& sam = plan.sam[k];
+  ECell* e = eng.grid.e.data();
+  const FDTD_SRC* src = eng.sources.data();
+  forCellsIn(plan.sources, x, r, [&](int64_t i) { applySource(e, sam, src[i]); });
+  if (plan.measureStep[k])
+    forCellsIn(plan.probes, x, r, [&](int64_t p) {
+      measureProbe(eng.grid.desc, e, eng.grid.h.data(), sam, eng.probeCells.data(),
+                   eng.samples.data(), p);
+    });
+  if (k == 0) murEAfterPlane(eng, x, r.y0, r.y1);
+}
+
+// Each thread needs a range of at least kPairPlanes planes: the hand-overs at
+// the two ends of a range (planes a-1..a+1) stay apart, and away from the X
+// faces, which a range sets from its own planes.
+constexpr int64_t kPairPlanes = 6;
+
+// Whether two steps can run as one sweep with a team of `team` threads
+// (or fewer): enough planes and rows, and every source inside the box (a source in a guard cell has
+// no plane to ride on).
+bool planPair(const SimulationEngine& eng, int team, PairPlan& plan) {
+  const GridDesc& d = eng.grid.desc;
+  const int64_t X = d.nx, Y = d.ny;
+  if (X < kPairPlanes * team || Y < 3 || d.nz < 1) return false;
+  plan.sam[0] = eng.sam;
+  plan.sam[1] = eng.sam;
+  advanceCounters(plan.sam[1]);
+
+  size_t n = eng.sources.size();
+  if (eng.sam.sourceCount >= 0 && static_cast<size_t>(eng.sam.sourceCount) < n)
+    n = static_cast<size_t>(eng.sam.sourceCount);
+  const int64_t sy = d.nz + 1, sx = (d.ny + 1) * sy;
+  plan.sources.clear();
+  for (size_t i = 0; i < n; ++i) {
+    const int64_t cell = eng.sources[i].cell;
+    const int64_t x = cell / sx, y = cell % sx / sy;
+    if (cell < 0 || x >= X || y >= Y) return false;
+    plan.sources.push_back({x, y, static_cast<int64_t>(i)});
+  }
+  std::stable_sort(plan.sources.begin(), plan.sources.end(), byPlaneAndRow);
+
+  plan.probes.clear();
+  for (int k = 0; k < 2; ++k) plan.measureStep[k] = measureDue(eng, plan.sam[k]);
+  if (plan.measureStep[0] || plan.measureStep[1]) {
+    for (int64_t p = 0; p < eng.sam.probeCount; ++p) {
+      int64_t x, y, z;
+      cellCoords(d, static_cast<uint64_t>(eng.probeCells[p]), x, y, z);
+      plan.probes.push_back({x, y, p});
+    }
+    std::stable_sort(plan.probes.begin(), plan.probes.end(), byPlaneAndRow);
+  }
+  return true;
+}
+
+// Blocks of rows of the two-step sweep: the records of about four planes of
+// E and H and the copies of both steps stay in the core's cache; three rows
+// at least, so that the second step's blocks, one row lower, hold two.
+int64_t pairBlockCount(const GridDesc& d, int64_t blockBytes) {
+  const int64_t cells = d.nz + 1;
+  const int64_t rowBytes =
+      cells * int64_t{4 * (sizeof(ECell) + sizeof(HCell)) + 2 * 18 * sizeof(float)};
+  const int64_t rows = blockBytes / rowBytes;
+  const int64_t byCache = rows < 3 ? d.ny / 3 : (d.ny + rows - 1) / rows;
+  const int64_t n = byCache < d.ny / 3 ? byCache : d.ny / 3;
+  return n < 1 ? 1 : n;
+}
+
+// Two steps in one parallel region. Thread t owns planes [a, b).
+// 1. The first step's E boundary of its own planes, then a barrier.
+// 2. Block after block of rows: the first step sweeps planes a..b-1 (E of
+//    plane a waits, as in the single step, except on thread 0); the second
+//    step follows one plane behind, one row lower (its block k holds rows
+//    y_k - 1 .. y_{k+1} - 2, so that the rows it reads of the next block are
+//    final), over H of planes a+1..b-2 and E of a+2..b-2: those read only
+//    the first step's values of this thread's planes. Thread 0 starts both
+//    steps at plane 0, the last thread ends the second step at X-1.
+// 3. After a barrier, the hand-over at plane a: the first step's E of plane
+//    a, then the second step's H of planes a-1 and a and E of a-1, a, a+1.
+//    The thread below has left exactly these; nobody else touches them.
+void pairTeam(SimulationEngine& eng, int lanes, const PairPlan& plan) {
   GridHolder& g = eng.grid;
   const GridDesc& d = g.desc;
   const int64_t X = d.nx, Y = d.ny;
   const int64_t team = omp_get_num_threads(), t = omp_get_thread_num();
   const int64_t a = X * t / team, b = X * (t + 1) / team;
-  const int64_t blocks = blockCount(d, eng.sweepBlockBytes);
-  const Strides s = stridesOf(d);
-  ColumnCopies cc;
-  if (!columnScratch(cc, (Y + blocks - 1) / blocks, d.nz)) {
-    sweepRangeTeam(eng, 16, a, b);
-    return;
-  }
+  const bool bottom = a == 0, top = b == X;
+  murERange(eng, a, b);
+#pragma omp barrier
+  const int64_t first1 = bottom ? 0 : a + 1, last1 = top ? X - 1 : b - 2;
+  const int64_t blocks = pairBlockCount(d, eng.sweepBlockBytes);
+  const int64_t maxRows = (Y + blocks - 1) / blocks + 1;
+  PlaneSweep step0(eng, lanes, 0, maxRows), step1(eng, lanes, 1, maxRows);
   for (int64_t k = 0; k < blocks; ++k) {
-    const Rows r{Y * k / blocks, Y * (k + 1) / blocks};
-    cc.firstRow = r.y0 - 1;
-    // Plane a in full; of every further plane the H row below the block (final:
-    // the block below is done, or the guard row) and E of row y1 (the next
-    // block's first row or the guard row): the H rows copy the others.
-    for (int64_t y = r.y0; y <= r.y1; ++y) copyERow(g, cc, a, y);
-    copyHRow(g, cc, a, r.y0 - 1);
+    const Rows r0{Y * k / blocks, Y * (k + 1) / blocks};
+    const Rows r1{k == 0 ? 0 : r0.y0 - 1, k == blocks - 1 ? Y : r0.y1 - 1};
+    step0.begin(r0, a, b - 1, bottom);
+    step1.begin(r1, first1, last1, bottom);
+    int64_t q = first1;
     for (int64_t x = a; x < b; ++x) {
-      if (x + 1 < b) copyHRow(g, cc, x + 1, r.y0 - 1);
-      copyERow(g, cc, x + 1, r.y1);
-      for (int64_t y = r.y0; y < r.y1; ++y)
-        hRowColumns(g.h.data() + hIndex(d, x, y, 0), g.e.data() + eIndex(d, x, y, 0), d.nz, s, cc,
-                    x, y);
-      murHAfterPlane(eng, x, r);
-      copyHBoundary(g, cc, x, r);
-      // E of plane x as soon as its H (planes x and x-1) is final and no H
-      // update reads it any more: plane X-2 waits for the X face at X-1,
-      // which completes its Y faces; plane a waits for the thread below.
-      auto ePlaneRows = [&](int64_t p) {
-        for (int64_t y = r.y0; y < r.y1; ++y)
-          eRowColumns(g.e.data() + eIndex(d, p, y, 0), g.h.data() + hIndex(d, p, y, 0), d.nz, s, cc,
-                      p, y);
-      };
-      if (x == X - 2) continue;
-      if (x == X - 1 && X - 2 > a) ePlaneRows(X - 2);
-      if (x > a) ePlaneRows(x);
+      step0.plane(x, [&](int64_t p) { finishEPlane(eng, plan, 0, p, r0); });
+      // The first step's E (with the second step's E boundary) is now final
+      // up to plane c; the second step's H of plane q reads E of q and q+1
+      // (the guard plane beyond X-1).
+      const int64_t c = x == 0 ? -1 : (x == X - 2 ? X - 3 : x);
+      while (q <= last1 && (q + 1 <= c || q == X - 1))
+        step1.plane(q++, [&](int64_t p) { finishEPlane(eng, plan, 1, p, r1); });
     }
   }
 #pragma omp barrier
-  ePlane(g, a, {0, Y}, 16);
+  if (!bottom) {
+    const Rows all{0, Y};
+    ePlane(g, a, all, lanes);
+    finishEPlane(eng, plan, 0, a, all);
+    for (int64_t x : {a - 1, a}) {
+      hPlane(g, x, all, lanes);
+      murHAfterPlane(eng, x, 0, Y);
+    }
+    for (int64_t x : {a - 1, a, a + 1}) {
+      ePlane(g, x, all, lanes);
+      finishEPlane(eng, plan, 1, x, all);
+    }
+  }
 }
-#endif
 
 // Items 1 to 4 of a step in one parallel region: E boundary (correcting the
 // faces left by the previous E update), then H update, H boundary and E
@@ -700,12 +908,7 @@ void fieldPasses(SimulationEngine& eng) {
       // The E boundary of the thread's own planes, those it sweeps next.
       murERange(eng, X * t / team, X * (t + 1) / team);
 #pragma omp barrier
-#if TAVRO_HAVE_AVX2_PATH
-      if (lanes == 16)
-        sweepColumnsTeam(eng);
-      else
-#endif
-        sweepTeam(eng, lanes);
+      sweepTeam(eng, lanes);
     } else {
       murETeam(eng);  // ends with a barrier
       hPassTeam(eng.grid, lanes);
@@ -768,6 +971,26 @@ void stepBatch(SimulationEngine& eng) {
   applySources(eng);  // on this thread, in list order
   measure(eng);       // records a sample only when one is due
   advanceCounters(eng.sam);
+}
+
+int stepBatchSteps(SimulationEngine& eng, int steps) {
+  if (steps >= 2) {
+    // The lists keep their memory between calls. Inside the parallel region
+    // the name of a thread_local would mean each thread's own copy, so the
+    // team gets this thread's by reference.
+    thread_local PairPlan plans;
+    PairPlan& plan = plans;
+    if (planPair(eng, omp_get_max_threads(), plan)) {
+      const int lanes = laneCount(eng);
+#pragma omp parallel
+      pairTeam(eng, lanes, plan);
+      eng.sam = plan.sam[1];
+      advanceCounters(eng.sam);
+      return 2;
+    }
+  }
+  stepBatch(eng);
+  return 1;
 }
 
 void stepInteractive(SimulationEngine& eng) {

@@ -77,16 +77,18 @@ int allocateSamples(SimulationEngine& eng) {
   return 1;
 }
 
-void measure(SimulationEngine& eng) {
-  const FDTD_SAM s = eng.sam;
-  if (s.probeCount <= 0 || !sampleDue(s) || s.stepCount < 0) return;
+bool measureDue(const SimulationEngine& eng, const FDTD_SAM& s) {
+  if (s.probeCount <= 0 || !sampleDue(s) || s.stepCount < 0) return false;
   // Never write past the store (a set-up that failed after measure setting
   // leaves it smaller than the counters suggest).
   const uint64_t end =
       (static_cast<uint64_t>(s.stepCount) + 1) * static_cast<uint64_t>(s.probeCount);
-  if (eng.samples.size() < end || eng.probeCells.size() < static_cast<uint64_t>(s.probeCount))
-    return;
+  return eng.samples.size() >= end && eng.probeCells.size() >= static_cast<uint64_t>(s.probeCount);
+}
 
+void measure(SimulationEngine& eng) {
+  const FDTD_SAM s = eng.sam;
+  if (!measureDue(eng, s)) return;
   const GridDesc g = eng.grid.desc;
   const ECell* e = eng.grid.e.data();
   const HCell* h = eng.grid.h.data();

@@ -15,6 +15,10 @@ int measureSetting(SimulationEngine& eng, const ModelRecord& model);
 // Returns 1, or 0 after an allocation message.
 int allocateSamples(SimulationEngine& eng);
 
+// Whether a step with counters s records a sample: one is due and the store
+// holds record stepCount of every probe.
+bool measureDue(const SimulationEngine& eng, const FDTD_SAM& s);
+
 // Records sample stepCount of every probe when a sample is due.
 void measure(SimulationEngine& eng);
 

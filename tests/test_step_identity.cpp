@@ -15,8 +15,11 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <sstream>
 #include <string>
 
+#include "app/run_driver.h"
+#include "engine/console.h"
 #include "engine/field_update.h"
 #include "model_fixture.h"
 
@@ -125,6 +128,108 @@ TEST(StepIdentity, FastStepEqualsPlainStepBitForBit) {
         for (const ECell& c : fast.grid.e) largest = std::max(largest, std::fabs(c.emag));
         EXPECT_GT(largest, 0.0f) << what;
       }
+}
+
+TEST(StepIdentity, TwoStepSweepEqualsTwoPlainSteps) {
+  // Two steps per sweep: the second step follows the first one plane behind
+  // and one row lower, sources, samples and the E boundary run per plane and
+  // block, and the threads hand over the planes at the ends of their ranges.
+  // Sizes give teams of 1 to 3 threads ranges of six to twelve planes,
+  // blocks of three rows and more, and a decimated sampling (cull 3) whose
+  // samples fall on the first, the second or neither step of a sweep.
+  struct Case {
+    int x, y, z, threads;
+    int64_t blockBytes;
+    int lanes;
+    int32_t cull;
+  };
+  const Case cases[] = {{19, 14, 21, 3, 900 * 1024, 16, 0}, {19, 14, 21, 3, 1, 16, 3},
+                        {24, 9, 16, 2, 1, 16, 0},           {12, 3, 7, 2, 900 * 1024, 16, 0},
+                        {13, 10, 33, 1, 1, 16, 0},          {18, 11, 12, 3, 1, 8, 3},
+                        {18, 11, 12, 1, 900 * 1024, 1, 0}};
+  for (const Case& c : cases) {
+    const std::string what = std::to_string(c.x) + "x" + std::to_string(c.y) + "x" +
+                             std::to_string(c.z) + ", " + std::to_string(c.threads) + " threads, " +
+                             std::to_string(c.lanes) + " lanes, " + std::to_string(c.blockBytes) +
+                             " block bytes, cull " + std::to_string(c.cull);
+    ModelRecord model;
+    ASSERT_TRUE(busyModel(model, c.x, c.y, c.z));
+    SimulationEngine fast, plain;
+    fast.maxLanes = c.lanes;
+    fast.sweepBlockBytes = c.blockBytes;
+    fast.requestedStepLimit = plain.requestedStepLimit = 80;
+    ASSERT_EQ(test::setQuiet(fast, model), 1) << what;
+    ASSERT_EQ(test::setQuiet(plain, model), 1) << what;
+    fast.sam.cull = plain.sam.cull = c.cull;
+    ThreadCount team(c.threads);
+    // 40 sweeps of two steps, one single step in between to shift the parity.
+    for (int i = 0; i < 81; ++i) {
+      ASSERT_EQ(stepBatchSteps(fast, i == 20 ? 1 : 2), i == 20 ? 1 : 2) << what;
+      stepBatchReference(plain);
+      if (i != 20) stepBatchReference(plain);
+    }
+    expectSameState(fast, plain, what);
+    EXPECT_EQ(fast.sam.cullCounter, plain.sam.cullCounter) << what;
+    EXPECT_EQ(std::memcmp(&fast.sam.time, &plain.sam.time, sizeof(float)), 0) << what;
+  }
+}
+
+TEST(StepIdentity, TwoStepSweepFallsBackToSingleStepsOnSmallBoxes) {
+  // Too few planes for the team (three threads need eighteen) or too few
+  // rows: one step, still the plain step's values.
+  struct Case {
+    int x, y, threads;
+  };
+  for (const Case& c : {Case{17, 8, 3}, Case{20, 2, 1}}) {
+    ModelRecord model;
+    ASSERT_TRUE(test::vacuumModel(model, c.x, c.y, 9));
+    model.setPin(model.index(c.x / 2, 1, 4), "CW Z 1 3e10");
+    model.setProbe(model.index(c.x / 2, 1, 4), "p");
+    SimulationEngine fast, plain;
+    ASSERT_EQ(test::setQuiet(fast, model), 1);
+    ASSERT_EQ(test::setQuiet(plain, model), 1);
+    ThreadCount team(c.threads);
+    for (int i = 0; i < 10; ++i) {
+      EXPECT_EQ(stepBatchSteps(fast, 2), 1);
+      stepBatchReference(plain);
+    }
+    expectSameState(fast, plain, std::to_string(c.x) + " x " + std::to_string(c.y));
+  }
+}
+
+TEST(StepIdentity, BatchRunTakesTwoStepsWithoutChangingItsSamplesOrProgress) {
+  // The batch run sweeps two steps at a time where it can; an odd sample
+  // limit, with and without decimation, ends on a single step. The samples,
+  // the counters and every progress line (time and percentage before each
+  // step) must be those of single plain steps.
+  for (int32_t cull : {0, 2}) {
+    ModelRecord model;
+    ASSERT_TRUE(busyModel(model, 14, 8, 9));
+    SimulationEngine fast, plain;
+    fast.requestedStepLimit = plain.requestedStepLimit = 7;
+    ASSERT_EQ(test::setQuiet(fast, model), 1);
+    ASSERT_EQ(test::setQuiet(plain, model), 1);
+    fast.sam.cull = plain.sam.cull = cull;
+    ThreadCount team(2);
+    std::ostringstream expected;
+    int shown = -1;
+    while (plain.sam.stepCount < plain.sam.stepLimit) {
+      const int percent = plain.sam.stepCount * 100 / plain.sam.stepLimit;
+      if (percent != shown)
+        expected << "\r- FDTD calculation " << plain.sam.time << "sec " << percent << "% done.";
+      shown = percent;
+      stepBatchReference(plain);
+    }
+    expected << "\r" << std::string(78, ' ') << "\r";
+    std::ostringstream console;
+    setConsole(&console);
+    const bool complete = RunBatch(fast);
+    setConsole(nullptr);
+    EXPECT_TRUE(complete);
+    EXPECT_EQ(console.str(), expected.str()) << "cull " << cull;
+    expectSameState(fast, plain, "batch run, cull " + std::to_string(cull));
+    EXPECT_EQ(std::memcmp(&fast.sam.time, &plain.sam.time, sizeof(float)), 0);
+  }
 }
 
 TEST(StepIdentity, VeryLongRowsStillEqualThePlainStep) {
