@@ -6,16 +6,17 @@
 // - the plain loops (updateHPlain, updateEPlain, stepBatchReference): one
 //   scalar cell update after the other over the (x, y) rows, the
 //   straightforward statement of the step, kept as the reference;
-// - the fast loops (updateH, updateE, stepBatch, stepInteractive): the same
-//   formulas instantiated on sixteen (AVX-512) or eight (AVX2) cells at a
-//   time, one cell per vector lane, chosen at run time; the four passes of a
-//   step in one parallel region, and the H update, H boundary and E update
-//   swept together along x in blocks of rows.
+// - the fast loops (updateH, updateE, stepBatch, stepBatchSteps,
+//   stepInteractive): the same formulas instantiated on sixteen (AVX-512) or
+//   eight (AVX2) cells at a time, one cell per vector lane, chosen at run
+//   time; the four passes of a step in one parallel region, and the H update,
+//   H boundary and E update swept together along x in blocks of rows
+//   (PlaneSweep); for the batch run two steps in one sweep (pairTeam).
 // The threads take contiguous ranges of x planes (static schedule); every row
 // updates its z run of cells, whose elements lie next to each other. An
 // update writes only the elements of its own cells and reads only the other
 // field, so the passes need no locks; the order in which planes are visited
-// only has to respect which values each cell reads (see sweepRangeTeam).
+// only has to respect which values each cell reads (see PlaneSweep).
 #include "engine/field_update.h"
 
 #include <omp.h>
