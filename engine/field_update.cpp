@@ -848,9 +848,13 @@ int64_t pairBlockCount(const GridDesc& d, int64_t blockBytes) {
 //    final), over H of planes a+1..b-2 and E of a+2..b-2: those read only
 //    the first step's values of this thread's planes. Thread 0 starts both
 //    steps at plane 0, the last thread ends the second step at X-1.
-// 3. After a barrier, the hand-over at plane a: the first step's E of plane
-//    a, then the second step's H of planes a-1 and a and E of a-1, a, a+1.
-//    The thread below has left exactly these; nobody else touches them.
+// 3. After a barrier, the hand-over at plane a of every thread but the first:
+//    the first step's E of plane a; after a barrier the second step's H of
+//    planes a-1 and a; after a barrier its E of a-1, a, a+1. The threads
+//    have left exactly these. Split by rows between the thread and the one
+//    below: E of a row reads no E, H of row y reads E of rows y and y+1 and
+//    E of row y reads H of rows y and y-1, final after each barrier; the
+//    boundary records of a row (and a Y face, two rows) stay in one part.
 void pairTeam(SimulationEngine& eng, int lanes, const PairPlan& plan) {
   GridHolder& g = eng.grid;
   const GridDesc& d = g.desc;
@@ -881,19 +885,34 @@ void pairTeam(SimulationEngine& eng, int lanes, const PairPlan& plan) {
     }
   }
 #pragma omp barrier
-  if (!bottom) {
-    const Rows all{0, Y};
-    ePlane(g, a, all, lanes);
-    finishEPlane(eng, plan, 0, a, all);
-    for (int64_t x : {a - 1, a}) {
-      hPlane(g, x, all, lanes);
-      murHAfterPlane(eng, x, 0, Y);
-    }
-    for (int64_t x : {a - 1, a, a + 1}) {
-      ePlane(g, x, all, lanes);
-      finishEPlane(eng, plan, 1, x, all);
-    }
+  // The hand-overs, in three parts with a barrier between them: the thread
+  // takes the upper rows of the one at its own plane a and the lower rows of
+  // the one at plane b of the thread above, so that the threads share them.
+  struct HandOver {
+    int64_t a;
+    Rows r;
+  };
+  const int64_t half = Y >= 4 ? Y / 2 : 0;  // each part two rows at least
+  HandOver mine[2];
+  int n = 0;
+  if (!bottom) mine[n++] = {a, {half, Y}};
+  if (!top && half > 0) mine[n++] = {b, {0, half}};
+  for (int i = 0; i < n; ++i) {
+    ePlane(g, mine[i].a, mine[i].r, lanes);
+    finishEPlane(eng, plan, 0, mine[i].a, mine[i].r);
   }
+#pragma omp barrier
+  for (int i = 0; i < n; ++i)
+    for (int64_t x : {mine[i].a - 1, mine[i].a}) {
+      hPlane(g, x, mine[i].r, lanes);
+      murHAfterPlane(eng, x, mine[i].r.y0, mine[i].r.y1);
+    }
+#pragma omp barrier
+  for (int i = 0; i < n; ++i)
+    for (int64_t x : {mine[i].a - 1, mine[i].a, mine[i].a + 1}) {
+      ePlane(g, x, mine[i].r, lanes);
+      finishEPlane(eng, plan, 1, x, mine[i].r);
+    }
 }
 
 // Items 1 to 4 of a step in one parallel region: E boundary (correcting the
