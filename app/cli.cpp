@@ -2,12 +2,10 @@
 
 #include <omp.h>
 
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <ctime>
 #include <memory>
 
+#include "app/cli_words.h"
 #include "app/conversion.h"
 #include "app/presets.h"
 #include "app/run_driver.h"
@@ -20,26 +18,6 @@ namespace tavro {
 namespace {
 
 constexpr int kMaxThreads = 12;
-
-// Decimal integer prefix (leading blanks, optional sign, digits; 0 when there
-// is none). Values beyond the int range saturate instead of overflowing.
-int parseInt(const char* text) {
-  errno = 0;
-  char* end = nullptr;
-  long long v = std::strtoll(text, &end, 10);
-  if (end == text) return 0;
-  if (v > INT_MAX) return INT_MAX;
-  if (v < INT_MIN) return INT_MIN;
-  return static_cast<int>(v);
-}
-
-// Decimal floating-point prefix as float (0 when there is none).
-float parseFloat(const char* text) {
-  char* end = nullptr;
-  double v = std::strtod(text, &end);
-  if (end == text) return 0.0f;
-  return static_cast<float>(v);
-}
 
 void printUsage() {
   std::ostream& o = con();
@@ -104,31 +82,60 @@ bool checkMaterialId(int id) {
 
 std::string bareName(const Project& project) { return project.fileName; }
 
+// A model file sets the area and every cell: -area and -layer after it would
+// replace or overwrite the model, so they are skipped with a warning.
+bool ignoredWithModelFile(const App& app, const std::string& option) {
+  if (app.project.fileName.empty()) return false;
+  con() << "warning: " << option << " is ignored with the model file(" << app.project.fileName
+        << ").\n";
+  return true;
+}
+
+// -area and -layer before a model file: the file's conversion replaces them.
+void warnReplacedByModelFile(const App& app) {
+  if (app.csvMask & 2) ignoredWithModelFile(app, "-area");
+  if (app.csvMask & 8) ignoredWithModelFile(app, "-layer");
+}
+
+// Checks made once every word is read. Returns kContinue or the exit status.
+int finishCommandLine(const App& app, const std::vector<bool>& defined) {
+  const SimulationEngine& eng = app.engine;
+  if (!eng.timeExtension.empty() && eng.timeExtension == eng.freqExtension) {
+    con() << "error: -timelog and -freqlog name the same extension(" << eng.timeExtension
+          << "); the frequency files would overwrite the time files.\n";
+    return -1;
+  }
+  if (app.csvMask & 8) WarnUndefinedMaterials(app.model, defined);
+  return kContinue;
+}
+
 }  // namespace
 
 int ParseCommandLine(App& app, int argc, char** argv) {
   ModelRecord& model = app.model;
   SimulationEngine& eng = app.engine;
+  std::vector<bool> defined(kMaterialCount, false);  // material IDs some option set
   for (int i = 1; i < argc; ++i) {
     const std::string word = argv[i];
     const int remain = argc - 1 - i;  // words after this one
     auto arg = [&](int n) { return argv[i + n]; };
 
-    if (word == "-help") {
+    if (word == "-help" || word == "-h" || word == "--help") {
       printUsage();
       return 0;
     }
     if ((word == "-mat" || word == "-matx" || word == "-maty" || word == "-matz") && remain >= 2) {
       app.csvMask |= 1;
-      const int id = parseInt(arg(1));
-      if (!checkMaterialId(id)) return -1;
+      int id = 0;
+      if (!ReadIntArg(word, arg(1), id) || !checkMaterialId(id)) return -1;
+      Material m;
+      if (!ReadMaterialArg(word, id, arg(2), m)) return -1;
+      defined[static_cast<std::size_t>(id)] = true;
       if (word == "-mat") {
-        const Material m = MaterialFromText(arg(2));
         model.materialZ[id] = m;
         model.materialY[id] = m;
         model.materialX[id] = m;
       } else {
-        const Material m = ParseMaterial(arg(2));
         std::vector<Material>& table = word == "-matx"
                                            ? model.materialX
                                            : (word == "-maty" ? model.materialY : model.materialZ);
@@ -138,8 +145,15 @@ int ParseCommandLine(App& app, int argc, char** argv) {
       continue;
     }
     if (word == "-area" && remain >= 3) {
+      int x = 0, y = 0, z = 0;
+      if (!ReadIntArg(word, arg(1), x) || !ReadIntArg(word, arg(2), y) ||
+          !ReadIntArg(word, arg(3), z))
+        return -1;
+      if (ignoredWithModelFile(app, word)) {
+        i += 3;
+        continue;
+      }
       app.csvMask |= 2;
-      const int x = parseInt(arg(1)), y = parseInt(arg(2)), z = parseInt(arg(3));
       if (x < 0 || y < 0 || z < 0) {
         con() << "error: calculation area (" << x << "," << y << "," << z
               << ") must not be negative.\n";
@@ -153,27 +167,40 @@ int ParseCommandLine(App& app, int argc, char** argv) {
       continue;
     }
     if (word == "-unit" && remain >= 3) {
+      float x = 0.0f, y = 0.0f, z = 0.0f;
+      if (!ReadFloatArg(word, arg(1), x) || !ReadFloatArg(word, arg(2), y) ||
+          !ReadFloatArg(word, arg(3), z))
+        return -1;
       app.csvMask |= 4;
-      model.unitX = parseFloat(arg(1));
-      model.unitY = parseFloat(arg(2));
-      model.unitZ = parseFloat(arg(3));
+      model.unitX = x;
+      model.unitY = y;
+      model.unitZ = z;
       i += 3;
       continue;
     }
     if (word == "-layer" && remain >= 2) {
+      int z = 0;
+      if (!ReadIntArg(word, arg(1), z)) return -1;
+      if (ignoredWithModelFile(app, word)) {
+        i += 2;
+        continue;
+      }
       if (!(app.csvMask & 2)) {
         con() << "error: set -area before -layer...\n";
         return -2;
       }
       app.csvMask |= 8;
-      if (!ReadCsvLayer(model, model.areaX, model.areaY, parseInt(arg(1)), arg(2))) return -2;
+      if (!ReadCsvLayer(model, model.areaX, model.areaY, z, arg(2))) return -2;
       i += 2;
       continue;
     }
     if (word == "-csv" && remain >= 4) {
+      int x = 0, y = 0, z = 0;
+      if (!ReadIntArg(word, arg(1), x) || !ReadIntArg(word, arg(2), y) ||
+          !ReadIntArg(word, arg(3), z))
+        return -1;
       app.csvMask |= 8;
-      if (!ReadCsvLayer(model, parseInt(arg(1)), parseInt(arg(2)), parseInt(arg(3)), arg(4)))
-        return -2;
+      if (!ReadCsvLayer(model, x, y, z, arg(4))) return -2;
       i += 4;
       continue;
     }
@@ -188,7 +215,8 @@ int ParseCommandLine(App& app, int argc, char** argv) {
       continue;
     }
     if (word == "-n" && remain >= 1) {
-      int steps = parseInt(arg(1));
+      int steps = 0;
+      if (!ReadIntArg(word, arg(1), steps)) return -1;
       if (steps > kStepLimitMax) {
         con() << "warning: #steps have to be less than " << kStepLimitMax << ".\n";
         steps = kStepLimitMax;
@@ -199,7 +227,8 @@ int ParseCommandLine(App& app, int argc, char** argv) {
       continue;
     }
     if (word == "-minfreq" && remain >= 1) {
-      float f = parseFloat(arg(1));
+      float f = 0.0f;
+      if (!ReadFloatArg(word, arg(1), f)) return -1;
       if (!(f > 0.0f)) {
         con() << "warning: minfreq have to be positive.\n";
         f = 0.0f;
@@ -210,7 +239,8 @@ int ParseCommandLine(App& app, int argc, char** argv) {
     }
 #if defined(TAVRO_CUDA)
     if (word == "-cuda" && remain >= 1) {
-      const int gpu = parseInt(arg(1));
+      int gpu = 0;
+      if (!ReadIntArg(word, arg(1), gpu)) return -1;
       if (gpu < 0) {
         con() << "error: GPU# have to be more than 0.\n";
         return -1;
@@ -230,18 +260,21 @@ int ParseCommandLine(App& app, int argc, char** argv) {
       continue;
     }
     // Any other word names a model file.
+    if (RefuseUnknownOption(word)) return -1;
     if (!app.project.fileName.empty()) {
       con() << "error: duplicate FDTD_FILE name. (" << bareName(app.project) << " & " << word
             << ")\n";
       return -1;
     }
     if (!ReadProject(app.project, word)) return -1;
+    warnReplacedByModelFile(app);
     if (!set_data(app.project, model, app.farField)) {
       con() << "error: unknown but fail while data set.(" << app.project.fileName << ")\n";
       return -1;
     }
+    for (int k = 0; k < kProjectSlots; ++k) defined[static_cast<std::size_t>(k)] = true;
   }
-  return kContinue;
+  return finishCommandLine(app, defined);
 }
 
 int ProgramMain(int argc, char** argv) {
@@ -272,6 +305,11 @@ int ProgramMain(int argc, char** argv) {
   con() << "calculated time : " << app->engine.sam.time << "[sec]\n";
   con() << "calculated step : " << app->engine.sam.stepLimit << "[steps]\n";
   con() << "execution time  : " << static_cast<long long>(end - start) << "[sec]\n";
+  if (app->engine.failedResultFiles > 0) {
+    con() << "error: " << app->engine.failedResultFiles
+          << " result file(s) could not be written.\n";
+    return kStatusResultFiles;
+  }
   return 0;
 }
 

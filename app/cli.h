@@ -24,6 +24,10 @@ struct App {
 // read completely and the program goes on, otherwise the exit status
 // (0 after -help, -1 or -2 after an error).
 constexpr int kContinue = -1000;
+
+// Exit status of a batch run that completed but could not write every
+// result file (the others are written).
+constexpr int kStatusResultFiles = 3;
 int ParseCommandLine(App& app, int argc, char** argv);
 
 // The whole program: banner, command line, set-up and run. Returns the exit

@@ -71,22 +71,26 @@ bool RunBatch(SimulationEngine& eng) {
   return complete;
 }
 
-void FinishRun(SimulationEngine& eng) {
+int FinishRun(SimulationEngine& eng) {
   con() << std::string(78, ' ') << "\r";
   if (eng.cudaFlag) con() << "- Sending CUDA to CPU...\n";
   const int probes = eng.sam.probeCount;
+  int failed = 0;
   if (!eng.timeExtension.empty()) {
     con() << "- Output " << eng.timeExtension << " files...\n";
     for (int p = 0; p < probes; ++p)
-      WriteTimeDomainFile(eng, p, eng.spectrum.names[p] + "." + eng.timeExtension);
+      if (!WriteTimeDomainFile(eng, p, eng.spectrum.names[p] + "." + eng.timeExtension)) ++failed;
   }
   if (!eng.freqExtension.empty()) {
     con() << "- Output " << eng.freqExtension << " files...\n";
     for (int p = 0; p < probes; ++p) {
       ComputeSpectrum(eng, p);
-      WriteFrequencyDomainFile(eng, p, eng.spectrum.names[p] + "." + eng.freqExtension);
+      if (!WriteFrequencyDomainFile(eng, p, eng.spectrum.names[p] + "." + eng.freqExtension))
+        ++failed;
     }
   }
+  eng.failedResultFiles = failed;
+  return failed;
 }
 
 }  // namespace tavro

@@ -13,7 +13,10 @@ bool RunBatch(SimulationEngine& eng);
 
 // End-of-run output: clears the progress line and writes, per probe, the
 // time-domain files and then the spectra with their frequency-domain files.
-void FinishRun(SimulationEngine& eng);
+// A file that cannot be written is skipped after its warning; the others are
+// still written. Returns the number of files not written (also kept in
+// eng.failedResultFiles).
+int FinishRun(SimulationEngine& eng);
 
 // The signal that stopped the last batch run, 0 when none did.
 int LastStopSignal();

@@ -63,6 +63,8 @@ struct SimulationEngine {
   // The step limit given with -n. Every set-up starts from it, so that a
   // repeated set-up gives the same run (a minimum frequency reduces it).
   int32_t requestedStepLimit = kStepLimitMax;
+  // Result files the last end of a run could not write.
+  int failedResultFiles = 0;
 
   // How the CPU step visits the cells; the results never depend on it. The
   // step uses the widest vectors the processor has, up to maxLanes cells at a

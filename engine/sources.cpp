@@ -43,6 +43,19 @@ long long leadingInteger(const std::string& text) {
   return end == begin ? 0 : v;
 }
 
+// True when the text is one whole number as the value of a source: a decimal
+// integer, or for a float what strtod reads except hexadecimal. "inf" and
+// "nan" pass here and are refused below as non-finite values.
+bool isWholeValue(const std::string& text, bool integer) {
+  const char* begin = text.c_str();
+  char* end = nullptr;
+  if (integer)
+    (void)std::strtoll(begin, &end, 10);
+  else
+    (void)std::strtod(begin, &end);
+  return end != begin && *end == '\0' && text.find_first_of("xX") == std::string::npos;
+}
+
 // Conductivity of a SWITCH state: at least kSwitchFloor, so the resistivity
 // interpolation never divides by zero (a NaN is floored too).
 float switchConductivity(const Material& m) { return m.sg > 0.0f ? m.sg : kSwitchFloor; }
@@ -94,6 +107,15 @@ bool parseSource(ModelRecord& model, uint64_t k, int fields, int64_t x, int64_t 
     out << "\nerror: source (" << x << "," << y << "," << z << ") '" << text << "' has " << fields
         << " fields; " << kind->word << " needs " << kind->fields << ".\n";
     return false;
+  }
+
+  // A value with more text ("5GHz") would be read as its numeric prefix.
+  for (int f = 2; f < kind->fields; ++f) {
+    if (!isWholeValue(t[f], src.type == kSrcSwitch && f == 2)) {
+      out << "\nerror: source (" << x << "," << y << "," << z << ") '" << text
+          << "' has a bad number '" << t[f] << "'.\n";
+      return false;
+    }
   }
 
   switch (src.type) {

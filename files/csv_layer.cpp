@@ -23,6 +23,8 @@ namespace {
 // Longest line (and so cell and word) the reader uses, in characters.
 constexpr std::size_t kMaxLine = 65535;
 
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
 bool isBlank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
@@ -84,6 +86,25 @@ std::string_view readWord(std::string_view text, std::size_t pos) {
   return text.substr(pos, end - pos);
 }
 
+// True when the text holds more than blanks, double quotes and commas: a
+// cell (or a row of cells) that would set something if it were read.
+bool hasContent(std::string_view text) {
+  for (char c : text)
+    if (!isBlank(c) && c != ',' && c != '"') return true;
+  return false;
+}
+
+// Cells with content in the rest of a row after the last column read.
+int64_t cellsWithContent(std::string_view rest) {
+  int64_t count = 0;
+  while (true) {
+    const std::size_t comma = rest.find(',');
+    if (hasContent(rest.substr(0, comma))) ++count;
+    if (comma == std::string_view::npos) return count;
+    rest.remove_prefix(comma + 1);
+  }
+}
+
 // Reads one cell text into cell (x, y, z).
 void readCell(ModelRecord& model, std::string& cell, int x, int y, int z) {
   // A NUL byte ends the text, as it would a C string.
@@ -142,6 +163,7 @@ bool ReadCsvLayer(ModelRecord& model, int X, int Y, int Z, const std::string& pa
   std::string line, cell;
   line.reserve(kMaxLine + 1);
   bool atEnd = false;
+  int64_t extraCells = 0, extraRows = 0;
   for (int y = 0; y < Y; ++y) {
     bool cut = false;
     // Rows past the end of the file read as empty lines.
@@ -149,6 +171,8 @@ bool ReadCsvLayer(ModelRecord& model, int X, int Y, int Z, const std::string& pa
       atEnd = true;
       line.clear();
     }
+    // A UTF-8 byte-order mark (spreadsheet exports) is no part of the first cell.
+    if (y == 0 && line.starts_with(kByteOrderMark)) line.erase(0, kByteOrderMark.size());
     if (cut)
       con() << "warning: row " << y << " of CSV '" << path << "' is longer than " << kMaxLine
             << " characters; only its first " << kMaxLine << " are read.\n";
@@ -166,6 +190,13 @@ bool ReadCsvLayer(ModelRecord& model, int X, int Y, int Z, const std::string& pa
       }
       readCell(model, cell, x, y, Z);
     }
+    if (pos <= line.size()) extraCells += cellsWithContent(std::string_view(line).substr(pos));
+  }
+  // Rows after the last one read are counted, not read, for the warning.
+  while (!atEnd) {
+    bool cut = false;
+    atEnd = !readLine(f, line, cut);
+    if (!atEnd && hasContent(line)) ++extraRows;
   }
   const bool readError = std::ferror(f) != 0;
   std::fclose(f);
@@ -173,6 +204,10 @@ bool ReadCsvLayer(ModelRecord& model, int X, int Y, int Z, const std::string& pa
     con() << "error: can't read CSV '" << path << "'.\n";
     return false;
   }
+  if (extraCells > 0 || extraRows > 0)
+    con() << "warning: CSV '" << path << "' is larger than the " << X << " x " << Y
+          << " cells of layer " << Z << "; ignored: " << extraCells << " cell(s) beyond column "
+          << X - 1 << ", " << extraRows << " row(s) beyond row " << Y - 1 << ".\n";
   return true;
 }
 

@@ -123,7 +123,10 @@ bool WriteTimeDomainFile(const SimulationEngine& eng, int p, const std::string& 
   if (p < 0 || p >= s.probeCount || static_cast<std::size_t>(p) >= eng.spectrum.names.size())
     return fail(fileName);
   const uint64_t stride = static_cast<uint64_t>(s.probeCount);
-  const uint64_t rows = s.stepLimit > 0 ? static_cast<uint64_t>(s.stepLimit) : 0;
+  // Only the recorded samples: an interrupted run has fewer than stepLimit,
+  // and the rows it never reached would read as zeros at time 0.
+  const int32_t recorded = s.stepCount < s.stepLimit ? s.stepCount : s.stepLimit;
+  const uint64_t rows = recorded > 0 ? static_cast<uint64_t>(recorded) : 0;
   if (eng.samples.size() < rows * stride) return fail(fileName);
   const std::string first =
       "# " + eng.spectrum.names[p] + " : TAVRO time-domain waveform " + kNotice + "\n";
