@@ -57,10 +57,10 @@ TEST(CommandLine, FailureRowsGiveTheirMessageAndStatus) {
       {{"-area", "4", "-2", "4"},
        "error: calculation area (4,-2,4) must not be negative.\n",
        kStatusArg},
-      // The CPU build has no -cuda option: the word names a model file.
-      {{"-cuda", "0"}, "error: FDTD file(-cuda) is not found.\n", kStatusArg},
-      // An option without all its arguments is a model file name too.
-      {{"-area", "4", "4"}, "error: FDTD file(-area) is not found.\n", kStatusArg},
+      // The CPU build has no -cuda option.
+      {{"-cuda", "0"}, "error: unknown option(-cuda).\n", kStatusArg},
+      // An option without all its arguments.
+      {{"-area", "4", "4"}, "error: -area needs 3 values.\n", kStatusArg},
       {{"missing.fdtd"}, "error: FDTD file(missing.fdtd) is not found.\n", kStatusArg},
   };
   for (const Row& row : rows) {
@@ -154,9 +154,10 @@ TEST(CommandLine, MaterialOptionsFillTheTables) {
   tavro::App app;
   std::ostringstream console;
   tavro::setConsole(&console);
-  const char* argv[] = {"tavro", "-mat", "3",     "CU",      "-mat",  "4",   "cu", "-mat",  "5",
-                        "1:2",   "-mat", "6",     "1:2:3:4", "-matx", "7",   "CU", "-maty", "8",
-                        "4:5:6", "-mat", "65535", "GOLD",    "-unit", "0.5", "2x", "abc"};
+  const char* argv[] = {"tavro", "-mat",  "3",   "CU",    "-mat",    "4",     "0:1:1",
+                        "-mat",  "5",     "0:1:1", "-mat", "6",     "1 2::3", "-matx", "7",
+                        "0:1:1", "-maty", "8",     "4:5:6", "-mat", "65535", "GOLD",  "-unit",
+                        "0.5",   "2",     "0"};
   const int status = tavro::ParseCommandLine(app, std::size(argv), const_cast<char**>(argv));
   tavro::setConsole(nullptr);
   EXPECT_EQ(status, tavro::kContinue);
@@ -167,12 +168,12 @@ TEST(CommandLine, MaterialOptionsFillTheTables) {
   const auto& M = app.model;
   for (const auto* table : {&M.materialX, &M.materialY, &M.materialZ}) {
     EXPECT_TRUE(same((*table)[3], 5.8e7f, 1, 1));
-    EXPECT_TRUE(same((*table)[4], 0, 1, 1));  // presets are case-sensitive
-    EXPECT_TRUE(same((*table)[5], 0, 1, 1));  // fewer than three values
-    EXPECT_TRUE(same((*table)[6], 1, 2, 3));  // text after the third is ignored
+    EXPECT_TRUE(same((*table)[4], 0, 1, 1));
+    EXPECT_TRUE(same((*table)[5], 0, 1, 1));
+    EXPECT_TRUE(same((*table)[6], 1, 2, 3));  // blanks and repeated ":" separate too
     EXPECT_TRUE(same((*table)[65535], 4.1e7f, 1, 1));
   }
-  EXPECT_TRUE(same(M.materialX[7], 0, 1, 1));  // -matx knows no presets
+  EXPECT_TRUE(same(M.materialX[7], 0, 1, 1));
   EXPECT_TRUE(same(M.materialY[7], 0, 1, 1));
   EXPECT_TRUE(same(M.materialY[8], 4, 5, 6));
   EXPECT_TRUE(same(M.materialX[8], 0, 1, 1));
@@ -193,7 +194,7 @@ TEST(CommandLine, RunOptionsAndTheirWarnings) {
       {{"-n", "2000000"}, "warning: #steps have to be less than 1000000.\n", 1000000, 0},
       {{"-n", "1000000"}, "", 1000000, 0},
       {{"-n", "-7"}, "", -7, 0},
-      {{"-n", "12abc"}, "", 12, 0},
+      {{"-n", " +12 "}, "", 12, 0},
       {{"-minfreq", "-5"}, "warning: minfreq have to be positive.\n", 1000000, 0},
       {{"-minfreq", "0"}, "warning: minfreq have to be positive.\n", 1000000, 0},
       {{"-minfreq", "1e6"}, "", 1000000, 1e6f},
@@ -242,7 +243,9 @@ TEST(CommandLine, CsvLayersFromTheCommandLine) {
   // without a message of its own.
   r = runProgram({"-area", "3", "3", "3", "-layer", "1", "layer.csv", "-batch"}, dir);
   EXPECT_EQ(r.status, kStatusSetup);
-  EXPECT_EQ(r.err, std::string(kBanner) + "- material setting...\n");
+  EXPECT_EQ(r.err, std::string(kBanner) +
+                       "warning: material ID 1 is used by CSV cells but set by no -mat; it is "
+                       "vacuum (0:1:1).\n- material setting...\n");
   // -csv needs no -area of its own when a model exists; one step with one
   // progress line (time 0, 0 %), then the clearing line.
   r = runProgram({"-area", "3", "3", "3", "-csv", "1", "1", "2", "small.csv", "-mat", "2", "FR4",

@@ -96,12 +96,12 @@ TEST_F(ResultFiles, TimeDomainLayout) {
   EXPECT_NE(l[2].back(), ' ');
 }
 
-TEST_F(ResultFiles, TimeDomainHasStepLimitRowsAndNoTemporaryLeft) {
-  eng_.sam.stepCount = 1;  // rows come from the whole store
+TEST_F(ResultFiles, TimeDomainHasTheRecordedRowsAndNoTemporaryLeft) {
+  eng_.sam.stepCount = 1;  // an interrupted run: only the recorded row
   const fs::path path = dir_ / "a.time";
   std::ofstream(path) << "an older, longer result that must be replaced completely\n";
   ASSERT_TRUE(WriteTimeDomainFile(eng_, 0, path.string()));
-  EXPECT_EQ(lines(path).size(), 5u);
+  EXPECT_EQ(lines(path).size(), 3u);
   EXPECT_FALSE(fs::exists(path.string() + ".tmp"));
 }
 
