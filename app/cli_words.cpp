@@ -20,13 +20,13 @@ namespace {
 // One line per option; an option added to the command line is added here, so
 // that the word is no longer refused as unknown.
 constexpr OptionWord kOptions[] = {
-    {"-help", 0},    {"-h", 0},       {"--help", 0}, {"-mat", 2},     {"-matx", 2},
-    {"-maty", 2},    {"-matz", 2},    {"-area", 3},  {"-unit", 3},    {"-layer", 2},
-    {"-csv", 4},     {"-timelog", 1}, {"-freqlog", 1}, {"-n", 1},     {"-minfreq", 1},
+    {"-help", 0},  {"-h", 0},       {"--help", 0},   {"-mat", 2},  {"-matx", 2},
+    {"-maty", 2},  {"-matz", 2},    {"-area", 3},    {"-unit", 3}, {"-layer", 2},
+    {"-csv", 4},   {"-timelog", 1}, {"-freqlog", 1}, {"-n", 1},    {"-minfreq", 1},
 #if defined(TAVRO_CUDA)
     {"-cuda", 1},
 #endif
-    {"-batch", 0},   {"-far", 0},
+    {"-batch", 0}, {"-far", 0},
 };
 
 bool isBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }

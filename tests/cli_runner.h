@@ -2,6 +2,7 @@
 // console captured, and reports the exit status.
 #pragma once
 
+#include <stdlib.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <fstream>
 #include <initializer_list>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -38,13 +40,35 @@ inline std::string readFile(const std::filesystem::path& p) {
   return ss.str();
 }
 
-// A fresh scratch directory under the system's temporary directory.
-inline std::filesystem::path scratchDir(const std::string& name) {
-  auto dir = std::filesystem::temp_directory_path() / ("tavro_test_" + name);
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  return dir;
-}
+// A fresh scratch directory of its own under the system's temporary
+// directory (a unique name, so that test runs side by side never share one),
+// removed with everything in it when the object goes.
+class ScratchDir {
+ public:
+  explicit ScratchDir(const std::string& name) {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / ("tavro_test_" + name + "_XXXXXX")).string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp " + pattern);
+    path_ = pattern;
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  operator const std::filesystem::path&() const { return path_; }
+  std::filesystem::path operator/(const std::filesystem::path& p) const { return path_ / p; }
+  std::string string() const { return path_.string(); }
+  const char* c_str() const { return path_.c_str(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+inline ScratchDir scratchDir(const std::string& name) { return ScratchDir(name); }
 
 // `shellPrefix` runs before the program in the same shell (for example a
 // ulimit that lowers the memory the program may take).

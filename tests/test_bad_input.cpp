@@ -324,7 +324,8 @@ TEST(BadInput, CellSizesWithoutAUsableTimeStepAreRefused) {
         runProgram({"-batch", "-area", "4", "4", "4", "-unit", size, size, size, "-n", "2"}, dir);
     EXPECT_EQ(r.status, kStatusSetup) << size;
     EXPECT_EQ(r.err, kBannerText + "- material setting...\nerror: grid size (" + printed + "," +
-                         printed + "," + printed + ") gives no usable time step (" + dt + "[sec]).\n");
+                         printed + "," + printed + ") gives no usable time step (" + dt +
+                         "[sec]).\n");
   }
 }
 

@@ -154,10 +154,9 @@ TEST(CommandLine, MaterialOptionsFillTheTables) {
   tavro::App app;
   std::ostringstream console;
   tavro::setConsole(&console);
-  const char* argv[] = {"tavro", "-mat",  "3",   "CU",    "-mat",    "4",     "0:1:1",
-                        "-mat",  "5",     "0:1:1", "-mat", "6",     "1 2::3", "-matx", "7",
-                        "0:1:1", "-maty", "8",     "4:5:6", "-mat", "65535", "GOLD",  "-unit",
-                        "0.5",   "2",     "0"};
+  const char* argv[] = {"tavro", "-mat", "3",     "CU",     "-mat",  "4",   "0:1:1", "-mat",  "5",
+                        "0:1:1", "-mat", "6",     "1 2::3", "-matx", "7",   "0:1:1", "-maty", "8",
+                        "4:5:6", "-mat", "65535", "GOLD",   "-unit", "0.5", "2",     "0"};
   const int status = tavro::ParseCommandLine(app, std::size(argv), const_cast<char**>(argv));
   tavro::setConsole(nullptr);
   EXPECT_EQ(status, tavro::kContinue);

@@ -65,7 +65,7 @@ std::vector<std::string> lines(const fs::path& file) {
 
 // Runs a long model, sends `sig` once it is stepping and checks what is left.
 void interruptRun(int sig, const std::string& name) {
-  const fs::path dir = scratchDir(name);
+  const auto dir = scratchDir(name);
   // A 64-cell cube with one source and one probe: each of the 5000 steps
   // takes long enough that the run is still going when the signal comes.
   std::ofstream(dir / "layer.csv") << "0,0,0\n0 GAUSS:Z:1,0 P,0\n0,0,0\n";

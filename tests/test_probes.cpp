@@ -116,6 +116,29 @@ TEST(Probes, CurrentImpedanceAndPowerFromNeighbourH) {
   EXPECT_FLOAT_EQ(s[kSlotP], 2e-6f);
 }
 
+TEST(Probes, DistinctVoltagesAndCurrentsPerAxisKeepTheirSlots) {
+  ProbeRun run({{1, 1, 1, "P"}});
+  // Vx, Vy, Vz = -0.001, -0.002, -0.004 V; each current from one neighbour:
+  // Ix = -Hz(y-1) dz, Iy = -Hx(z-1) dx, Iz = -Hy(x-1) dy.
+  run.e(1, 1, 1).ex = 1.0f;
+  run.e(1, 1, 1).ey = 2.0f;
+  run.e(1, 1, 1).ez = 4.0f;
+  run.h(1, 0, 1).hz = 1.0f;
+  run.h(1, 1, 0).hx = -2.0f;
+  run.h(0, 1, 1).hy = 3.0f;
+  measure(run.eng);
+  const float* s = run.sample(0, 0);
+  const double v[3] = {-0.001, -0.002, -0.004}, i[3] = {-0.001, 0.002, -0.003};
+  const double total = -std::sqrt(i[0] * i[0] + i[1] * i[1] + i[2] * i[2]);  // sign of the sum
+  for (int a = 0; a < 3; ++a) {
+    EXPECT_FLOAT_EQ(s[kSlotVx + a], v[a]) << a;
+    EXPECT_FLOAT_EQ(s[kSlotIx + a], i[a]) << a;
+    EXPECT_FLOAT_EQ(s[kSlotZx + a], v[a] / total) << a;
+    EXPECT_FLOAT_EQ(s[kSlotPx + a], v[a] * i[a]) << a;
+  }
+  EXPECT_FLOAT_EQ(s[kSlotI], total);
+}
+
 TEST(Probes, ProbeOnFaceXZeroReadsTheZeroGuardLayer) {
   ProbeRun run({{0, 1, 1, "EDGE"}});
   // Every real H cell holds 1 A/m in each component; only the neighbours at
