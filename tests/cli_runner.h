@@ -58,11 +58,9 @@ class ScratchDir {
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
 
-  const std::filesystem::path& path() const { return path_; }
   operator const std::filesystem::path&() const { return path_; }
   std::filesystem::path operator/(const std::filesystem::path& p) const { return path_ / p; }
   std::string string() const { return path_.string(); }
-  const char* c_str() const { return path_.c_str(); }
 
  private:
   std::filesystem::path path_;
