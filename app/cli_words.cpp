@@ -41,6 +41,22 @@ bool onlyBlanks(const char* end) {
 // command line and of the material texts stops at their "x".
 bool isHex(const char* text) { return std::strchr(text, 'x') || std::strchr(text, 'X'); }
 
+// A whole decimal integer, or a whole number as strtod reads it except
+// hexadecimal ("inf" and "nan" pass: the checks of each value refuse them).
+bool isWholeInteger(const std::string& text) {
+  const char* begin = text.c_str();
+  char* end = nullptr;
+  (void)std::strtoll(begin, &end, 10);
+  return end != begin && onlyBlanks(end);
+}
+
+bool isWholeNumber(const std::string& text) {
+  const char* begin = text.c_str();
+  char* end = nullptr;
+  (void)std::strtod(begin, &end);
+  return end != begin && onlyBlanks(end) && !isHex(begin);
+}
+
 }  // namespace
 
 const OptionWord* FindOption(const std::string& word) {
@@ -62,22 +78,8 @@ bool RefuseUnknownOption(const std::string& word) {
   return true;
 }
 
-bool IsWholeInteger(const std::string& text) {
-  const char* begin = text.c_str();
-  char* end = nullptr;
-  (void)std::strtoll(begin, &end, 10);
-  return end != begin && onlyBlanks(end);
-}
-
-bool IsWholeNumber(const std::string& text) {
-  const char* begin = text.c_str();
-  char* end = nullptr;
-  (void)std::strtod(begin, &end);
-  return end != begin && onlyBlanks(end) && !isHex(begin);
-}
-
 bool ReadIntArg(const std::string& option, const char* text, int& value) {
-  if (!IsWholeInteger(text)) {
+  if (!isWholeInteger(text)) {
     con() << "error: " << option << " needs an integer, not '" << text << "'.\n";
     return false;
   }
@@ -88,7 +90,7 @@ bool ReadIntArg(const std::string& option, const char* text, int& value) {
 }
 
 bool ReadFloatArg(const std::string& option, const char* text, float& value) {
-  if (!IsWholeNumber(text)) {
+  if (!isWholeNumber(text)) {
     con() << "error: " << option << " needs a number, not '" << text << "'.\n";
     return false;
   }
@@ -117,7 +119,7 @@ bool ReadMaterialArg(const std::string& option, int id, const char* text, Materi
   int count = 0;
   bool ok = true;
   while (ok && in >> word) {
-    ok = count < 3 && IsWholeNumber(word);
+    ok = count < 3 && isWholeNumber(word);
     if (ok) {
       values[count] = std::strtof(word.c_str(), nullptr);
       ok = std::isfinite(values[count++]);

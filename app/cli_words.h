@@ -32,11 +32,6 @@ bool RefuseUnknownOption(const std::string& word);
 bool ReadIntArg(const std::string& option, const char* text, int& value);
 bool ReadFloatArg(const std::string& option, const char* text, float& value);
 
-// The text of a source value: a whole decimal number (or inf/nan, which the
-// source setting refuses with its own message).
-bool IsWholeNumber(const std::string& text);
-bool IsWholeInteger(const std::string& text);
-
 // The material of `-mat ID TEXT` (a preset name or SG:ER:UR) or of
 // `-matx/-maty/-matz ID TEXT` (SG:ER:UR only): three finite numbers and
 // nothing else. Prints the error naming the option, the ID and the text, and
