@@ -14,6 +14,7 @@
 #include "engine/console.h"
 #include "engine/setup.h"
 #include "files/csv_layer.h"
+#include "files/vtk_snapshot.h"
 
 namespace tavro {
 
@@ -85,7 +86,8 @@ void printUsage() {
        "       SWITCH:<M>:<ID>:<F>    : conductivity pulse switch. \n"
        "                            M : model type of the switch, 'P' or 'N'.\n"
        "                           ID : material when the switch is off.\n"
-       "                            F : frequency of the switch [Hz].\n";
+       "                            F : frequency of the switch [Hz].\n"
+       "         -vtk <EVERY> <PREFIX>: field snapshots every EVERY steps for ParaView.\n";
 }
 
 // Material ID check shared by -mat, -matx, -maty and -matz. IDs index the
@@ -221,6 +223,17 @@ int ParseCommandLine(App& app, int argc, char** argv) {
       continue;
     }
 #endif
+    if (word == "-vtk" && remain >= 2) {
+      const int every = parseInt(arg(1));
+      if (every < 1) {
+        con() << "error: -vtk needs a step interval of at least 1 (" << arg(1) << ").\n";
+        return -1;
+      }
+      app.vtkEvery = every;
+      app.vtkPrefix = arg(2);
+      i += 2;
+      continue;
+    }
     if (word == "-batch") {
       app.interactive = false;
       continue;
@@ -264,7 +277,14 @@ int ProgramMain(int argc, char** argv) {
   }
 
   const std::time_t start = std::time(nullptr);
-  const bool complete = RunBatch(app->engine);
+  // Field snapshots: <prefix>_<step>.vti and the collection <prefix>.pvd.
+  VtkSeries series(app->vtkPrefix);
+  StepHook snapshots;
+  if (app->vtkEvery > 0) {
+    snapshots.every = app->vtkEvery;
+    snapshots.call = [&](int64_t steps) { series.snapshot(app->engine, app->model, steps); };
+  }
+  const bool complete = RunBatch(app->engine, &snapshots);
   const std::time_t end = std::time(nullptr);
   // An interrupted run has written what it recorded; its status says so.
   if (!complete) return 128 + LastStopSignal();
