@@ -62,6 +62,9 @@ TEST(CommandLine, FailureRowsGiveTheirMessageAndStatus) {
       // An option without all its arguments is a model file name too.
       {{"-area", "4", "4"}, "error: FDTD file(-area) is not found.\n", kStatusArg},
       {{"missing.fdtd"}, "error: FDTD file(missing.fdtd) is not found.\n", kStatusArg},
+      {{"-vtk", "0", "snap"}, "error: -vtk needs a step interval of at least 1 (0).\n", kStatusArg},
+      {{"-vtk", "x", "snap"}, "error: -vtk needs a step interval of at least 1 (x).\n", kStatusArg},
+      {{"-vtk", "5"}, "error: FDTD file(-vtk) is not found.\n", kStatusArg},
   };
   for (const Row& row : rows) {
     auto r = runProgram(row.args, dir);
@@ -263,4 +266,16 @@ TEST(CommandLine, CsvLayersFromTheCommandLine) {
             std::string::npos)
       << r.err;
   EXPECT_TRUE(std::filesystem::exists(dir / "GAUSS_0_0_2.t"));
+}
+
+// Snapshots that cannot be written are reported; the run and its result
+// files go on.
+TEST(CommandLine, UnwritableSnapshotsWarnAndTheRunCompletes) {
+  auto dir = scratchDir("cli_vtk");
+  auto r =
+      runProgram({"-area", "4", "4", "4", "-n", "4", "-batch", "-vtk", "2", "no/such/snap"}, dir);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("warning: can't write VTK file 'no/such/snap_000002.vti'.\n"),
+            std::string::npos);
+  EXPECT_NE(r.err.find("- FDTD calculation complete.\n"), std::string::npos);
 }
