@@ -489,8 +489,11 @@ class PyModel {
                                  "," + std::to_string(model_.areaZ) + ")");
     return model_.index(x, y, z);
   }
+  // Results are read only between steps: a model stepped in another thread
+  // is writing them.
   void requireReady() const {
     if (!ready_) fail(PyExc_ValueError, "the model is not set up; call setup() first");
+    if (stepping_) fail(PyExc_RuntimeError, "the model is being stepped in another thread");
   }
   void requireProbe(int p) const {
     requireReady();
