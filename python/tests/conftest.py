@@ -44,6 +44,8 @@ def build(tavro, words, cwd):
             m.set_unit(*map(float, words[i + 1:i + 4])); i += 4
         elif w == "-mat":
             m.set_material(int(words[i + 1]), words[i + 2]); i += 3
+        elif w.endswith(".fdtd"):
+            m.read_fdtd(w); i += 1
         elif w == "-layer":
             m.read_layer(int(words[i + 1]), cwd / words[i + 2]); i += 3
         else:

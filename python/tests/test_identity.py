@@ -6,11 +6,12 @@ import numpy as np
 import pytest
 
 import tavro
-from conftest import CAVITY, DIPOLE, build, run_cli
+from conftest import CAVITY, DIPOLE, SOURCE, build, run_cli
 
 CASES = {
     "dipole": (DIPOLE, 300, None),
     "cavity, decimated": (CAVITY, 500, 5.2e8),
+    "model file": (["-mat", "0", "AIR", str(SOURCE / "examples" / "microstrip.fdtd")], 40, None),
 }
 
 
