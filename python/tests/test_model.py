@@ -138,3 +138,37 @@ def test_ctrl_c_stops_at_the_next_step_and_keeps_the_samples():
     assert m.samples("DEMO").shape == (n,)
     m.advance(2)  # the run goes on from where it stopped
     assert m.sample_count == n + 2
+
+
+class FakeTqdm:
+    """Stands in for tqdm: records what the bar was told."""
+    made = []
+
+    def __init__(self, total, **_):
+        self.total, self.n, self.closed = total, 0, False
+        FakeTqdm.made.append(self)
+
+    def update(self, k):
+        self.n += k
+
+    def close(self):
+        self.closed = True
+
+
+@pytest.mark.parametrize("with_tqdm", [True, False])
+def test_progress(with_tqdm, monkeypatch, capsys):
+    import sys
+    import types
+    monkeypatch.setitem(sys.modules, "tqdm",
+                        types.SimpleNamespace(tqdm=FakeTqdm) if with_tqdm else None)
+    m = small_model()
+    m.setup(samples=300)
+    m.run()
+    err = capsys.readouterr().err
+    if with_tqdm:
+        bar = FakeTqdm.made[-1]
+        assert (bar.total, bar.n, bar.closed) == (300, 300, True) and err == ""
+    else:
+        # The program's own line: redrawn per whole percent, cleared at the end.
+        assert err.startswith("\r- FDTD calculation 0sec 0% done.\r- FDTD calculation ")
+        assert err.endswith("\r" + " " * 78 + "\r")
