@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <memory>
+#include <sstream>
 
 #include "app/conversion.h"
 #include "app/presets.h"
@@ -280,9 +281,21 @@ int ProgramMain(int argc, char** argv) {
   // Field snapshots: <prefix>_<step>.vti and the collection <prefix>.pvd.
   VtkSeries series(app->vtkPrefix);
   StepHook snapshots;
+  bool snapshotsOk = true;
   if (app->vtkEvery > 0) {
     snapshots.every = app->vtkEvery;
-    snapshots.call = [&](int64_t steps) { series.snapshot(app->engine, app->model, steps); };
+    // After a snapshot that cannot be written the run goes on without them;
+    // its warning starts on a line of its own, below the progress line.
+    snapshots.call = [&](int64_t steps) {
+      if (!snapshotsOk) return;
+      std::ostringstream warning;
+      std::ostream& console = con();
+      setConsole(&warning);
+      snapshotsOk = series.snapshot(app->engine, app->model, steps);
+      setConsole(&console);
+      if (!snapshotsOk)
+        con() << "\n" << warning.str() << "warning: no further VTK snapshots in this run.\n";
+    };
   }
   const bool complete = RunBatch(app->engine, &snapshots);
   const std::time_t end = std::time(nullptr);

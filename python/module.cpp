@@ -40,13 +40,14 @@ namespace {
 // a time is all there can be.
 class Capture {
  public:
-  Capture() { setConsole(&text_); }
-  ~Capture() { setConsole(nullptr); }
+  Capture() : previous_(con()) { setConsole(&text_); }
+  ~Capture() { setConsole(&previous_); }
   Capture(const Capture&) = delete;
   Capture& operator=(const Capture&) = delete;
   std::string text() const { return text_.str(); }
 
  private:
+  std::ostream& previous_;
   std::ostringstream text_;
 };
 
