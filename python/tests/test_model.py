@@ -172,3 +172,13 @@ def test_progress(with_tqdm, monkeypatch, capsys):
         # The program's own line: redrawn per whole percent, cleared at the end.
         assert err.startswith("\r- FDTD calculation 0sec 0% done.\r- FDTD calculation ")
         assert err.endswith("\r" + " " * 78 + "\r")
+
+
+@pytest.mark.parametrize("far,side,edge_id", [(False, 80, 1), (True, 192, 0)])
+def test_model_file_margin(far, side, edge_id):
+    from conftest import SOURCE
+    m = tavro.Model.from_fdtd(SOURCE / "examples" / "cavity.fdtd", far=far)
+    assert m.area == (side, side, side)
+    # The normal margin continues the copper walls to the edge; the far one is empty.
+    assert m.ids[0, side // 2, side // 2] == edge_id
+    assert m.material(1) == pytest.approx((5.8e7, 1, 1))
