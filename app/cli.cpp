@@ -4,6 +4,7 @@
 
 #include <ctime>
 #include <memory>
+#include <sstream>
 
 #include "app/cli_words.h"
 #include "app/conversion.h"
@@ -12,6 +13,7 @@
 #include "engine/console.h"
 #include "engine/setup.h"
 #include "files/csv_layer.h"
+#include "files/vtk_snapshot.h"
 
 namespace tavro {
 
@@ -63,7 +65,8 @@ void printUsage() {
        "       SWITCH:<M>:<ID>:<F>    : conductivity pulse switch. \n"
        "                            M : model type of the switch, 'P' or 'N'.\n"
        "                           ID : material when the switch is off.\n"
-       "                            F : frequency of the switch [Hz].\n";
+       "                            F : frequency of the switch [Hz].\n"
+       "         -vtk <EVERY> <PREFIX>: field snapshots every EVERY steps for ParaView.\n";
 }
 
 // Material ID check shared by -mat, -matx, -maty and -matz. IDs index the
@@ -251,6 +254,17 @@ int ParseCommandLine(App& app, int argc, char** argv) {
       continue;
     }
 #endif
+    if (word == "-vtk" && remain >= 2) {
+      const int every = parseInt(arg(1));
+      if (every < 1) {
+        con() << "error: -vtk needs a step interval of at least 1 (" << arg(1) << ").\n";
+        return -1;
+      }
+      app.vtkEvery = every;
+      app.vtkPrefix = arg(2);
+      i += 2;
+      continue;
+    }
     if (word == "-batch") {
       app.interactive = false;
       continue;
@@ -297,7 +311,26 @@ int ProgramMain(int argc, char** argv) {
   }
 
   const std::time_t start = std::time(nullptr);
-  const bool complete = RunBatch(app->engine);
+  // Field snapshots: <prefix>_<step>.vti and the collection <prefix>.pvd.
+  VtkSeries series(app->vtkPrefix);
+  StepHook snapshots;
+  bool snapshotsOk = true;
+  if (app->vtkEvery > 0) {
+    snapshots.every = app->vtkEvery;
+    // After a snapshot that cannot be written the run goes on without them;
+    // its warning starts on a line of its own, below the progress line.
+    snapshots.call = [&](int64_t steps) {
+      if (!snapshotsOk) return;
+      std::ostringstream warning;
+      std::ostream& console = con();
+      setConsole(&warning);
+      snapshotsOk = series.snapshot(app->engine, app->model, steps);
+      setConsole(&console);
+      if (!snapshotsOk)
+        con() << "\n" << warning.str() << "warning: no further VTK snapshots in this run.\n";
+    };
+  }
+  const bool complete = RunBatch(app->engine, &snapshots);
   const std::time_t end = std::time(nullptr);
   // An interrupted run has written what it recorded; its status says so.
   if (!complete) return 128 + LastStopSignal();

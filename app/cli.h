@@ -18,6 +18,8 @@ struct App {
   int farField = 0;
   bool interactive = true;
   int csvMask = 0;
+  int vtkEvery = 0;  // -vtk: a field snapshot every vtkEvery steps; 0 = none
+  std::string vtkPrefix;
 };
 
 // Reads the command line into `app`. Returns -1000 when the command line was

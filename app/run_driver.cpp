@@ -41,10 +41,12 @@ class StopSignals {
 
 int LastStopSignal() { return g_stopSignal; }
 
-bool RunBatch(SimulationEngine& eng) {
+bool RunBatch(SimulationEngine& eng, const StepHook* hook) {
   StopSignals signals;
   FDTD_SAM& s = eng.sam;
   int shown = -1;
+  const int64_t every = hook && hook->call ? hook->every : 0;
+  int64_t steps = 0;  // time steps done
   auto progress = [&](const FDTD_SAM& at) {
     const int percent = static_cast<int>(static_cast<int64_t>(at.stepCount) * 100 / at.stepLimit);
     if (percent != shown) {
@@ -58,8 +60,12 @@ bool RunBatch(SimulationEngine& eng) {
     // progress line of the second step is the one it would have had.
     FDTD_SAM next = s;
     advanceCounters(next);
-    const bool two = next.stepCount < next.stepLimit;
-    if (stepBatchSteps(eng, two ? 2 : 1) == 2) progress(next);
+    // A hook due after the first step splits the pair.
+    const bool two = next.stepCount < next.stepLimit && !(every > 0 && (steps + 1) % every == 0);
+    const int done = stepBatchSteps(eng, two ? 2 : 1);
+    if (done == 2) progress(next);
+    steps += done;
+    if (every > 0 && steps % every == 0) hook->call(steps);
   }
   con() << "\r";
   const bool complete = g_stopSignal == 0;

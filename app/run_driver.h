@@ -1,15 +1,25 @@
 // Batch run loop with its progress line, and the end-of-run output.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+
 #include "engine/engine.h"
 
 namespace tavro {
+
+// Work done after every `every`-th time step of a batch run (field
+// snapshots); `call` gets the number of time steps done so far.
+struct StepHook {
+  int64_t every = 0;
+  std::function<void(int64_t steps)> call;
+};
 
 // Steps until stepCount reaches stepLimit, redrawing the progress line when
 // the whole percentage changes, then writes the result files. Returns true
 // when the run completed, false when SIGINT or SIGTERM stopped it early (the
 // samples recorded so far are written all the same).
-bool RunBatch(SimulationEngine& eng);
+bool RunBatch(SimulationEngine& eng, const StepHook* hook = nullptr);
 
 // End-of-run output: clears the progress line and writes, per probe, the
 // time-domain files and then the spectra with their frequency-domain files.

@@ -62,6 +62,9 @@ TEST(CommandLine, FailureRowsGiveTheirMessageAndStatus) {
       // An option without all its arguments.
       {{"-area", "4", "4"}, "error: -area needs 3 values.\n", kStatusArg},
       {{"missing.fdtd"}, "error: FDTD file(missing.fdtd) is not found.\n", kStatusArg},
+      {{"-vtk", "0", "snap"}, "error: -vtk needs a step interval of at least 1 (0).\n", kStatusArg},
+      {{"-vtk", "x", "snap"}, "error: -vtk needs a step interval of at least 1 (x).\n", kStatusArg},
+      {{"-vtk", "5"}, "error: FDTD file(-vtk) is not found.\n", kStatusArg},
   };
   for (const Row& row : rows) {
     auto r = runProgram(row.args, dir);
@@ -265,4 +268,18 @@ TEST(CommandLine, CsvLayersFromTheCommandLine) {
             std::string::npos)
       << r.err;
   EXPECT_TRUE(std::filesystem::exists(dir / "GAUSS_0_0_2.t"));
+}
+
+// A snapshot that cannot be written is reported once; the run and its
+// result files go on without further snapshots.
+TEST(CommandLine, UnwritableSnapshotsWarnAndTheRunCompletes) {
+  auto dir = scratchDir("cli_vtk");
+  auto r =
+      runProgram({"-area", "4", "4", "4", "-n", "4", "-batch", "-vtk", "2", "no/such/snap"}, dir);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("\nwarning: can't write VTK file 'no/such/snap_000002.vti'.\n"
+                       "warning: no further VTK snapshots in this run.\n"),
+            std::string::npos);
+  EXPECT_EQ(r.err.find("snap_000004"), std::string::npos);
+  EXPECT_NE(r.err.find("- FDTD calculation complete.\n"), std::string::npos);
 }
