@@ -255,7 +255,8 @@ int ParseCommandLine(App& app, int argc, char** argv) {
     }
 #endif
     if (word == "-vtk" && remain >= 2) {
-      const int every = parseInt(arg(1));
+      int every = 0;
+      if (!ReadIntArg(word, arg(1), every)) return -1;
       if (every < 1) {
         con() << "error: -vtk needs a step interval of at least 1 (" << arg(1) << ").\n";
         return -1;

@@ -26,7 +26,7 @@ constexpr OptionWord kOptions[] = {
 #if defined(TAVRO_CUDA)
     {"-cuda", 1},
 #endif
-    {"-batch", 0}, {"-far", 0},
+    {"-batch", 0}, {"-far", 0},     {"-vtk", 2},
 };
 
 bool isBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
