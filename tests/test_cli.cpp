@@ -63,8 +63,8 @@ TEST(CommandLine, FailureRowsGiveTheirMessageAndStatus) {
       {{"-area", "4", "4"}, "error: -area needs 3 values.\n", kStatusArg},
       {{"missing.fdtd"}, "error: FDTD file(missing.fdtd) is not found.\n", kStatusArg},
       {{"-vtk", "0", "snap"}, "error: -vtk needs a step interval of at least 1 (0).\n", kStatusArg},
-      {{"-vtk", "x", "snap"}, "error: -vtk needs a step interval of at least 1 (x).\n", kStatusArg},
-      {{"-vtk", "5"}, "error: FDTD file(-vtk) is not found.\n", kStatusArg},
+      {{"-vtk", "x", "snap"}, "error: -vtk needs an integer, not 'x'.\n", kStatusArg},
+      {{"-vtk", "5"}, "error: -vtk needs 2 values.\n", kStatusArg},
   };
   for (const Row& row : rows) {
     auto r = runProgram(row.args, dir);
