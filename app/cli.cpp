@@ -12,6 +12,7 @@
 #include "app/presets.h"
 #include "app/run_driver.h"
 #include "engine/console.h"
+#include "engine/gpu_backend.h"
 #include "engine/setup.h"
 #include "files/csv_layer.h"
 
@@ -48,9 +49,8 @@ void printUsage() {
        "options) -help                : message here.\n"
        "         -batch               : batch execution for quick calculation.\n"
        "         -n <STEP>            : maximum time step for FDTD calculation.\n";
-#if defined(TAVRO_CUDA)
-  o << "         -cuda <GPU#>         : FDTD calculation with CUDA on GPU#.\n";
-#endif
+  if (InstalledGpuBackend())
+    o << "         -cuda <GPU#>         : FDTD calculation with CUDA on GPU#.\n";
   o << "         -minfreq <MINFREQ>   : culling data for lower freq analysis [Hz].\n"
        "         -far                 : far field mode with extended area(128x128).\n"
        "         -timelog <TIMELOG>   : extension for time domain results.\n"
@@ -208,8 +208,8 @@ int ParseCommandLine(App& app, int argc, char** argv) {
       i += 1;
       continue;
     }
-#if defined(TAVRO_CUDA)
-    if (word == "-cuda" && remain >= 1) {
+    // Only a program that carries the GPU back end knows -cuda.
+    if (word == "-cuda" && remain >= 1 && InstalledGpuBackend()) {
       const int gpu = parseInt(arg(1));
       if (gpu < 0) {
         con() << "error: GPU# have to be more than 0.\n";
@@ -220,7 +220,6 @@ int ParseCommandLine(App& app, int argc, char** argv) {
       i += 1;
       continue;
     }
-#endif
     if (word == "-batch") {
       app.interactive = false;
       continue;

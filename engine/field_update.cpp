@@ -27,6 +27,7 @@
 #include "engine/boundary_mur.h"
 #include "engine/colouring.h"
 #include "engine/field_kernels.h"
+#include "engine/field_passes.h"
 #include "engine/grid_index.h"
 #include "engine/probe_kernels.h"
 #include "engine/probes.h"
@@ -915,10 +916,9 @@ void pairTeam(SimulationEngine& eng, int lanes, const PairPlan& plan) {
     }
 }
 
-// Items 1 to 4 of a step in one parallel region: E boundary (correcting the
-// faces left by the previous E update), then H update, H boundary and E
-// update, swept together where the box allows it.
-void fieldPasses(SimulationEngine& eng) {
+}  // namespace
+
+void fieldPassesCpu(SimulationEngine& eng) {
   const int lanes = laneCount(eng);
 #pragma omp parallel
   {
@@ -938,7 +938,20 @@ void fieldPasses(SimulationEngine& eng) {
   }
 }
 
-}  // namespace
+bool stepPairCpu(SimulationEngine& eng) {
+  // The lists keep their memory between calls. Inside the parallel region
+  // the name of a thread_local would mean each thread's own copy, so the
+  // team gets this thread's by reference.
+  thread_local PairPlan plans;
+  PairPlan& plan = plans;
+  if (!planPair(eng, omp_get_max_threads(), plan)) return false;
+  const int lanes = laneCount(eng);
+#pragma omp parallel
+  pairTeam(eng, lanes, plan);
+  eng.sam = plan.sam[1];
+  advanceCounters(eng.sam);
+  return true;
+}
 
 void updateH(SimulationEngine& eng) {
   const int lanes = laneCount(eng);
@@ -950,85 +963,6 @@ void updateE(SimulationEngine& eng) {
   const int lanes = laneCount(eng);
 #pragma omp parallel
   ePassTeam(eng.grid, lanes);
-}
-
-void updateHPlain(SimulationEngine& eng) {
-  GridHolder& g = eng.grid;
-  const GridDesc d = g.desc;
-  const int64_t X = d.nx, Y = d.ny, Z = d.nz;
-  const Strides s = stridesOf(d);
-  const ECell* e = g.e.data();
-  HCell* h = g.h.data();
-#pragma omp parallel for collapse(2) schedule(static)
-  for (int64_t x = 0; x < X; ++x) {
-    for (int64_t y = 0; y < Y; ++y) {
-      const ECell* ec = e + eIndex(d, x, y, 0);
-      HCell* hc = h + hIndex(d, x, y, 0);
-      for (int64_t z = 0; z < Z; ++z) updateHCell(hc[z], ec + z, s.sy, s.sx);
-    }
-  }
-}
-
-void updateEPlain(SimulationEngine& eng) {
-  GridHolder& g = eng.grid;
-  const GridDesc d = g.desc;
-  const int64_t X = d.nx, Y = d.ny, Z = d.nz;
-  const Strides s = stridesOf(d);
-  ECell* e = g.e.data();
-  const HCell* h = g.h.data();
-#pragma omp parallel for collapse(2) schedule(static)
-  for (int64_t x = 0; x < X; ++x) {
-    for (int64_t y = 0; y < Y; ++y) {
-      ECell* ec = e + eIndex(d, x, y, 0);
-      const HCell* hc = h + hIndex(d, x, y, 0);
-      for (int64_t z = 0; z < Z; ++z) updateECell(ec[z], hc + z, s.sy, s.sx);
-    }
-  }
-}
-
-void stepBatch(SimulationEngine& eng) {
-  fieldPasses(eng);
-  applySources(eng);  // on this thread, in list order
-  measure(eng);       // records a sample only when one is due
-  advanceCounters(eng.sam);
-}
-
-int stepBatchSteps(SimulationEngine& eng, int steps) {
-  if (steps >= 2) {
-    // The lists keep their memory between calls. Inside the parallel region
-    // the name of a thread_local would mean each thread's own copy, so the
-    // team gets this thread's by reference.
-    thread_local PairPlan plans;
-    PairPlan& plan = plans;
-    if (planPair(eng, omp_get_max_threads(), plan)) {
-      const int lanes = laneCount(eng);
-#pragma omp parallel
-      pairTeam(eng, lanes, plan);
-      eng.sam = plan.sam[1];
-      advanceCounters(eng.sam);
-      return 2;
-    }
-  }
-  stepBatch(eng);
-  return 1;
-}
-
-void stepInteractive(SimulationEngine& eng) {
-  fieldPasses(eng);
-  applySources(eng);
-  measure(eng);
-  ColourCells(eng);
-  advanceCounters(eng.sam);
-}
-
-void stepBatchReference(SimulationEngine& eng) {
-  murE(eng);
-  updateHPlain(eng);
-  murH(eng);
-  updateEPlain(eng);
-  applySources(eng);
-  measure(eng);
-  advanceCounters(eng.sam);
 }
 
 }  // namespace tavro
