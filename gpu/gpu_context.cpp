@@ -271,6 +271,14 @@ void GpuCopyBack(SimulationEngine& eng) {
   driver()->ctxSynchronize();
 }
 
+void GpuCopyFields(SimulationEngine& eng) {
+  GpuContext& c = TheGpuContext();
+  if (!c.allocated) return;
+  for (int i : {kBufE, kBufH, kBufMurZ, kBufMurX, kBufMurY})
+    driver()->memcpyDtoH(const_cast<void*>(hostData(eng, i)), c.ptr[i], c.bytes[i]);
+  driver()->ctxSynchronize();
+}
+
 void GpuRelease() {
   GpuContext& c = TheGpuContext();
   if (!c.initialised) return;

@@ -77,6 +77,9 @@ void GpuStepInteractive(SimulationEngine& eng, bool colour);
 void GpuRecolour(SimulationEngine& eng);
 void GpuCopyBack(SimulationEngine& eng);
 void GpuRelease();
+// The device's fields and boundary stores into the host arrays (for checks
+// of the device against the CPU; runs never need them).
+void GpuCopyFields(SimulationEngine& eng);
 
 // The module's PTX text, carried by the program.
 extern const char kGpuModulePtx[];

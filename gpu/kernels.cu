@@ -16,15 +16,20 @@ namespace {
 
 constexpr unsigned kBlock = 512;
 
-// Thread 0 copies `bytes` bytes (a multiple of 4) of a record into shared
-// memory; the block waits for it.
+// Thread 0 copies a record (a multiple of 4 bytes) into shared memory; the
+// caller then waits for it at a block barrier.
 template <class T>
-__device__ __forceinline__ void loadShared(T* dst, const T* src) {
+__device__ __forceinline__ void copyRecord(T* dst, const T* src) {
   if (threadIdx.x == 0) {
     const unsigned* s = reinterpret_cast<const unsigned*>(src);
     unsigned* d = reinterpret_cast<unsigned*>(dst);
     for (unsigned i = 0; i < sizeof(T) / 4; ++i) d[i] = s[i];
   }
+}
+
+template <class T>
+__device__ __forceinline__ void loadShared(T* dst, const T* src) {
+  copyRecord(dst, src);
   __syncthreads();
 }
 
@@ -133,7 +138,9 @@ extern "C" __global__ void __launch_bounds__(kBlock)
 // so the records are independent.
 extern "C" __global__ void __launch_bounds__(kBlock)
     source(ECell* e, const FDTD_SAM* samIn, const FDTD_SRC* sources) {
-  __shared__ FDTD_SAM sam;
+  // Raw storage: shared memory takes no constructors.
+  __shared__ alignas(8) unsigned char samBytes[sizeof(FDTD_SAM)];
+  FDTD_SAM& sam = *reinterpret_cast<FDTD_SAM*>(samBytes);
   loadShared(&sam, samIn);
   const uint64_t t = threadIndex();
   if (t >= static_cast<uint64_t>(sam.sourceCount)) return;
@@ -145,11 +152,10 @@ extern "C" __global__ void __launch_bounds__(kBlock)
     meas(const GridDesc* desc, const ECell* e, const HCell* h, const FDTD_SAM* samIn,
          const int64_t* probeCells, ProbeSample* samples) {
   __shared__ GridDesc g;
-  __shared__ FDTD_SAM sam;
-  if (threadIdx.x == 0) {
-    g = *desc;
-    sam = *samIn;
-  }
+  __shared__ alignas(8) unsigned char samBytes[sizeof(FDTD_SAM)];
+  FDTD_SAM& sam = *reinterpret_cast<FDTD_SAM*>(samBytes);
+  copyRecord(&g, desc);
+  copyRecord(&sam, samIn);
   __syncthreads();
   const uint64_t t = threadIndex();
   if (t >= static_cast<uint64_t>(sam.probeCount) || !sampleDue(sam)) return;
