@@ -208,19 +208,27 @@ int timing(int n, int steps, bool withCpu) {
   using Clock = std::chrono::steady_clock;
   const double cells = double(n) * n * n;
   for (int i = 0; i < 3; ++i) stepBatch(eng);  // module compiled, caches warm
-  auto t0 = Clock::now();
-  for (int i = 0; i < steps; ++i) stepBatch(eng);
-  const double gpuSec = std::chrono::duration<double>(Clock::now() - t0).count();
-  std::printf("gcells %.3f", cells * steps / gpuSec / 1e9);
+  // At most `steps` steps and about two seconds on each side.
+  auto rate = [&](auto&& step, int most) {
+    const auto t0 = Clock::now();
+    int done = 0;
+    double sec = 0.0;
+    while (done < most && sec < 2.0) {
+      done += step();
+      sec = std::chrono::duration<double>(Clock::now() - t0).count();
+    }
+    return cells * done / sec / 1e9;
+  };
+  std::printf("gcells %.4g", rate(
+                                 [&] {
+                                   stepBatch(eng);
+                                   return 1;
+                                 },
+                                 steps));
   if (withCpu) {
     eng.cudaFlag = 0;  // the host fields are still at the reset state
-    const int cpuSteps = std::max(2, static_cast<int>(2e9 / cells));  // about a second or two
     stepBatchSteps(eng, 2);
-    t0 = Clock::now();
-    int done = 0;
-    while (done < cpuSteps) done += stepBatchSteps(eng, 2);
-    const double cpuSec = std::chrono::duration<double>(Clock::now() - t0).count();
-    std::printf(" cpu %.3f", cells * done / cpuSec / 1e9);
+    std::printf(" cpu %.4g", rate([&] { return stepBatchSteps(eng, 2); }, steps));
   }
   std::printf("\n");
   return 0;
