@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "app/cli.h"
+#include "engine/colouring.h"
 #include "engine/console.h"
 #include "engine/field_kernels.h"
 #include "engine/field_update.h"
@@ -119,10 +120,13 @@ int compare(int argc, char** argv) {
     compareFloats((c.grid.*m).data()->s, (g.grid.*m).data()->s, (c.grid.*m).size(), 16, mur, mur);
   const bool sameCounters = std::memcmp(&c.sam, &g.sam, sizeof(FDTD_SAM)) == 0;
 
-  // A few interactive steps from a fresh set-up: the host store (filled by
-  // the per-step copies) and the colour bytes.
+  // Interactive steps from a fresh set-up, the device side now as the window
+  // takes them: steps with and without colouring, batch steps, colouring
+  // before a paint. The host store and the colour bytes must come out as on
+  // the CPU (the last step colours and brings the samples up to date).
   auto ci = setUp(argc, argv, false);
   auto gi = setUp(argc, argv, true);
+  if (!ci || !gi) return 2;
   Diff live, liveQuotients, colour;
   for (SimulationEngine* e : {&ci->engine, &gi->engine}) {
     e->grid.desc.viewField = 0;
@@ -132,7 +136,14 @@ int compare(int argc, char** argv) {
   const int steps = std::min(ci->engine.sam.stepLimit, 40);
   for (int i = 0; i < steps; ++i) {
     stepInteractive(ci->engine);
-    stepInteractive(gi->engine);
+    const int j = steps - 1 - i;
+    if (j % 3 == 0)
+      stepInteractive(gi->engine);
+    else if (j % 3 == 1)
+      stepInteractive(gi->engine, false);
+    else
+      stepBatch(gi->engine);
+    if (j % 5 == 2) ColourCells(gi->engine);
   }
   compareFloats(ci->engine.samples.data()->v, gi->engine.samples.data()->v,
                 ci->engine.samples.size(), 25, live, liveQuotients, kSlotZx, kSlotZ + 1);

@@ -187,6 +187,7 @@ GpuPrepareResult PrepareGpu(SimulationEngine& eng) {
   c.yFaceBlocks = blocksFor(g.countXZ);
   c.sourceBlocks = c.bytes[kBufSources] ? blocksFor(eng.sources.size()) : 0;
   c.probeBlocks = c.bytes[kBufSamples] ? blocksFor(static_cast<uint64_t>(eng.sam.probeCount)) : 0;
+  c.rowsOnHost = 0;
   c.allocated = true;
 
   size_t freeBytes = 0, totalBytes = 0;
@@ -214,6 +215,25 @@ void colourLaunch(GpuContext& c, SimulationEngine& eng) {
   driver()->memcpyDtoH(eng.grid.cellColor.data(), c.ptr[kBufColour], c.bytes[kBufColour]);
 }
 
+// Copies the sample rows [rowsOnHost, rows) to the host store. Every row is
+// written once on the device, so the rows copied before stay valid and the
+// host never needs the whole history again.
+void syncSamples(GpuContext& c, SimulationEngine& eng, int64_t rows) {
+  if (!c.bytes[kBufSamples] || rows <= c.rowsOnHost) return;
+  const size_t rowBytes = static_cast<size_t>(eng.sam.probeCount) * sizeof(ProbeSample);
+  const size_t first = static_cast<size_t>(c.rowsOnHost) * rowBytes;
+  driver()->memcpyDtoH(reinterpret_cast<char*>(eng.samples.data()) + first,
+                       c.ptr[kBufSamples] + first,
+                       static_cast<size_t>(rows - c.rowsOnHost) * rowBytes);
+  c.rowsOnHost = rows;
+}
+
+// Rows recorded so far by the host's counters.
+int64_t rowsTaken(const FDTD_SAM& s) {
+  const int32_t taken = s.stepCount < s.stepLimit ? s.stepCount : s.stepLimit;
+  return taken > 0 ? taken : 0;
+}
+
 }  // namespace
 
 void GpuStepBatch(SimulationEngine& eng) {
@@ -236,14 +256,10 @@ void GpuStepInteractive(SimulationEngine& eng, bool colour) {
   fieldLaunches(c, eng);
   if (c.probeBlocks) {
     launch(c, kMeas, c.probeBlocks);
-    // Only the records taken in this step come back: the host store then
-    // holds every sample taken so far without copying the history again.
-    if (sampleDue(eng.sam)) {
-      const size_t probes = static_cast<size_t>(eng.sam.probeCount);
-      const size_t first = static_cast<size_t>(eng.sam.stepCount) * probes;
-      d->memcpyDtoH(eng.samples.data() + first, c.ptr[kBufSamples] + first * sizeof(ProbeSample),
-                    probes * sizeof(ProbeSample));
-    }
+    // The rows up to the one taken in this step (usually that one alone):
+    // the host store holds every sample so far without copying the history
+    // after every step.
+    if (sampleDue(eng.sam)) syncSamples(c, eng, int64_t{eng.sam.stepCount} + 1);
   }
   if (colour) colourLaunch(c, eng);
   d->ctxSynchronize();
@@ -254,20 +270,16 @@ void GpuRecolour(SimulationEngine& eng) {
   if (!c.allocated) return;
   driver()->memcpyHtoD(c.ptr[kBufDesc], &eng.grid.desc, sizeof(GridDesc));
   colourLaunch(c, eng);
+  syncSamples(c, eng, rowsTaken(eng.sam));
   driver()->ctxSynchronize();
 }
 
 void GpuCopyBack(SimulationEngine& eng) {
   GpuContext& c = TheGpuContext();
   if (!c.allocated) return;
-  // The records taken so far; those after them are zero on both sides.
-  if (c.bytes[kBufSamples]) {
-    const int32_t taken =
-        eng.sam.stepCount < eng.sam.stepLimit ? eng.sam.stepCount : eng.sam.stepLimit;
-    const size_t bytes = static_cast<size_t>(taken > 0 ? taken : 0) *
-                         static_cast<size_t>(eng.sam.probeCount) * sizeof(ProbeSample);
-    if (bytes) driver()->memcpyDtoH(eng.samples.data(), c.ptr[kBufSamples], bytes);
-  }
+  // The rows taken since the last copy; rows after them are zero on both
+  // sides.
+  syncSamples(c, eng, rowsTaken(eng.sam));
   driver()->ctxSynchronize();
 }
 

@@ -54,6 +54,8 @@ struct GpuContext {
   // families, sources and probes.
   unsigned cellBlocks = 0, faceBlocks = 0, zFaceBlocks = 0, xFaceBlocks = 0, yFaceBlocks = 0,
            sourceBlocks = 0, probeBlocks = 0;
+  // Sample rows (of probeCount records) already copied to the host store.
+  int64_t rowsOnHost = 0;
   bool initialised = false;
   bool allocated = false;
   std::string label;  // device name, " #", GPU number
@@ -74,6 +76,8 @@ int GpuKernelArgSizes(int kernel, size_t out[kMaxKernelArgs]);
 GpuPrepareResult PrepareGpu(SimulationEngine& eng);
 void GpuStepBatch(SimulationEngine& eng);
 void GpuStepInteractive(SimulationEngine& eng, bool colour);
+// The colouring alone; it also brings the host's sample store up to date, so
+// that a window that colours only before it paints has current graphs too.
 void GpuRecolour(SimulationEngine& eng);
 void GpuCopyBack(SimulationEngine& eng);
 void GpuRelease();
