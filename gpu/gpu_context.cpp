@@ -314,6 +314,9 @@ const GpuBackend kCudaBackend = {PrepareGpu,  GpuStepBatch, GpuStepInteractive, 
 
 void InstallCudaBackend() {
   InstallGpuBackend(&kCudaBackend);
+  // The context exists before GpuRelease is registered, so it is destroyed
+  // only after GpuRelease has run at exit.
+  TheGpuContext();
   std::atexit(GpuRelease);
 }
 
