@@ -37,22 +37,6 @@ __device__ __forceinline__ uint64_t threadIndex() {
   return static_cast<uint64_t>(blockIdx.x) * kBlock + threadIdx.x;
 }
 
-// Coordinates of plain cell k by the descriptor's rule; 32-bit division
-// where the counts allow it (the same quotients, far cheaper on the device).
-__device__ __forceinline__ void coords(const GridDesc& g, uint64_t k, int64_t& x, int64_t& y,
-                                       int64_t& z) {
-  if (g.cellCount <= 0xffffffffull) {
-    const unsigned kk = static_cast<unsigned>(k);
-    const unsigned nz = static_cast<unsigned>(g.nz), ny = static_cast<unsigned>(g.ny);
-    const unsigned yz = static_cast<unsigned>(g.countYZ);
-    x = kk / yz;
-    y = (kk / nz) % ny;
-    z = kk % nz;
-    return;
-  }
-  cellCoords(g, k, x, y, z);
-}
-
 // Face families of the combined face index: Z faces [0, countXY), X faces
 // [countXY, countZXFaces), Y faces [countZXFaces, countFaces).
 template <class Cell>
@@ -89,7 +73,7 @@ extern "C" __global__ void __launch_bounds__(kBlock)
   const uint64_t t = threadIndex();
   if (t >= g.cellCount) return;
   int64_t x, y, z;
-  coords(g, t, x, y, z);
+  cellCoords(g, t, x, y, z);
   const uint64_t sy = static_cast<uint64_t>(g.nz) + 1;
   const uint64_t sx = (static_cast<uint64_t>(g.ny) + 1) * sy;
   updateHCell(h[hIndex(g, x, y, z)], e + eIndex(g, x, y, z), sy, sx);
@@ -103,7 +87,7 @@ extern "C" __global__ void __launch_bounds__(kBlock)
   const uint64_t t = threadIndex();
   if (t >= g.cellCount) return;
   int64_t x, y, z;
-  coords(g, t, x, y, z);
+  cellCoords(g, t, x, y, z);
   const uint64_t sy = static_cast<uint64_t>(g.nz) + 1;
   const uint64_t sx = (static_cast<uint64_t>(g.ny) + 1) * sy;
   updateECell(e[eIndex(g, x, y, z)], h + hIndex(g, x, y, z), sy, sx);
