@@ -11,6 +11,7 @@
 #include "app/presets.h"
 #include "app/run_driver.h"
 #include "engine/console.h"
+#include "engine/gpu_backend.h"
 #include "engine/setup.h"
 #include "files/csv_layer.h"
 #include "files/vtk_snapshot.h"
@@ -28,9 +29,8 @@ void printUsage() {
        "options) -help                : message here.\n"
        "         -batch               : batch execution for quick calculation.\n"
        "         -n <STEP>            : maximum time step for FDTD calculation.\n";
-#if defined(TAVRO_CUDA)
-  o << "         -cuda <GPU#>         : FDTD calculation with CUDA on GPU#.\n";
-#endif
+  if (InstalledGpuBackend())
+    o << "         -cuda <GPU#>         : FDTD calculation with CUDA on GPU#.\n";
   o << "         -minfreq <MINFREQ>   : culling data for lower freq analysis [Hz].\n"
        "         -far                 : far field mode with extended area(128x128).\n"
        "         -timelog <TIMELOG>   : extension for time domain results.\n"
@@ -240,8 +240,8 @@ int ParseCommandLine(App& app, int argc, char** argv) {
       i += 1;
       continue;
     }
-#if defined(TAVRO_CUDA)
-    if (word == "-cuda" && remain >= 1) {
+    // Only a program that carries the GPU back end knows -cuda.
+    if (word == "-cuda" && remain >= 1 && InstalledGpuBackend()) {
       int gpu = 0;
       if (!ReadIntArg(word, arg(1), gpu)) return -1;
       if (gpu < 0) {
@@ -253,7 +253,6 @@ int ParseCommandLine(App& app, int argc, char** argv) {
       i += 1;
       continue;
     }
-#endif
     if (word == "-vtk" && remain >= 2) {
       int every = 0;
       if (!ReadIntArg(word, arg(1), every)) return -1;

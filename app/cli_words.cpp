@@ -11,6 +11,7 @@
 
 #include "app/presets.h"
 #include "engine/console.h"
+#include "engine/gpu_backend.h"
 #include "engine/records.h"
 
 namespace tavro {
@@ -20,13 +21,10 @@ namespace {
 // One line per option; an option added to the command line is added here, so
 // that the word is no longer refused as unknown.
 constexpr OptionWord kOptions[] = {
-    {"-help", 0},  {"-h", 0},       {"--help", 0},   {"-mat", 2},  {"-matx", 2},
-    {"-maty", 2},  {"-matz", 2},    {"-area", 3},    {"-unit", 3}, {"-layer", 2},
-    {"-csv", 4},   {"-timelog", 1}, {"-freqlog", 1}, {"-n", 1},    {"-minfreq", 1},
-#if defined(TAVRO_CUDA)
-    {"-cuda", 1},
-#endif
-    {"-batch", 0}, {"-far", 0},     {"-vtk", 2},
+    {"-help", 0}, {"-h", 0},       {"--help", 0},   {"-mat", 2},  {"-matx", 2},
+    {"-maty", 2}, {"-matz", 2},    {"-area", 3},    {"-unit", 3}, {"-layer", 2},
+    {"-csv", 4},  {"-timelog", 1}, {"-freqlog", 1}, {"-n", 1},    {"-minfreq", 1},
+    {"-cuda", 1}, {"-batch", 0},   {"-far", 0},     {"-vtk", 2},
 };
 
 bool isBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
@@ -60,6 +58,8 @@ bool isWholeNumber(const std::string& text) {
 }  // namespace
 
 const OptionWord* FindOption(const std::string& word) {
+  // Only a program that carries the GPU back end knows -cuda.
+  if (word == "-cuda" && !InstalledGpuBackend()) return nullptr;
   for (const OptionWord& o : kOptions)
     if (word == o.name) return &o;
   return nullptr;

@@ -5,6 +5,7 @@
 #include "engine/console.h"
 #include "engine/field_kernels.h"
 #include "engine/field_update.h"
+#include "engine/gpu_backend.h"
 #include "files/result_files.h"
 #include "files/spectrum.h"
 
@@ -79,7 +80,10 @@ bool RunBatch(SimulationEngine& eng, const StepHook* hook) {
 
 int FinishRun(SimulationEngine& eng) {
   con() << std::string(78, ' ') << "\r";
-  if (eng.cudaFlag) con() << "- Sending CUDA to CPU...\n";
+  if (eng.cudaFlag) {
+    con() << "- Sending CUDA to CPU...\n";
+    if (RunsOnGpu(eng)) InstalledGpuBackend()->copyBack(eng);
+  }
   const int probes = eng.sam.probeCount;
   int failed = 0;
   if (!eng.timeExtension.empty()) {

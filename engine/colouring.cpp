@@ -1,11 +1,17 @@
 // Field colouring: one colour band byte per cell for the field views.
 #include "engine/colouring.h"
 
+#include "engine/gpu_backend.h"
 #include "engine/probe_kernels.h"
 
 namespace tavro {
 
 void ColourCells(SimulationEngine& eng) {
+  // On the GPU the fields live on the device: colour there, copy the bytes.
+  if (RunsOnGpu(eng)) {
+    InstalledGpuBackend()->recolour(eng);
+    return;
+  }
   GridHolder& grid = eng.grid;
   const GridDesc g = grid.desc;
   if (grid.cellColor.size() < g.cellCount) return;

@@ -18,8 +18,11 @@ void stepBatch(SimulationEngine& eng);
 // 2, or 1 when steps < 2 or the box is too small. A caller that stops at the
 // sample limit asks for two only when the first step leaves one to take.
 int stepBatchSteps(SimulationEngine& eng, int steps);
-// The same step followed by the colouring of the cells for display.
-void stepInteractive(SimulationEngine& eng);
+// The same step followed by the colouring of the cells for display. A caller
+// that colours only before it paints passes colour = false and calls
+// ColourCells then. On the GPU the samples of the step also come back to the
+// host store, for the live graphs.
+void stepInteractive(SimulationEngine& eng, bool colour = true);
 
 // The plain form of the passes and of stepBatch: one scalar cell update after
 // the other in simple nested loops. They give the same bits as the fast

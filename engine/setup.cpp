@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/console.h"
+#include "engine/gpu_backend.h"
 #include "engine/grid_index.h"
 #include "engine/probes.h"
 #include "engine/sources.h"
@@ -296,11 +297,26 @@ int set(SimulationEngine& eng, ModelRecord& model) {
   if (!allocateSamples(eng)) return 0;
 
   if (eng.cudaFlag) {
-    // The GPU back end is not part of this build.
-    con() << "error: can't initialize for CUDA.\n";
-    return 0;
+    // The device starts from the reset state just built on the host. A
+    // program without a back end cannot honour the request either.
+    const GpuBackend* gpu = InstalledGpuBackend();
+    const GpuPrepareResult r = gpu ? gpu->prepare(eng) : GpuPrepareResult::kInitFailed;
+    if (r == GpuPrepareResult::kInitFailed) {
+      con() << "error: can't initialize for CUDA.\n";
+      return 0;
+    }
+    if (r == GpuPrepareResult::kAllocFailed) {
+      con() << "error: can't allocate memory for CUDA.\n";
+      return 0;
+    }
   }
   calculationReport(eng);
+  if (eng.cudaFlag) {
+    const GpuBackend* gpu = InstalledGpuBackend();
+    con() << "- Running with CUDA on " << gpu->deviceLabel() << ".\n";
+    con() << "CUDA memory " << GpuMbytes(gpu->usedBytes()) << "[Mbytes] used in total "
+          << GpuMbytes(gpu->totalBytes()) << "[Mbytes]\n";
+  }
   return 1;
 }
 

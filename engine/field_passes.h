@@ -1,0 +1,18 @@
+// The CPU forms of the field passes behind the step operations of
+// field_update.h (for the engine's own step code).
+#pragma once
+
+#include "engine/engine.h"
+
+namespace tavro {
+
+// Items 1 to 4 of a step in one parallel region: E boundary (correcting the
+// faces left by the previous E update), then H update, H boundary and E
+// update, swept together where the box allows it.
+void fieldPassesCpu(SimulationEngine& eng);
+
+// Two whole batch steps in one sweep over the box, counters included; false
+// (and nothing done) when the box is too small for the thread team.
+bool stepPairCpu(SimulationEngine& eng);
+
+}  // namespace tavro

@@ -1,0 +1,53 @@
+// The order of one time step and the one place where it is decided whether a
+// step runs on the CPU or on the GPU back end (gpu_backend.h).
+#include "engine/colouring.h"
+#include "engine/field_kernels.h"
+#include "engine/field_passes.h"
+#include "engine/field_update.h"
+#include "engine/gpu_backend.h"
+#include "engine/probes.h"
+#include "engine/sources.h"
+
+namespace tavro {
+
+namespace {
+
+void stepBatchCpu(SimulationEngine& eng) {
+  fieldPassesCpu(eng);
+  applySources(eng);  // on this thread, in list order
+  measure(eng);       // records a sample only when one is due
+  advanceCounters(eng.sam);
+}
+
+}  // namespace
+
+void stepBatch(SimulationEngine& eng) {
+  if (RunsOnGpu(eng)) {
+    InstalledGpuBackend()->stepBatch(eng);
+    advanceCounters(eng.sam);
+    return;
+  }
+  stepBatchCpu(eng);
+}
+
+int stepBatchSteps(SimulationEngine& eng, int steps) {
+  // The GPU takes one step per call; its kernels have no two-step form.
+  if (steps >= 2 && !RunsOnGpu(eng) && stepPairCpu(eng)) return 2;
+  stepBatch(eng);
+  return 1;
+}
+
+void stepInteractive(SimulationEngine& eng, bool colour) {
+  if (RunsOnGpu(eng)) {
+    InstalledGpuBackend()->stepInteractive(eng, colour);
+    advanceCounters(eng.sam);
+    return;
+  }
+  fieldPassesCpu(eng);
+  applySources(eng);
+  measure(eng);
+  if (colour) ColourCells(eng);
+  advanceCounters(eng.sam);
+}
+
+}  // namespace tavro

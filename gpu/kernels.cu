@@ -1,0 +1,157 @@
+// The GPU kernels of one time step. Each kernel maps one thread to one cell,
+// face position, source or probe and calls the engine's shared per-cell
+// arithmetic (field_kernels.h, probe_kernels.h), so the device computes the
+// same float32 expressions in the same order as the CPU loops. Built into a
+// PTX text module with --fmad=false and IEEE division and square root.
+//
+// Every launch is one-dimensional with blocks of kBlock threads. The grid
+// descriptor (and, where used, the sampling record) is read once per block
+// into shared memory.
+#include "engine/field_kernels.h"
+#include "engine/probe_kernels.h"
+
+using namespace tavro;
+
+namespace {
+
+constexpr unsigned kBlock = 512;
+
+// Thread 0 copies a record (a multiple of 4 bytes) into shared memory; the
+// caller then waits for it at a block barrier.
+template <class T>
+__device__ __forceinline__ void copyRecord(T* dst, const T* src) {
+  if (threadIdx.x == 0) {
+    const unsigned* s = reinterpret_cast<const unsigned*>(src);
+    unsigned* d = reinterpret_cast<unsigned*>(dst);
+    for (unsigned i = 0; i < sizeof(T) / 4; ++i) d[i] = s[i];
+  }
+}
+
+template <class T>
+__device__ __forceinline__ void loadShared(T* dst, const T* src) {
+  copyRecord(dst, src);
+  __syncthreads();
+}
+
+__device__ __forceinline__ uint64_t threadIndex() {
+  return static_cast<uint64_t>(blockIdx.x) * kBlock + threadIdx.x;
+}
+
+// Face families of the combined face index: Z faces [0, countXY), X faces
+// [countXY, countZXFaces), Y faces [countZXFaces, countFaces).
+template <class Cell>
+__device__ __forceinline__ void murFace(const GridDesc& g, Cell* f, const float* murCoef,
+                                        MurStore* murZ, MurStore* murX, MurStore* murY,
+                                        uint64_t t) {
+  if (t < g.countXY) {
+    if (g.nz < 2) return;
+    const int64_t x = static_cast<int64_t>(t / static_cast<uint64_t>(g.ny));
+    const int64_t y = static_cast<int64_t>(t % static_cast<uint64_t>(g.ny));
+    murZRecord(g, f, murCoef, murZ[t], x, y);
+  } else if (t < g.countZXFaces) {
+    if (g.nx < 2) return;
+    const uint64_t r = t - g.countXY;
+    const int64_t y = static_cast<int64_t>(r / static_cast<uint64_t>(g.nz));
+    const int64_t z = static_cast<int64_t>(r % static_cast<uint64_t>(g.nz));
+    murXRecord(g, f, murCoef, murX[r], y, z);
+  } else {
+    if (g.ny < 2) return;
+    const uint64_t r = t - g.countZXFaces;
+    const int64_t z = static_cast<int64_t>(r / static_cast<uint64_t>(g.nx));
+    const int64_t x = static_cast<int64_t>(r % static_cast<uint64_t>(g.nx));
+    murYRecord(g, f, murCoef, murY[r], x, z);
+  }
+}
+
+}  // namespace
+
+// H update of plain cell t, signed magnitude included.
+extern "C" __global__ void __launch_bounds__(kBlock)
+    h_field(const GridDesc* desc, const ECell* e, HCell* h) {
+  __shared__ GridDesc g;
+  loadShared(&g, desc);
+  const uint64_t t = threadIndex();
+  if (t >= g.cellCount) return;
+  int64_t x, y, z;
+  cellCoords(g, t, x, y, z);
+  const uint64_t sy = static_cast<uint64_t>(g.nz) + 1;
+  const uint64_t sx = (static_cast<uint64_t>(g.ny) + 1) * sy;
+  updateHCell(h[hIndex(g, x, y, z)], e + eIndex(g, x, y, z), sy, sx);
+}
+
+// E update of plain cell t, signed magnitude included.
+extern "C" __global__ void __launch_bounds__(kBlock)
+    e_field(const GridDesc* desc, ECell* e, const HCell* h) {
+  __shared__ GridDesc g;
+  loadShared(&g, desc);
+  const uint64_t t = threadIndex();
+  if (t >= g.cellCount) return;
+  int64_t x, y, z;
+  cellCoords(g, t, x, y, z);
+  const uint64_t sy = static_cast<uint64_t>(g.nz) + 1;
+  const uint64_t sx = (static_cast<uint64_t>(g.ny) + 1) * sy;
+  updateECell(e[eIndex(g, x, y, z)], h + hIndex(g, x, y, z), sy, sx);
+}
+
+// Mur boundary of H (E) at combined face indices first + t below end. The
+// host launches the three face families one after the other (Z, X, Y), the
+// order of the CPU passes: the edge cells that two families share get the
+// later family's value, and a later family reads what an earlier one stored.
+// Within a family every record touches only its own cells and slots.
+extern "C" __global__ void __launch_bounds__(kBlock)
+    h_mur(const GridDesc* desc, HCell* h, const float* murCoef, MurStore* murZ, MurStore* murX,
+          MurStore* murY, uint64_t first, uint64_t end) {
+  __shared__ GridDesc g;
+  loadShared(&g, desc);
+  const uint64_t t = first + threadIndex();
+  if (t >= end) return;
+  murFace(g, h, murCoef, murZ, murX, murY, t);
+}
+
+extern "C" __global__ void __launch_bounds__(kBlock)
+    e_mur(const GridDesc* desc, ECell* e, const float* murCoef, MurStore* murZ, MurStore* murX,
+          MurStore* murY, uint64_t first, uint64_t end) {
+  __shared__ GridDesc g;
+  loadShared(&g, desc);
+  const uint64_t t = first + threadIndex();
+  if (t >= end) return;
+  murFace(g, e, murCoef, murZ, murX, murY, t);
+}
+
+// Source record t applied to its cell. Every source has a cell of its own,
+// so the records are independent.
+extern "C" __global__ void __launch_bounds__(kBlock)
+    source(ECell* e, const FDTD_SAM* samIn, const FDTD_SRC* sources) {
+  // Raw storage: shared memory takes no constructors.
+  __shared__ alignas(8) unsigned char samBytes[sizeof(FDTD_SAM)];
+  FDTD_SAM& sam = *reinterpret_cast<FDTD_SAM*>(samBytes);
+  loadShared(&sam, samIn);
+  const uint64_t t = threadIndex();
+  if (t >= static_cast<uint64_t>(sam.sourceCount)) return;
+  applySource(e, sam, sources[t]);
+}
+
+// Sample of probe t when one is due.
+extern "C" __global__ void __launch_bounds__(kBlock)
+    meas(const GridDesc* desc, const ECell* e, const HCell* h, const FDTD_SAM* samIn,
+         const int64_t* probeCells, ProbeSample* samples) {
+  __shared__ GridDesc g;
+  __shared__ alignas(8) unsigned char samBytes[sizeof(FDTD_SAM)];
+  FDTD_SAM& sam = *reinterpret_cast<FDTD_SAM*>(samBytes);
+  copyRecord(&g, desc);
+  copyRecord(&sam, samIn);
+  __syncthreads();
+  const uint64_t t = threadIndex();
+  if (t >= static_cast<uint64_t>(sam.probeCount) || !sampleDue(sam)) return;
+  measureProbe(g, e, h, sam, probeCells, samples, static_cast<int64_t>(t));
+}
+
+// Colour byte of plain cell t.
+extern "C" __global__ void __launch_bounds__(kBlock)
+    mkcolor(const GridDesc* desc, const ECell* e, const HCell* h, uint8_t* colour) {
+  __shared__ GridDesc g;
+  loadShared(&g, desc);
+  const uint64_t t = threadIndex();
+  if (t >= g.cellCount) return;
+  colourCell(g, e, h, t, colour);
+}

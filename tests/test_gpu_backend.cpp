@@ -1,0 +1,235 @@
+// The GPU back end where no GPU is needed: the engine's hand-over to an
+// installed back end, the module the program carries, the device buffer
+// sizes, and the program tavro without a driver.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <regex>
+
+#include "cli_runner.h"
+#include "engine/colouring.h"
+#include "engine/field_kernels.h"
+#include "engine/field_update.h"
+#include "engine/gpu_backend.h"
+#include "model_fixture.h"
+#if defined(TAVRO_GPU_PROGRAM)
+#include "gpu/gpu_context.h"
+#endif
+
+using namespace tavro;
+using tavro::test::ConsoleCapture;
+
+namespace {
+
+// A back end that records what the engine hands it.
+struct Recorder {
+  GpuPrepareResult prepareResult = GpuPrepareResult::kReady;
+  std::vector<std::string> calls;
+};
+Recorder* g_rec = nullptr;
+
+const GpuBackend kRecording = {
+    [](SimulationEngine&) {
+      g_rec->calls.push_back("prepare");
+      return g_rec->prepareResult;
+    },
+    [](SimulationEngine&) { g_rec->calls.push_back("batch"); },
+    [](SimulationEngine&, bool colour) {
+      g_rec->calls.push_back(colour ? "interactive+colour" : "interactive");
+    },
+    [](SimulationEngine&) { g_rec->calls.push_back("recolour"); },
+    [](SimulationEngine&) { g_rec->calls.push_back("copyback"); },
+    [] { return std::string("Test GPU #0"); },
+    [] { return uint64_t{537001984}; },
+    [] { return uint64_t{8589934592}; },
+};
+
+struct Installed {
+  explicit Installed(Recorder& r) {
+    g_rec = &r;
+    InstallGpuBackend(&kRecording);
+  }
+  ~Installed() {
+    InstallGpuBackend(nullptr);
+    g_rec = nullptr;
+  }
+};
+
+}  // namespace
+
+TEST(GpuBackend, SetUpPreparesTheDeviceAndReportsItOrFails) {
+  struct Row {
+    GpuPrepareResult result;
+    int ok;
+    std::string tail;
+  } rows[] = {
+      {GpuPrepareResult::kReady, 1,
+       "- Running with CUDA on Test GPU #0.\nCUDA memory 512.125[Mbytes] used in total "
+       "8192[Mbytes]\n"},
+      {GpuPrepareResult::kInitFailed, 0,
+       "- measure setting...\nerror: can't initialize for CUDA.\n"},
+      {GpuPrepareResult::kAllocFailed, 0,
+       "- measure setting...\nerror: can't allocate memory for CUDA.\n"},
+  };
+  for (const Row& row : rows) {
+    Recorder rec;
+    rec.prepareResult = row.result;
+    Installed installed(rec);
+    SimulationEngine eng;
+    eng.cudaFlag = 1;
+    ModelRecord model;
+    ASSERT_TRUE(test::vacuumModel(model, 4, 4, 4));
+    std::string log;
+    EXPECT_EQ(test::setQuiet(eng, model, &log), row.ok);
+    EXPECT_EQ(rec.calls, std::vector<std::string>{"prepare"});
+    ASSERT_GE(log.size(), row.tail.size());
+    EXPECT_EQ(log.substr(log.size() - row.tail.size()), row.tail);
+  }
+}
+
+TEST(GpuBackend, StepsAndColouringGoToTheDeviceOnlyWhenTheRunAskedForIt) {
+  Recorder rec;
+  Installed installed(rec);
+  SimulationEngine eng;
+  ModelRecord model;
+  ASSERT_TRUE(test::vacuumBox(eng, model, 8, 8, 8));
+  const FDTD_SAM before = eng.sam;
+
+  // Without -cuda the installed back end is never called.
+  stepBatch(eng);
+  ColourCells(eng);
+  EXPECT_TRUE(rec.calls.empty());
+
+  eng.cudaFlag = 1;
+  eng.sam = before;
+  EXPECT_EQ(stepBatchSteps(eng, 2), 1);  // one device step per call
+  stepBatch(eng);
+  stepInteractive(eng);
+  stepInteractive(eng, false);
+  ColourCells(eng);
+  EXPECT_EQ(rec.calls, (std::vector<std::string>{"batch", "batch", "interactive+colour",
+                                                 "interactive", "recolour"}));
+  // The host advances the counters after every device step.
+  EXPECT_EQ(eng.sam.stepCount, before.stepCount + 4);
+  FDTD_SAM expected = before;
+  for (int i = 0; i < 4; ++i) advanceCounters(expected);
+  EXPECT_EQ(eng.sam.time, expected.time);
+}
+
+TEST(GpuBackend, DeviceReportFigures) {
+  EXPECT_EQ(GpuMbytes(537001984), 512.125f);
+  EXPECT_EQ(GpuMbytes(8589934592ull), 8192.0f);
+  EXPECT_EQ(GpuMbytes(1023), 0.0f);
+}
+
+#if defined(TAVRO_GPU_PROGRAM)
+
+namespace {
+
+// Entry points of a PTX text with the byte sizes of their parameters.
+std::map<std::string, std::vector<size_t>> ptxEntries(const std::string& ptx) {
+  std::map<std::string, std::vector<size_t>> out;
+  const std::regex entry(R"(\.entry\s+(\w+)\s*\(([^)]*)\))");
+  const std::regex param(R"(\.param\s+\.[usb](\d+)\s)");
+  for (std::sregex_iterator it(ptx.begin(), ptx.end(), entry), end; it != end; ++it) {
+    std::vector<size_t>& sizes = out[(*it)[1]];
+    const std::string params = (*it)[2];
+    for (std::sregex_iterator p(params.begin(), params.end(), param); p != end; ++p)
+      sizes.push_back(std::stoul((*p)[1]) / 8);
+  }
+  return out;
+}
+
+// The body of one entry point.
+std::string ptxBody(const std::string& ptx, const std::string& name) {
+  const size_t at = ptx.find(".entry " + name + "(");
+  const size_t next = ptx.find(".entry ", at + 1);
+  return ptx.substr(at, next == std::string::npos ? std::string::npos : next - at);
+}
+
+}  // namespace
+
+TEST(GpuModule, CarriesTheSevenKernelsWithTheHostsArgumentLists) {
+  const std::string ptx = kGpuModulePtx;
+  EXPECT_EQ(ptx, test::readFile(TAVRO_PTX_FILE));
+  EXPECT_NE(ptx.find(".address_size 64"), std::string::npos);
+  EXPECT_TRUE(std::regex_search(ptx, std::regex(R"(\.target sm_\d+)")));
+  const auto entries = ptxEntries(ptx);
+  EXPECT_EQ(entries.size(), size_t{kKernelCount});
+  for (int k = 0; k < kKernelCount; ++k) {
+    SCOPED_TRACE(kGpuKernelNames[k]);
+    ASSERT_EQ(entries.count(kGpuKernelNames[k]), 1u);
+    size_t host[kMaxKernelArgs];
+    const int n = GpuKernelArgSizes(k, host);
+    EXPECT_EQ(entries.at(kGpuKernelNames[k]), std::vector<size_t>(host, host + n));
+    // The field, boundary, measurement and colour arithmetic is free of
+    // fused multiply-adds, as on the CPU (the source kernel's sin and exp
+    // come from the device library).
+    if (k != kSource) {
+      EXPECT_EQ(ptxBody(ptx, kGpuKernelNames[k]).find("fma."), std::string::npos);
+    }
+  }
+}
+
+TEST(GpuModule, BufferSizesFollowTheRecordLayouts) {
+  struct Row {
+    int X, Y, Z;
+    bool withSourceAndProbes;
+  } rows[] = {{3, 4, 5, true}, {6, 2, 3, false}};
+  for (const Row& r : rows) {
+    SimulationEngine eng;
+    eng.requestedStepLimit = 10;
+    ModelRecord model;
+    ASSERT_TRUE(test::vacuumModel(model, r.X, r.Y, r.Z));
+    if (r.withSourceAndProbes) {
+      model.setPin(model.index(1, 1, 1), "CW Z 1 1e9");
+      model.setProbe(model.index(1, 2, 1), "a");
+      model.setProbe(model.index(2, 2, 2), "b");
+    }
+    ASSERT_EQ(test::setQuiet(eng, model), 1);
+    size_t sizes[kBufferCount];
+    GpuBufferSizes(eng, sizes);
+    const size_t N = size_t(r.X) * r.Y * r.Z, P = size_t(r.X + 1) * (r.Y + 1) * (r.Z + 1);
+    const size_t sources = r.withSourceAndProbes ? 1 : 0, probes = r.withSourceAndProbes ? 2 : 0;
+    const size_t expected[kBufferCount] = {80,
+                                           40 * P,
+                                           28 * P,
+                                           12 * P,
+                                           64 * size_t(r.X) * r.Y,
+                                           64 * size_t(r.Y) * r.Z,
+                                           64 * size_t(r.X) * r.Z,
+                                           44,
+                                           32 * sources,
+                                           8 * probes,
+                                           100 * 10 * probes,
+                                           N};
+    EXPECT_EQ(std::vector<size_t>(sizes, sizes + kBufferCount),
+              std::vector<size_t>(expected, expected + kBufferCount));
+  }
+}
+
+TEST(GpuProgram, CudaOptionWithoutADriver) {
+  auto dir = test::scratchDir("gpu_program");
+  const std::string banner = test::kBanner;
+  auto r = test::runProgram({"-help"}, dir, "", TAVRO_GPU_PROGRAM);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, banner + test::readFile(std::filesystem::path(TAVRO_SOURCE_DIR) / "tests" /
+                                           "golden" / "usage_cuda.txt"));
+  r = test::runProgram({"-cuda", "-1", "-batch"}, dir, "", TAVRO_GPU_PROGRAM);
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.err, banner + "error: GPU# have to be more than 0.\n");
+
+  if (void* lib = dlopen("libcuda.so.1", RTLD_NOW)) {
+    dlclose(lib);
+    GTEST_SKIP() << "a CUDA driver is installed; scripts/gpu-check runs the GPU";
+  }
+  r = test::runProgram({"-area", "4", "4", "4", "-cuda", "0", "-batch"}, dir, "",
+                       TAVRO_GPU_PROGRAM);
+  EXPECT_EQ(r.status, 254);
+  const std::string tail = "- measure setting...\nerror: can't initialize for CUDA.\n";
+  ASSERT_GE(r.err.size(), tail.size());
+  EXPECT_EQ(r.err.substr(r.err.size() - tail.size()), tail);
+}
+
+#endif
