@@ -123,6 +123,9 @@ void onDisplay() {
   glScalef(1, v.cellAspectY, v.cellAspectZ);
   if (mode == kViewE || mode == kViewH) DrawFieldPoints(gui);
   if (mode == kViewModel) DrawModelCubes(gui);
+  // The overlays lie in front of the 3-D picture whatever the model's size:
+  // points of a small model come nearer the eye than the header text.
+  glClear(GL_DEPTH_BUFFER_BIT);
   glLoadIdentity();
   gluLookAt(0, -100, 0, 0, 0, 0, 0, 0, 1);
   if (mode < kViewingModes) DrawViewHeader(gui);
