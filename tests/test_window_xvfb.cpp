@@ -128,7 +128,7 @@ long coloured(const Image& a, int x0, int y0, int x1, int y1) {
 
 class WindowSession {
  public:
-  WindowSession(const std::string& name) : dir_(tavro::test::scratchDir(name)), display_(dir_) {}
+  WindowSession(const std::string& name) : dir_(name), display_(dir_) {}
   ~WindowSession() {
     if (pid_ > 0) {
       ::kill(pid_, SIGKILL);
@@ -222,7 +222,7 @@ class WindowSession {
   const fs::path& dir() const { return dir_; }
 
  private:
-  fs::path dir_;
+  tavro::test::ScratchDir dir_;
   VirtualDisplay display_;
   pid_t pid_ = -1;
   std::string window_;
@@ -306,11 +306,16 @@ TEST(WindowXvfb, CtrlCWritesTheSamplesAndEnds) {
   EXPECT_EQ(w.wait(), 130);
   const std::string console = tavro::test::readFile(w.dir() / "console.txt");
   EXPECT_NE(console.find("warning: calculation interrupted after "), std::string::npos) << console;
-  // Every sample position of the store, as a batch run writes it.
+  // The samples recorded so far, as an interrupted batch run writes them.
+  const std::string mark = "interrupted after ";
+  const size_t at = console.find(mark);
+  const long recorded =
+      at == std::string::npos ? -1 : std::atol(console.c_str() + at + mark.size());
   std::ifstream in(w.dir() / "P_14_12_12.txt");
-  int lines = 0;
+  long lines = 0;
   for (std::string line; std::getline(in, line);) ++lines;
-  EXPECT_EQ(lines, 2 + 50000);
+  EXPECT_GT(recorded, 0);
+  EXPECT_EQ(lines, 2 + recorded);
 }
 
 }  // namespace
