@@ -244,7 +244,7 @@ int ParseCommandLine(App& app, int argc, char** argv) {
   return kContinue;
 }
 
-int ProgramMain(int argc, char** argv) {
+int ProgramMain(int argc, char** argv, WindowEntry window) {
   initConsole();
   con() << "TAVRO version 2.15  3-D FDTD electromagnetic field simulator\n";
   if (omp_get_max_threads() > kMaxThreads) omp_set_num_threads(kMaxThreads);
@@ -259,7 +259,8 @@ int ProgramMain(int argc, char** argv) {
   if (!set(app->engine, app->model)) return -2;
 
   if (app->interactive) {
-    con() << "info: the interactive window is not built yet; add -batch to run the model.\n";
+    if (window) return window(*app, argc, argv);
+    con() << "error: this program has no window; add -batch to run the model.\n";
     return 1;
   }
 

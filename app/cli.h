@@ -26,8 +26,13 @@ struct App {
 constexpr int kContinue = -1000;
 int ParseCommandLine(App& app, int argc, char** argv);
 
-// The whole program: banner, command line, set-up and run. Returns the exit
-// status.
-int ProgramMain(int argc, char** argv);
+// The interactive window: takes over the prepared run and returns the exit
+// status when it ends.
+using WindowEntry = int (*)(App& app, int argc, char** argv);
+
+// The whole program: banner, command line, set-up and run, in the window
+// unless -batch was given (without a window entry the program says it has no
+// window and returns 1). Returns the exit status.
+int ProgramMain(int argc, char** argv, WindowEntry window = nullptr);
 
 }  // namespace tavro

@@ -1,0 +1,224 @@
+// freeglut callbacks of the window and its start-up.
+#include "gui/window.h"
+
+#include <GL/freeglut.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "app/run_driver.h"
+#include "engine/console.h"
+#include "gui/bindings.h"
+#include "gui/engine_link.h"
+#include "gui/field_views.h"
+#include "gui/paint_pacing.h"
+#include "gui/panels.h"
+
+namespace tavro {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The window's state lives as long as the process; the callbacks reach it here.
+GuiState* g_gui = nullptr;
+PaintPacer g_pacer;
+volatile std::sig_atomic_t g_stopSignal = 0;
+// Benchmark bookkeeping: steps taken and when the first one was.
+long g_steps = 0;
+Clock::time_point g_firstStep;
+double g_measureSeconds = 0.0;
+
+extern "C" void onWindowStopSignal(int sig) { g_stopSignal = sig; }
+
+// freeglut reports a failure (no display, no GLX) here instead of ending the
+// process with its own message.
+extern "C" void onGlutError(const char* format, va_list args) {
+  char what[512];
+  std::vsnprintf(what, sizeof what, format, args);
+  con() << "error: cannot open the window (" << what
+        << "); add -batch to run the model without a window.\n";
+  std::exit(1);
+}
+
+void onIdle();
+
+void syncIdle() { glutIdleFunc(g_gui->view.running == 1 ? onIdle : nullptr); }
+
+void apply(const Effects& fx) {
+  if (fx.recolour) Recolour(*g_gui);
+  syncIdle();
+  if (fx.retitle) glutSetWindowTitle(WindowTitle(*g_gui).c_str());
+  if (fx.redisplay) glutPostRedisplay();
+}
+
+bool stopRequested() {
+  if (g_stopSignal != 0) {
+    glutLeaveMainLoop();
+    return true;
+  }
+  if (g_measureSeconds > 0 && g_steps > 0 &&
+      std::chrono::duration<double>(Clock::now() - g_firstStep).count() >= g_measureSeconds) {
+    glutLeaveMainLoop();
+    return true;
+  }
+  return false;
+}
+
+void onIdle() {
+  if (stopRequested()) return;
+  App& app = g_gui->app;
+  FDTD_SAM& s = app.engine.sam;
+  if (g_steps++ == 0) g_firstStep = Clock::now();
+  WindowStep(app);
+  g_gui->coloursStale = true;
+  if (s.stepCount == s.stepLimit) {
+    g_gui->view.running = 0;
+    glutIdleFunc(nullptr);
+    FinishRun(app.engine);
+    g_gui->writtenAt = s.stepCount;
+  }
+}
+
+void onTimer(int) {
+  if (stopRequested()) return;
+  if (g_gui->view.running == 1) glutPostRedisplay();
+  glutTimerFunc(static_cast<unsigned>(g_pacer.intervalMs()), onTimer, 0);
+}
+
+void onReshape(int w, int h) {
+  Reshaped(g_gui->view, w, h);
+  glViewport(0, 0, w, h);
+}
+
+void onDisplay() {
+  const Clock::time_point start = Clock::now();
+  GuiState& gui = *g_gui;
+  const ViewState& v = gui.view;
+  const int mode = v.viewMode;
+  // The 3-D views show nothing before the first sample of a run; the graphs
+  // and the editor draw at any time.
+  if (mode <= kViewModel && gui.app.engine.sam.stepCount <= 0) return;
+  if ((mode == kViewE || mode == kViewH) && gui.coloursStale) {
+    WindowColour(gui.app);
+    gui.coloursStale = false;
+  }
+  glClearColor(0, 0, 0, 1);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  // The far plane reaches the overlays (at distance 100) also for models
+  // smaller than 50 cells.
+  const double far = std::max(2.0 * v.viewExtent, 200.0);
+  gluPerspective(45.0, v.windowWidth / v.windowHeight, 1.0, far);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  gluLookAt(0, -1.3 * v.viewExtent, 0, 0, 0, 0, 0, 0, 1);
+  glRotated(v.elevation, 1, 0, 0);
+  glRotated(-v.azimuth, 0, 0, 1);
+  glScalef(1, v.cellAspectY, v.cellAspectZ);
+  if (mode == kViewE || mode == kViewH) DrawFieldPoints(gui);
+  if (mode == kViewModel) DrawModelCubes(gui);
+  glLoadIdentity();
+  gluLookAt(0, -100, 0, 0, 0, 0, 0, 0, 1);
+  if (mode < kViewingModes) DrawViewHeader(gui);
+  if (mode == kViewTime || mode == kViewFrequency) DrawGraphs(gui);
+  if (mode == kViewEditor) DrawEditor(gui);
+  glutSwapBuffers();
+  if (v.running == 1)
+    g_pacer.recordPaint(std::chrono::duration<double>(Clock::now() - start).count());
+}
+
+void onKeyboard(unsigned char key, int, int) { apply(KeyPressed(*g_gui, key)); }
+
+void onSpecial(int key, int, int) { apply(SpecialKeyPressed(*g_gui, key)); }
+
+void onMouse(int button, int state, int x, int y) {
+  apply(MouseButton(*g_gui, button, state, x, y, PickPanelPoint(g_gui->view, x, y)));
+}
+
+void onMotion(int x, int y) { apply(MouseMotion(*g_gui, x, y, PickPanelPoint(g_gui->view, x, y))); }
+
+void onWheel(int, int direction, int, int) { apply(WheelTurned(*g_gui, direction)); }
+
+// Opens the window and runs the event loop until it is closed, a stop signal
+// arrives or the measurement time is over.
+void runWindow(App& app, int argc, char** argv) {
+  static std::unique_ptr<GuiState> gui;
+  gui = std::make_unique<GuiState>(app);
+  g_gui = gui.get();
+  ViewState& v = gui->view;
+  v.farField = app.farField;
+  GridDesc& d = app.engine.grid.desc;
+  d.viewField = v.viewMode;
+  d.viewComponent = v.component;
+  d.viewScale = v.colourBase * v.colourGain;
+  ResetView(*gui);
+
+  glutInitErrorFunc(onGlutError);
+  glutInitWindowSize(static_cast<int>(v.windowWidth), static_cast<int>(v.windowHeight));
+  glutInit(&argc, argv);
+  glutInitDisplayMode(GLUT_RGBA | GLUT_DOUBLE | GLUT_ALPHA | GLUT_DEPTH);
+  // Closing the window returns from the event loop, so that an unfinished
+  // run can be written before the process ends.
+  glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_GLUTMAINLOOP_RETURNS);
+  glutCreateWindow(WindowTitle(*gui).c_str());
+  glutDisplayFunc(onDisplay);
+  glutReshapeFunc(onReshape);
+  glutKeyboardFunc(onKeyboard);
+  glutSpecialFunc(onSpecial);
+  glutMouseFunc(onMouse);
+  glutMotionFunc(onMotion);
+  glutMouseWheelFunc(onWheel);
+  glutIdleFunc(onIdle);
+  glutTimerFunc(PaintPacer::kBaseIntervalMs, onTimer, 0);
+  glEnable(GL_DEPTH_TEST);
+  glEnable(GL_BLEND);
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  glEnable(GL_LINE_STIPPLE);
+
+  g_stopSignal = 0;
+  void (*oldInt)(int) = std::signal(SIGINT, onWindowStopSignal);
+  void (*oldTerm)(int) = std::signal(SIGTERM, onWindowStopSignal);
+  glutMainLoop();
+  std::signal(SIGINT, oldInt);
+  std::signal(SIGTERM, oldTerm);
+}
+
+}  // namespace
+
+int OpenWindow(App& app, int argc, char** argv) {
+  runWindow(app, argc, argv);
+  SimulationEngine& eng = app.engine;
+  const FDTD_SAM& s = eng.sam;
+  const bool files = !eng.timeExtension.empty() || !eng.freqExtension.empty();
+  if (files && g_gui->writtenAt != s.stepCount) {
+    if (s.stepCount < s.stepLimit) {
+      con() << "warning: calculation interrupted after " << s.stepCount << " of " << s.stepLimit
+            << " samples; writing the samples recorded so far.\n";
+    }
+    FinishRun(eng);
+  }
+  return g_stopSignal != 0 ? 128 + g_stopSignal : 0;
+}
+
+WindowStats MeasureWindow(App& app, int argc, char** argv, double seconds) {
+  g_measureSeconds = seconds;
+  g_steps = 0;
+  g_pacer = PaintPacer();
+  runWindow(app, argc, argv);
+  WindowStats st;
+  st.steps = g_steps;
+  st.seconds = std::chrono::duration<double>(Clock::now() - g_firstStep).count();
+  st.paints = g_pacer.paints();
+  st.paintCost = g_pacer.smoothedCost();
+  st.intervalMs = g_pacer.intervalMs();
+  g_measureSeconds = 0.0;
+  return st;
+}
+
+}  // namespace tavro
