@@ -39,16 +39,16 @@ uint8_t BrushCode(float brush) {
   return static_cast<uint8_t>(static_cast<int>(brush));
 }
 
-void PaintRectangle(Project& project, int axis, int layer, float brush, float* start,
-                    float* current) {
-  for (int c = 0; c < 2; ++c) {
-    if (start[c] > current[c]) std::swap(start[c], current[c]);
-    start[c] = clampToGrid(start[c]);
-    current[c] = clampToGrid(current[c]);
+void PaintRectangle(Project& project, int axis, int layer, float brush, PanelPoint& start,
+                    PanelPoint& current) {
+  for (auto c : {&PanelPoint::x, &PanelPoint::y}) {
+    if (start.*c > current.*c) std::swap(start.*c, current.*c);
+    start.*c = clampToGrid(start.*c);
+    current.*c = clampToGrid(current.*c);
   }
   const uint8_t code = BrushCode(brush);
-  for (int u = static_cast<int>(start[0]); u <= current[0]; ++u) {
-    for (int v = static_cast<int>(start[1]); v <= current[1]; ++v) {
+  for (int u = static_cast<int>(start.x); u <= current.x; ++u) {
+    for (int v = static_cast<int>(start.y); v <= current.y; ++v) {
       uint8_t& cell = project.cells[SliceIndex(axis, layer, u, v)];
       cell = static_cast<uint8_t>((cell & kCellProbe) | code);
     }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "files/project.h"
+#include "gui/view_state.h"
 
 namespace tavro {
 
@@ -30,12 +31,12 @@ int DisplayIndex(uint8_t cell);
 // Cell code painted by a brush value.
 uint8_t BrushCode(float brush);
 
-// Paints the rectangle between the panel points `start` and `current` (two
-// floats each) on the slice. Orders and clamps both corners into [0, 63]
+// Paints the rectangle between the panel points `start` and `current` on
+// the slice. Orders and clamps both corners into [0, 63]
 // and stores them back; every cell keeps its probe mark and takes the
 // brush's material or source.
-void PaintRectangle(Project& project, int axis, int layer, float brush, float* start,
-                    float* current);
+void PaintRectangle(Project& project, int axis, int layer, float brush, PanelPoint& start,
+                    PanelPoint& current);
 
 // The slice's cell bytes into `clipboard` (64 x 64, element u*64 + v), and
 // back. Both work in display coordinates, so a slice copied in one

@@ -2,23 +2,15 @@
 
 #include <cstdlib>
 
+#include "gui/overlay_text.h"
+#include "gui/panels.h"
+
 namespace tavro {
 
 namespace {
 
-struct Prefix {
-  const char* text;
-  float scale;
-};
-
-// The SI prefixes that numbers are shown and typed with.
-constexpr Prefix kPrefixes[] = {
-    {"y", 1e-24f}, {"z", 1e-21f}, {"a", 1e-18f}, {"f", 1e-15f}, {"p", 1e-12f}, {"n", 1e-9f},
-    {"u", 1e-6f},  {"m", 1e-3f},  {"", 1.0f},    {"k", 1e3f},   {"M", 1e6f},   {"G", 1e9f},
-    {"T", 1e12f},  {"P", 1e15f},  {"E", 1e18f},  {"Z", 1e21f},  {"Y", 1e24f},
-};
-
-constexpr char kTitleNotice[] = "3-D FDTD electromagnetic field simulator";
+// The notice that follows the version, as in the banner.
+constexpr char kTitleNotice[] = " 3-D FDTD electromagnetic field simulator";
 
 constexpr unsigned char kEnter = 13;
 constexpr unsigned char kBackspace = 8;
@@ -65,7 +57,7 @@ float ParseEngineering(const std::string& text) {
   char* end = nullptr;
   const double d = std::strtod(begin, &end);
   float x = end == begin ? 0.0f : static_cast<float>(d);
-  for (const Prefix& p : kPrefixes) {
+  for (const SiPrefix& p : kSiPrefixes) {
     if (suffix == p.text) {
       x *= p.scale;
       break;
@@ -112,5 +104,15 @@ bool EntryKey(Project& project, EntryLine entry, unsigned char key) {
   }
   return false;
 }
+
+Effects EntryKey(GuiState& gui, unsigned char key) {
+  ViewState& v = gui.view;
+  Effects fx;
+  fx.retitle = EntryKey(gui.app.project, {v.editState, v.overwritePending, gui.inputLine}, key);
+  fx.redisplay = v.running == 0;
+  return fx;
+}
+
+std::string WindowTitle(const GuiState& gui) { return WindowTitle(gui.app.project); }
 
 }  // namespace tavro

@@ -26,12 +26,10 @@ TEST(PaintRectangle, OrdersAndClampsCornersAndKeepsProbeMarks) {
   const int probe = SliceIndex(0, 3, 2, 2);
   p.cells[probe] = kCellProbe | 4;
   p.cells[SliceIndex(0, 3, 1, 1)] = kCellSource2 | 1;
-  float start[2] = {2.7f, 70.0f}, current[2] = {-5.0f, 1.2f};  // dragged up-left, off the grid
+  PanelPoint start{2.7f, 70.0f}, current{-5.0f, 1.2f};  // dragged up-left, off the grid
   PaintRectangle(p, 0, 3, kBrushSource1, start, current);
-  EXPECT_EQ(start[0], 0.0f);
-  EXPECT_EQ(start[1], 1.2f);
-  EXPECT_EQ(current[0], 2.7f);
-  EXPECT_EQ(current[1], 63.0f);
+  EXPECT_EQ(start, (PanelPoint{0.0f, 1.2f}));
+  EXPECT_EQ(current, (PanelPoint{2.7f, 63.0f}));
   int painted = 0;
   for (int u = 0; u < 64; ++u)
     for (int v = 0; v < 64; ++v) painted += (p.cells[SliceIndex(0, 3, u, v)] & kCellSource1) != 0;
@@ -42,7 +40,7 @@ TEST(PaintRectangle, OrdersAndClampsCornersAndKeepsProbeMarks) {
   EXPECT_EQ(p.cells[SliceIndex(0, 2, 1, 1)], 0);  // other layers untouched
 
   // A click paints exactly one cell; the eraser keeps the probe mark.
-  float a[2] = {2.5f, 2.5f}, b[2] = {2.5f, 2.5f};
+  PanelPoint a{2.5f, 2.5f}, b{2.5f, 2.5f};
   PaintRectangle(p, 0, 3, 0.0f, a, b);
   EXPECT_EQ(p.cells[probe], kCellProbe);
   EXPECT_EQ(p.cells[SliceIndex(0, 3, 2, 3)], kCellSource1);
