@@ -61,10 +61,16 @@ void square(double x, double y, float size, const float* rgb) {
   glPopMatrix();
 }
 
+// The quad routine takes world coordinates: panel point (x, y) is world
+// (x - 50, depth, y - 32).
+void panelQuad(double x1, double y1, double x2, double y2, double depth) {
+  EmitQuad(x1 - 50, y1 - 32, x2 - 50, y2 - 32, depth);
+}
+
 void lineLoop(float width, double x1, double y1, double x2, double y2) {
   glLineWidth(width);
   glBegin(GL_LINE_LOOP);
-  EmitQuad(x1, y1, x2, y2, 0);
+  panelQuad(x1, y1, x2, y2, 0);
   glEnd();
 }
 
@@ -72,13 +78,13 @@ void lineLoop(float width, double x1, double y1, double x2, double y2) {
 void entryBox(double x1, double y1, double x2, double y2, bool frame) {
   glColor4f(0.1f, 0.1f, 0.1f, 0.7f);
   glBegin(GL_QUADS);
-  EmitQuad(x1, y1, x2, y2, -1);
+  panelQuad(x1, y1, x2, y2, -1);
   glEnd();
   if (frame) {
     glColor4f(1, 1, 1, 0.7f);
     glLineWidth(1);
     glBegin(GL_LINE_LOOP);
-    EmitQuad(x1, y1, x2, y2, -1);
+    panelQuad(x1, y1, x2, y2, -1);
     glEnd();
   }
 }
