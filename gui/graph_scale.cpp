@@ -1,7 +1,12 @@
 #include "gui/graph_scale.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <memory>
+#include <vector>
 
 #include "files/spectrum.h"
 
@@ -87,18 +92,70 @@ void ScaleFrequencyGraphs(SimulationEngine& eng, float* maxima) {
   ScaleStoredSpectra(eng, maxima);
 }
 
-bool SpectrumPacer::Due(uint32_t samples, bool running, double now) const {
-  if (!computed_) return true;
-  if (samples == samples_) return false;
-  if (!running) return true;
-  return now - end_ >= 9.0 * cost_;
+struct GraphSpectra::Jobs {
+  std::vector<std::unique_ptr<SpectrumJob>> probe;
+  size_t next = 0;  // the probe being summed
+};
+
+GraphSpectra::GraphSpectra() : jobs_(new Jobs) {}
+GraphSpectra::~GraphSpectra() { delete jobs_; }
+
+void GraphSpectra::Reset() {
+  jobs_->probe.clear();
+  jobs_->next = 0;
+  ready_ = busy_ = false;
+  startedAt_ = 0;
+  lastPaint_ = -1.0;
 }
 
-void SpectrumPacer::Done(uint32_t samples, double start, double end) {
-  computed_ = true;
-  samples_ = samples;
-  cost_ = end - start;
-  end_ = end;
+double GraphSpectra::Budget(bool running, double sincePaint) {
+  if (!running) return 0.1;
+  return std::max(0.1 * sincePaint, 0.002);
+}
+
+bool GraphSpectra::Update(SimulationEngine& eng, uint32_t n, bool running, double now) {
+  const double since = lastPaint_ < 0 ? 0.05 : now - lastPaint_;
+  lastPaint_ = now;
+  const int probes = eng.sam.probeCount;
+  if (!busy_ && n > 0 && probes > 0 && (!ready_ || n != startedAt_)) {
+    Jobs& j = *jobs_;
+    j.probe.resize(static_cast<size_t>(probes));
+    for (auto& job : j.probe) {
+      if (!job) job = std::make_unique<SpectrumJob>();
+    }
+    bool started = true;
+    for (int p = 0; p < probes; ++p) started = started && j.probe[p]->Start(eng, p);
+    if (!started) return false;
+    j.next = 0;
+    busy_ = true;
+    startedAt_ = n;
+  }
+  if (!busy_) return false;
+
+  // Pieces of 256 samples until the paint's share of time is used.
+  const double budget = Budget(running, since);
+  const auto begin = std::chrono::steady_clock::now();
+  Jobs& j = *jobs_;
+  while (j.next < j.probe.size()) {
+    SpectrumJob& job = *j.probe[j.next];
+    if (job.Done()) {
+      ++j.next;
+      continue;
+    }
+    job.Advance(256);
+    if (std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count() >= budget)
+      break;
+  }
+  while (j.next < j.probe.size() && j.probe[j.next]->Done()) ++j.next;
+  if (j.next < j.probe.size()) return true;
+
+  busy_ = false;
+  if (eng.spectrum.points.size() < j.probe.size() * kSpectrumPoints) return false;
+  for (size_t p = 0; p < j.probe.size(); ++p)
+    std::memcpy(static_cast<void*>(eng.spectrum.points.data() + p * kSpectrumPoints),
+                j.probe[p]->Points(), kSpectrumPoints * sizeof(ProbeSample));
+  ready_ = true;
+  return false;
 }
 
 }  // namespace tavro

@@ -35,27 +35,41 @@ void ScaleFrequencyGraphs(SimulationEngine& eng, float* maxima);
 // Tops 6..11 of `maxima` from the spectra as they stand.
 void ScaleStoredSpectra(const SimulationEngine& eng, float* maxima);
 
-// Decides when the frequency graphs recompute their spectra. A direct
-// transform over hundreds of thousands of samples takes long, so while a run
-// is going a recomputation waits until the time since the last one is at
-// least nine times what that one cost (spectra then take at most a tenth of
-// the time), and only when new samples exist. A stopped run recomputes
-// whenever new samples exist, so its picture is never stale.
-class SpectrumPacer {
+// The spectra that the frequency graphs draw. A direct transform over
+// hundreds of thousands of samples takes seconds, so it is computed a piece
+// at a time, at most a tenth of the wall time while a run goes on, and the
+// graphs draw the last finished spectra meanwhile. A computation starts when
+// the last one is finished and new samples exist; it covers every probe's
+// samples as they stood at its start, and its results equal ComputeSpectrum's.
+class GraphSpectra {
  public:
-  // Whether the spectra should be computed now for `samples` recorded
-  // samples, at time `now` in seconds.
-  bool Due(uint32_t samples, bool running, double now) const;
-  // Records a computation for `samples` samples that ran from start to end.
-  void Done(uint32_t samples, double start, double end);
-  // Forgets the last computation (a new run was set up).
-  void Reset() { computed_ = false; }
+  GraphSpectra();
+  ~GraphSpectra();
+  GraphSpectra(const GraphSpectra&) = delete;
+  GraphSpectra& operator=(const GraphSpectra&) = delete;
+
+  // Called at every paint of a frequency graph at time `now` (seconds), with
+  // the first n samples recorded. Works on the spectra for the paint's share
+  // of time and copies finished ones into the engine's spectrum store.
+  // Returns true while a computation is unfinished (a stopped run then asks
+  // for another paint to go on with it).
+  bool Update(SimulationEngine& eng, uint32_t n, bool running, double now);
+  // True when the store holds spectra of the current run.
+  bool Ready() const { return ready_; }
+  // Forgets everything (a new run was set up).
+  void Reset();
+
+  // Seconds of work at a paint `sincePaint` seconds after the one before: a
+  // tenth of it while running (at least 2 ms), 0.1 s when stopped.
+  static double Budget(bool running, double sincePaint);
 
  private:
-  bool computed_ = false;
-  uint32_t samples_ = 0;
-  double cost_ = 0.0;
-  double end_ = 0.0;
+  struct Jobs;
+  Jobs* jobs_;
+  bool ready_ = false;
+  bool busy_ = false;
+  uint32_t startedAt_ = 0;  // samples of the running or last computation
+  double lastPaint_ = -1.0;
 };
 
 }  // namespace tavro

@@ -14,7 +14,6 @@
 #include <limits>
 #include <sstream>
 
-#include "files/spectrum.h"
 #include "gui/graph_scale.h"
 #include "gui/overlay_text.h"
 #include "gui/panels.h"
@@ -25,7 +24,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-SpectrumPacer g_pacer;
+GraphSpectra g_spectra;
 
 constexpr float kMinusInfinity = -std::numeric_limits<float>::infinity();
 
@@ -111,15 +110,12 @@ void drawFrequency(GuiState& gui, std::ostringstream& t, uint32_t n) {
   const int q = v.graphQuantity;
   const int probes = eng.sam.probeCount;
   float* top = v.graphMaxima.data() + kGraphQuantities;
-  const bool spectra = n > 0 && probes > 0;
+  // The spectra are worked on a piece per paint; the last finished ones are
+  // drawn. A stopped run repaints until its spectra are finished.
+  if (n > 0 && probes > 0 && g_spectra.Update(eng, n, v.running == 1, now()) && v.running == 0)
+    glutPostRedisplay();
+  const bool spectra = n > 0 && probes > 0 && g_spectra.Ready();
   if (spectra) {
-    // The spectra are recomputed only when new samples exist and no more
-    // often than their cost allows; in between the last ones are drawn.
-    const double start = now();
-    if (g_pacer.Due(n, v.running == 1, start)) {
-      for (int p = 0; p < probes; ++p) ComputeSpectrum(eng, p);
-      g_pacer.Done(n, start, now());
-    }
     ScaleStoredSpectra(eng, v.graphMaxima.data());
   } else {
     for (int k = 0; k < kGraphQuantities; ++k) top[k] = kMinusInfinity;
@@ -165,7 +161,7 @@ void drawFrequency(GuiState& gui, std::ostringstream& t, uint32_t n) {
 
 }  // namespace
 
-void ResetGraphs() { g_pacer.Reset(); }
+void ResetGraphs() { g_spectra.Reset(); }
 
 void DrawGraphs(GuiState& gui) {
   ViewState& v = gui.view;

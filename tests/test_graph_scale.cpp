@@ -3,7 +3,9 @@
 
 #include <cmath>
 #include <limits>
+#include <vector>
 
+#include "files/spectrum.h"
 #include "gui/graph_scale.h"
 
 using namespace tavro;
@@ -46,16 +48,46 @@ TEST(GraphScale, TimeLimitsFromTheFirstSamplesOfEveryProbe) {
   EXPECT_EQ(maxima[0], -std::numeric_limits<float>::infinity());
 }
 
-TEST(SpectrumPacer, RecomputesOnlyForNewSamplesAndAtMostATenthOfTheTime) {
-  SpectrumPacer pacer;
-  EXPECT_TRUE(pacer.Due(0, true, 0.0));
-  pacer.Done(100, 0.0, 0.5);                   // cost 0.5 s
-  EXPECT_FALSE(pacer.Due(100, false, 100.0));  // nothing new
-  EXPECT_TRUE(pacer.Due(101, false, 0.6));     // stopped: at once
-  EXPECT_FALSE(pacer.Due(101, true, 4.9));     // running: 4.5 s after the end
-  EXPECT_TRUE(pacer.Due(101, true, 5.0));
-  pacer.Reset();
-  EXPECT_TRUE(pacer.Due(100, true, 5.0));
+TEST(GraphSpectra, PiecesWithinTheShareOfTimeThenTheStoreHoldsTheSpectra) {
+  const struct {
+    bool running;
+    double since, budget;
+  } budgets[] = {{true, 0.05, 0.005}, {true, 1.0, 0.1}, {true, 0.0, 0.002}, {false, 5.0, 0.1}};
+  for (const auto& b : budgets)
+    EXPECT_DOUBLE_EQ(GraphSpectra::Budget(b.running, b.since), b.budget);
+
+  SimulationEngine eng;
+  eng.sam.probeCount = 2;
+  eng.sam.stepLimit = 4000;
+  ASSERT_TRUE(eng.samples.allocate(8000));
+  ASSERT_TRUE(eng.spectrum.points.allocate(2 * kSpectrumPoints));
+  for (int j = 0; j < 8000; ++j) {
+    for (float& v : eng.samples[j].v) v = static_cast<float>((j * 7919) % 101) - 50.0f;
+    eng.samples[j].v[kSlotTime] = static_cast<float>(j / 2) * 1e-12f;
+  }
+  eng.sam.stepCount = 3000;
+  GraphSpectra g;
+  EXPECT_FALSE(g.Ready());
+  int paints = 0;
+  // Running, with paints 1 ms apart: 2 ms of work each, so several paints.
+  while (g.Update(eng, 3000, true, paints * 0.001)) ++paints;
+  EXPECT_GT(paints, 0);
+  ASSERT_TRUE(g.Ready());
+  std::vector<ProbeSample> shown(eng.spectrum.points.begin(), eng.spectrum.points.end());
+  for (int p = 0; p < 2; ++p) ComputeSpectrum(eng, p);
+  for (int k = 0; k < 2 * kSpectrumPoints; ++k)
+    for (int slot : {0, 4, 12, 16, 20, 24})
+      ASSERT_EQ(shown[k].v[slot], eng.spectrum.points[k].v[slot]) << k;
+
+  // No new samples: nothing to do. New ones: a new computation.
+  EXPECT_FALSE(g.Update(eng, 3000, false, 10.0));
+  eng.sam.stepCount = 3500;
+  eng.spectrum.points[0].v[kSlotTime] = -1.0f;
+  while (g.Update(eng, 3500, false, 11.0)) {
+  }
+  EXPECT_GT(eng.spectrum.points[0].v[kSlotTime], 0.0f);
+  g.Reset();
+  EXPECT_FALSE(g.Ready());
 }
 
 }  // namespace
