@@ -6,6 +6,9 @@
 //   spectrum N STEPS PROBES   step time with probes and the cost of ComputeSpectrum for a run of
 //                             STEPS samples (steps measured on fewer and scaled)
 //   rss PROGRAM ARGS...       runs PROGRAM and prints its peak resident memory
+//   interactive SECONDS       the demo stepped in the window (E field view, on $DISPLAY) against
+//                             stepBatch taking single steps on the same model, with the paint
+//                             cost and repaint interval of the window
 // Every figure is printed as "key value" words on one line so that bench/run can pick them up.
 #include <omp.h>
 #include <sys/resource.h>
@@ -17,10 +20,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "app/cli.h"
+#include "app/conversion.h"
 #include "engine/buffer.h"
 #include "engine/console.h"
 #include "engine/engine.h"
@@ -29,6 +35,7 @@
 #include "engine/model_record.h"
 #include "engine/setup.h"
 #include "files/spectrum.h"
+#include "gui/window.h"
 
 namespace {
 
@@ -206,10 +213,49 @@ int cmdRss(int argc, char** argv) {
   return 0;
 }
 
+// The demo as the program runs it without -batch: steps per second in the
+// window against stepBatch one step at a time on the same model, timed for
+// half the time before and half after the window, in the same process.
+int cmdInteractive(double secs, char* program) {
+  auto app = std::make_unique<tavro::App>();
+  std::ostringstream log;
+  tavro::setConsole(&log);
+  const bool ok =
+      tavro::MakeDemoProject(app->project, app->model) && tavro::set(app->engine, app->model);
+  tavro::setConsole(nullptr);
+  if (!ok) {
+    std::fprintf(stderr, "%s", log.str().c_str());
+    return 1;
+  }
+  long batchSteps = 0;
+  double batchSeconds = 0.0;
+  auto batch = [&](double span) {
+    const auto t0 = Clock::now();
+    do {
+      tavro::stepBatch(app->engine);
+      ++batchSteps;
+    } while (seconds(t0, Clock::now()) < span);
+    batchSeconds += seconds(t0, Clock::now());
+  };
+  batch(secs / 2);
+  tavro::resetRun(app->engine);
+  char* argv[] = {program, nullptr};
+  const tavro::WindowStats w = tavro::MeasureWindow(*app, 1, argv, secs);
+  batch(secs / 2);
+  const double window = w.steps / w.seconds;
+  const double single = batchSteps / batchSeconds;
+  std::printf(
+      "interactive seconds %.1f window %.1f batch %.1f ratio %.2f paints %ld paint_ms %.1f "
+      "interval_ms %d paint_share %.2f\n",
+      w.seconds, window, single, window / single, w.paints, w.paintCost * 1e3, w.intervalMs,
+      w.paintSeconds / w.seconds);
+  return 0;
+}
+
 int usage() {
   std::fprintf(stderr,
                "usage: tavro_bench bandwidth | step N THREADS [ref] | spectrum N SAMPLES PROBES "
-               "THREADS | rss PROGRAM ARGS...\n");
+               "THREADS | rss PROGRAM ARGS... | interactive SECONDS\n");
   return 2;
 }
 
@@ -226,5 +272,6 @@ int main(int argc, char** argv) {
     return cmdSpectrum(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]),
                        std::atoi(argv[5]));
   if (cmd == "rss" && argc >= 3) return cmdRss(argc - 2, argv + 2);
+  if (cmd == "interactive" && argc >= 3) return cmdInteractive(std::atof(argv[2]), argv[0]);
   return usage();
 }

@@ -6,9 +6,10 @@ namespace tavro {
 
 void PaintPacer::recordPaint(double seconds) {
   if (!(seconds >= 0.0)) return;
-  // A quarter of each new figure: one slow paint (a window being mapped, a
-  // burst on a shared machine) moves the interval only a little.
-  smoothed_ = paints_ == 0 ? seconds : 0.75 * smoothed_ + 0.25 * seconds;
+  // A dearer paint counts at once, so that the interval stretches before
+  // painting eats the run; cheaper ones pull the figure down by a quarter of
+  // the difference each, so that one lucky paint does not undo the stretch.
+  smoothed_ = paints_ == 0 || seconds > smoothed_ ? seconds : 0.75 * smoothed_ + 0.25 * seconds;
   total_ += seconds;
   ++paints_;
 }

@@ -12,7 +12,8 @@ class PaintPacer {
   static constexpr int kBaseIntervalMs = 50;
   static constexpr double kPaintShare = 0.25;
 
-  // Records the wall time one paint took, in seconds.
+  // Records the wall time one paint took, in seconds (a negative or NaN
+  // figure is ignored).
   void recordPaint(double seconds);
   // Milliseconds from one repaint to the next.
   int intervalMs() const;

@@ -216,6 +216,7 @@ WindowStats MeasureWindow(App& app, int argc, char** argv, double seconds) {
   st.seconds = std::chrono::duration<double>(Clock::now() - g_firstStep).count();
   st.paints = g_pacer.paints();
   st.paintCost = g_pacer.smoothedCost();
+  st.paintSeconds = g_pacer.totalCost();
   st.intervalMs = g_pacer.intervalMs();
   g_measureSeconds = 0.0;
   return st;

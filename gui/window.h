@@ -16,11 +16,12 @@ int OpenWindow(App& app, int argc, char** argv);
 
 // What one window session did, for the benchmark.
 struct WindowStats {
-  long steps = 0;          // time steps taken in the idle callback
-  double seconds = 0.0;    // wall time from the first step to the end
-  long paints = 0;         // paints while the run went on
-  double paintCost = 0.0;  // their smoothed cost, seconds
-  int intervalMs = 0;      // the repaint interval at the end
+  long steps = 0;             // time steps taken in the idle callback
+  double seconds = 0.0;       // wall time from the first step to the end
+  long paints = 0;            // paints while the run went on
+  double paintCost = 0.0;     // their smoothed cost, seconds
+  double paintSeconds = 0.0;  // their total wall time
+  int intervalMs = 0;         // the repaint interval at the end
 };
 
 // Opens the window on the prepared run, lets it run for `seconds` in the E

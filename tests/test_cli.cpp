@@ -141,13 +141,15 @@ TEST(CommandLine, SetUpReportOfACommandLineModel) {
   EXPECT_TRUE(std::regex_match(r.err, expected)) << r.err;
 }
 
-TEST(CommandLine, WithoutAWindowTheProgramSaysSoAndFails) {
+TEST(CommandLine, WithoutADisplayTheProgramSuggestsBatchAndFails) {
   auto dir = scratchDir("cli_window");
-  auto r = runProgram({"-area", "4", "4", "4", "-n", "0"}, dir);
+  auto r = runProgram({"-area", "4", "4", "4", "-n", "0"}, dir, "env -u DISPLAY");
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(
-      r.err.find("info: the interactive window is not built yet; add -batch to run the model.\n"),
-      std::string::npos);
+  EXPECT_NE(r.err.find("error: cannot open the window (failed to open display ''); add -batch to "
+                       "run the model without a window.\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find("freeglut"), std::string::npos);
 }
 
 TEST(CommandLine, MaterialOptionsFillTheTables) {
