@@ -110,7 +110,15 @@ void GraphSpectra::Reset() {
 
 double GraphSpectra::Budget(bool running, double sincePaint) {
   if (!running) return 0.1;
-  return std::max(0.1 * sincePaint, 0.002);
+  return std::clamp(0.1 * sincePaint, 0.002, 0.02);
+}
+
+double GraphSpectra::Progress() const {
+  const auto& jobs = jobs_->probe;
+  if (!busy_ || jobs.empty()) return 1.0;
+  double done = 0.0;
+  for (const auto& job : jobs) done += job->Progress();
+  return done / static_cast<double>(jobs.size());
 }
 
 bool GraphSpectra::Update(SimulationEngine& eng, uint32_t n, bool running, double now) {

@@ -56,11 +56,14 @@ class GraphSpectra {
   bool Update(SimulationEngine& eng, uint32_t n, bool running, double now);
   // True when the store holds spectra of the current run.
   bool Ready() const { return ready_; }
+  // Share of the unfinished computation done, 0..1 (1 when there is none).
+  double Progress() const;
   // Forgets everything (a new run was set up).
   void Reset();
 
   // Seconds of work at a paint `sincePaint` seconds after the one before: a
-  // tenth of it while running (at least 2 ms), 0.1 s when stopped.
+  // tenth of it while running (2 to 20 ms, so that a slow paint does not
+  // lengthen the next), 0.1 s when stopped.
   static double Budget(bool running, double sincePaint);
 
  private:

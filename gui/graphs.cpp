@@ -124,6 +124,13 @@ void drawFrequency(GuiState& gui, std::ostringstream& t, uint32_t n) {
   t << FormatEngineering(M) << kGraphQuantity[q].frequencyUnit;
   horizontalGrid();
   DrawPanelText(v, t, 1, 63, -1, 0.5, 0.5, 0.5);
+  if (!spectra && n > 0 && probes > 0) {
+    // The first spectra of a long recording take a while at a tenth of the
+    // time; say how far they are.
+    t << "computing the spectra of " << n
+      << " samples: " << static_cast<int>(100 * g_spectra.Progress()) << " %";
+    DrawPanelText(v, t, 30, 30, -1, 0.5, 0.5, 0.5);
+  }
   if (!spectra) return;
 
   // Decade marks from probe 0's frequencies: a line and the value of the

@@ -52,7 +52,7 @@ TEST(GraphSpectra, PiecesWithinTheShareOfTimeThenTheStoreHoldsTheSpectra) {
   const struct {
     bool running;
     double since, budget;
-  } budgets[] = {{true, 0.05, 0.005}, {true, 1.0, 0.1}, {true, 0.0, 0.002}, {false, 5.0, 0.1}};
+  } budgets[] = {{true, 0.05, 0.005}, {true, 1.0, 0.02}, {true, 0.0, 0.002}, {false, 5.0, 0.1}};
   for (const auto& b : budgets)
     EXPECT_DOUBLE_EQ(GraphSpectra::Budget(b.running, b.since), b.budget);
 
