@@ -213,9 +213,10 @@ void drawEntry(GuiState& gui, std::ostringstream& t) {
   }
 }
 
-// After a refused set-up the engine's arrays may belong to different
-// models; the run is emptied (no sources, no probes, no samples, zero
-// fields) so that nothing can step or draw from the mismatch.
+// After a refused conversion or set-up the engine's arrays and the model
+// record may belong to different models; the run is emptied (no sources, no
+// probes, no samples, zero fields) so that nothing steps or draws from the
+// mismatch, and a later r runs nothing of the old model.
 void emptyRun(SimulationEngine& eng) {
   eng.sam.sourceCount = 0;
   eng.sam.probeCount = 0;
@@ -238,6 +239,7 @@ bool startRun(GuiState& gui) {
   v.running = 0;
   if (!set_data(app.project, app.model, v.farField)) {
     con() << "error: unknown error while set_data().\n";
+    emptyRun(app.engine);
     return false;
   }
   if (!set(app.engine, app.model)) {
