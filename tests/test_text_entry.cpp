@@ -20,10 +20,10 @@ TEST(ParseEngineering, PrefixesScaleOtherSuffixesAreIgnored) {
     const char* text;
     float value;
   } cases[] = {
-      {"3G", 3e9f},      {"1m", 0.001f},   {"2.5u", 2.5e-6f}, {"10mm", 10.0f},  {"1e-3", 1.0f},
-      {"k5", 0.0f},      {"", 0.0f},       {"-4.7", -4.7f},   {"+2k", 2000.0f}, {"1M", 1e6f},
-      {"58.0M", 5.8e7f}, {"100f", 1e-13f}, {"1Y", 1e24f},     {"1y", 1e-24f},   {"-", 0.0f},
-      {".5 k", 500.0f},  
+      {"3G", 3e9f},     {"1m", 0.001f}, {"2.5u", 2.5e-6f}, {"10mm", 10.0f},
+      {"1e-3", 1.0f},   {"k5", 0.0f},   {"", 0.0f},        {"-4.7", -4.7f},
+      {"+2k", 2000.0f}, {"1M", 1e6f},   {"58.0M", 5.8e7f}, {"100f", 1e-13f},
+      {"1Y", 1e24f},    {"1y", 1e-24f}, {"-", 0.0f},       {".5 k", 500.0f},
   };
   for (const auto& c : cases) EXPECT_FLOAT_EQ(ParseEngineering(c.text), c.value) << c.text;
 }
@@ -75,34 +75,23 @@ TEST_F(Entry, EnterStoresIntoTheFieldOfTheEditState) {
   const struct {
     int32_t state;
     const char* keys;
-    float Project::*field;  // or a slot array below
-    int slot;
     float value;
+    float& (*field)(Project&);
   } cases[] = {
-      {kEditDxy, "2m\r", &Project::dxy, -1, 0.002f},
-      {kEditDz, "0.5m\r", &Project::dz, -1, 0.0005f},
-      {kEditFrequency, "1.5G\r", &Project::frequency, -1, 1.5e9f},
-      {kEditSource1, "2\r", &Project::sourceValue1, -1, 2.0f},
-      {kEditSource2, "-3m\r", &Project::sourceValue2, -1, -0.003f},
-      {kEditDC, "5\r", &Project::sourceValue1, -1, 5.0f},
-      {kEditSigma + 3, "58M\r", nullptr, 0, 5.8e7f},
-      {kEditEr + 5, "9.8\r", nullptr, 1, 9.8f},
-      {kEditUr + 0, "1k\r", nullptr, 2, 1000.0f},
-      {kEditDxy, "x9\r", &Project::dxy, -1, 0.0f},  // not a number: 0
+      {kEditDxy, "2m\r", 0.002f, [](Project& p) -> float& { return p.dxy; }},
+      {kEditFrequency, "1.5G\r", 1.5e9f, [](Project& p) -> float& { return p.frequency; }},
+      {kEditSource2, "-3m\r", -0.003f, [](Project& p) -> float& { return p.sourceValue2; }},
+      {kEditDC, "5\r", 5.0f, [](Project& p) -> float& { return p.sourceValue1; }},
+      {kEditSigma + 3, "58M\r", 5.8e7f, [](Project& p) -> float& { return p.sg[3]; }},
+      {kEditEr + 5, "9.8\r", 9.8f, [](Project& p) -> float& { return p.er[5]; }},
+      {kEditUr + 0, "1k\r", 1000.0f, [](Project& p) -> float& { return p.ur[0]; }},
+      {kEditDz, "x9\r", 0.0f, [](Project& p) -> float& { return p.dz; }},  // no number: 0
   };
   for (const auto& c : cases) {
-    Project p;
-    project_ = p;
+    project_ = Project();
     state_ = c.state;
     type(c.keys);
-    float got;
-    if (c.field) {
-      got = project_.*(c.field);
-    } else {
-      const int k = c.state & kEditSlotMask;
-      got = c.slot == 0 ? project_.sg[k] : (c.slot == 1 ? project_.er[k] : project_.ur[k]);
-    }
-    EXPECT_FLOAT_EQ(got, c.value) << c.keys;
+    EXPECT_FLOAT_EQ(c.field(project_), c.value) << c.keys;
     EXPECT_EQ(state_, 0);
     EXPECT_TRUE(line_.empty());
   }
