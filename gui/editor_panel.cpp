@@ -21,14 +21,14 @@ namespace tavro {
 
 namespace {
 
-constexpr float kEps0Readout = 8.854188e-12f;
 constexpr int kWheelUp = 3;
 constexpr int kWheelDown = 4;
 
 // On/off switches of the header strip (y 67..71). Each shows one of its two
-// labels at its text point and flips its ViewState field when the header is
-// pressed within [hitFrom, hitTo). Another switch of the next conversion
-// takes one more row here (for instance at text x 34, hit 12..22).
+// labels at text point (textX, 50) at depth -50, which is seen at
+// x = 2 textX - 50, and flips its ViewState field when the header is pressed
+// within [hitFrom, hitTo). Another switch for the next conversion takes one
+// more row here (for instance text x 31, hit 12..22).
 struct HeaderToggle {
   const char* on;
   const char* off;
@@ -186,8 +186,8 @@ void drawReadouts(GuiState& gui, std::ostringstream& t) {
   t << "Rx= " << FormatEngineering(1.0f / dz) << "\nRz= " << FormatEngineering(dz / (dxy * dxy))
     << " @s=1";
   text(v, t, 10, -4, 0, 0.5);
-  t << "Cx= " << FormatEngineering(kEps0Readout * dz)
-    << "\nCz= " << FormatEngineering(kEps0Readout * dxy * dxy / dz) << " @e=1";
+  t << "Cx= " << FormatEngineering(kEps0 * dz)
+    << "\nCz= " << FormatEngineering(kEps0 * dxy * dxy / dz) << " @e=1";
   text(v, t, 30, -4, 0, 0.5);
   t << "Zo= " << FormatEngineering(MicrostripImpedance(p.er[2], dxy, dz))
     << " @w=1\nZo= " << FormatEngineering(MicrostripImpedance(p.er[2], 2 * dxy, dz)) << " @w=2";
