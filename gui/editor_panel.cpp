@@ -105,7 +105,10 @@ void drawGrid(GuiState& gui) {
         glVertex3d(u + 0.55 - 50, 0, v + 0.55 - 32);
         glEnd();
       }
-      square(u, v, 0.6f, kMaterialColour[DisplayIndex(c) & 0x0F]);
+      // Slots 10 to 15 (old files) have no colour of their own; they take the
+      // colour the model view gives them.
+      const int colour = DisplayIndex(c) & 0x0F;
+      square(u, v, 0.6f, kMaterialColour[colour < 10 ? colour : colour % 8]);
     }
   }
   square(gui.view.layer, -1, 0.6f, white);
