@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "engine/console.h"
+#include "engine/field_update.h"
 #include "gui/editor_model.h"
 #include "gui/panels.h"
 #include "gui/text_entry.h"
@@ -104,6 +105,8 @@ TEST_F(EditorPanel, RunStartsANewRunOrShowsTheEFieldWithNothingRunning) {
       const std::string log = log_.str();
       EXPECT_EQ(log.substr(log.size() - std::string(c.message).size()), c.message) << c.what;
       EXPECT_EQ(s.probeCount + s.sourceCount, 0) << c.what;
+      for (int i = 0; i < 3; ++i) stepBatch(app_->engine);  // r after the refusal: harmless
+      EXPECT_EQ(s.stepCount, 3) << c.what;
     } else {
       EXPECT_EQ(v.running, 1);
       EXPECT_EQ(s.probeCount, 1);
