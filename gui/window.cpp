@@ -28,6 +28,10 @@ using Clock = std::chrono::steady_clock;
 GuiState* g_gui = nullptr;
 PaintPacer g_pacer;
 volatile std::sig_atomic_t g_stopSignal = 0;
+// The window exists (created and not yet closed): freeglut calls that need a
+// current window are made only then.
+bool g_windowOpen = false;
+bool g_windowCreated = false;
 // Benchmark bookkeeping: steps taken and when the first one was.
 long g_steps = 0;
 Clock::time_point g_firstStep;
@@ -35,21 +39,32 @@ double g_measureSeconds = 0.0;
 
 extern "C" void onWindowStopSignal(int sig) { g_stopSignal = sig; }
 
-// freeglut reports a failure (no display, no GLX) here instead of ending the
-// process with its own message.
+void writeUnfinishedRun(GuiState& gui);
+
+// freeglut reports a failure (no display, no GLX, a lost window) here instead
+// of ending the process with its own message. A run in progress is written
+// out as when the window is closed.
 extern "C" void onGlutError(const char* format, va_list args) {
   char what[512];
   std::vsnprintf(what, sizeof what, format, args);
-  con() << "error: cannot open the window (" << what
-        << "); add -batch to run the model without a window.\n";
+  if (!g_windowCreated) {
+    con() << "error: cannot open the window (" << what
+          << "); add -batch to run the model without a window.\n";
+  } else {
+    con() << "error: the window failed (" << what << ").\n";
+    if (g_gui) writeUnfinishedRun(*g_gui);
+  }
   std::exit(1);
 }
+
+void onClose() { g_windowOpen = false; }
 
 void onIdle();
 
 void syncIdle() { glutIdleFunc(g_gui->view.running == 1 ? onIdle : nullptr); }
 
 void apply(const Effects& fx) {
+  if (!g_windowOpen) return;
   if (fx.recolour) Recolour(*g_gui);
   syncIdle();
   if (fx.retitle) glutSetWindowTitle(WindowTitle(*g_gui).c_str());
@@ -70,7 +85,7 @@ bool stopRequested() {
 }
 
 void onIdle() {
-  if (stopRequested()) return;
+  if (stopRequested() || !g_windowOpen) return;
   App& app = g_gui->app;
   FDTD_SAM& s = app.engine.sam;
   if (g_steps++ == 0) g_firstStep = Clock::now();
@@ -85,7 +100,7 @@ void onIdle() {
 }
 
 void onTimer(int) {
-  if (stopRequested()) return;
+  if (stopRequested() || !g_windowOpen) return;
   if (g_gui->view.running == 1) glutPostRedisplay();
   glutTimerFunc(static_cast<unsigned>(g_pacer.intervalMs()), onTimer, 0);
 }
@@ -123,6 +138,9 @@ void onDisplay() {
   glScalef(1, v.cellAspectY, v.cellAspectZ);
   if (mode == kViewE || mode == kViewH) DrawFieldPoints(gui);
   if (mode == kViewModel) DrawModelCubes(gui);
+  // The overlays lie in front of the 3-D picture whatever the model's size:
+  // points of a small model come nearer the eye than the header text.
+  glClear(GL_DEPTH_BUFFER_BIT);
   glLoadIdentity();
   gluLookAt(0, -100, 0, 0, 0, 0, 0, 0, 1);
   if (mode < kViewingModes) DrawViewHeader(gui);
@@ -168,6 +186,8 @@ void runWindow(App& app, int argc, char** argv, int32_t viewMode = kViewE) {
   // run can be written before the process ends.
   glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_GLUTMAINLOOP_RETURNS);
   glutCreateWindow(WindowTitle(*gui).c_str());
+  g_windowOpen = g_windowCreated = true;
+  glutCloseFunc(onClose);
   glutDisplayFunc(onDisplay);
   glutReshapeFunc(onReshape);
   glutKeyboardFunc(onKeyboard);
@@ -186,24 +206,31 @@ void runWindow(App& app, int argc, char** argv, int32_t viewMode = kViewE) {
   void (*oldInt)(int) = std::signal(SIGINT, onWindowStopSignal);
   void (*oldTerm)(int) = std::signal(SIGTERM, onWindowStopSignal);
   glutMainLoop();
+  g_windowOpen = false;
   std::signal(SIGINT, oldInt);
   std::signal(SIGTERM, oldTerm);
+}
+
+// The result files of the samples recorded since they were last written,
+// when extensions were given.
+void writeUnfinishedRun(GuiState& gui) {
+  SimulationEngine& eng = gui.app.engine;
+  const FDTD_SAM& s = eng.sam;
+  const bool files = !eng.timeExtension.empty() || !eng.freqExtension.empty();
+  if (!files || gui.writtenAt == s.stepCount) return;
+  if (s.stepCount < s.stepLimit) {
+    con() << "warning: calculation interrupted after " << s.stepCount << " of " << s.stepLimit
+          << " samples; writing the samples recorded so far.\n";
+  }
+  FinishRun(eng);
+  gui.writtenAt = s.stepCount;
 }
 
 }  // namespace
 
 int OpenWindow(App& app, int argc, char** argv) {
   runWindow(app, argc, argv);
-  SimulationEngine& eng = app.engine;
-  const FDTD_SAM& s = eng.sam;
-  const bool files = !eng.timeExtension.empty() || !eng.freqExtension.empty();
-  if (files && g_gui->writtenAt != s.stepCount) {
-    if (s.stepCount < s.stepLimit) {
-      con() << "warning: calculation interrupted after " << s.stepCount << " of " << s.stepLimit
-            << " samples; writing the samples recorded so far.\n";
-    }
-    FinishRun(eng);
-  }
+  writeUnfinishedRun(*g_gui);
   return g_stopSignal != 0 ? 128 + g_stopSignal : 0;
 }
 
