@@ -9,6 +9,10 @@
 //   interactive SECONDS       the demo stepped in the window (E field view, on $DISPLAY) against
 //                             stepBatch taking single steps on the same model, with the paint
 //                             cost and repaint interval of the window
+//   graphs MODE SECONDS SAMPLES
+//                             the demo (-n 1000000) in the window's graph mode MODE (3 time,
+//                             4 frequency) with SAMPLES samples already recorded: steps and
+//                             paints per second
 // Every figure is printed as "key value" words on one line so that bench/run can pick them up.
 #include <omp.h>
 #include <sys/resource.h>
@@ -252,10 +256,49 @@ int cmdInteractive(double secs, char* program) {
   return 0;
 }
 
+// The graphs of a long run: the demo with a step limit of one million has
+// SAMPLES samples recorded (a few stepped, the rest repeated with advancing
+// time stamps, as cmdSpectrum fills them) and goes on in the window in graph
+// mode MODE for SECONDS.
+int cmdGraphs(int mode, double secs, int samples, char* program) {
+  auto app = std::make_unique<tavro::App>();
+  app->engine.requestedStepLimit = tavro::kStepLimitMax;
+  std::ostringstream log;
+  tavro::setConsole(&log);
+  const bool ok =
+      tavro::MakeDemoProject(app->project, app->model) && tavro::set(app->engine, app->model);
+  tavro::setConsole(nullptr);
+  tavro::SimulationEngine& eng = app->engine;
+  if (!ok || samples < 100 || samples >= eng.sam.stepLimit) {
+    std::fprintf(stderr, "%s", log.str().c_str());
+    return 1;
+  }
+  const int stepped = 100;
+  for (int i = 0; i < stepped; ++i) tavro::stepBatch(eng);
+  const int P = eng.sam.probeCount;
+  tavro::ProbeSample* s = eng.samples.data();
+  float t = s[static_cast<size_t>(stepped - 1) * P].v[0];
+  for (int j = stepped; j < samples; ++j) {
+    t = t + eng.sam.dt;
+    for (int p = 0; p < P; ++p) {
+      s[static_cast<size_t>(j) * P + p] = s[static_cast<size_t>(j % stepped) * P + p];
+      s[static_cast<size_t>(j) * P + p].v[0] = t;
+    }
+  }
+  eng.sam.stepCount = samples;
+  eng.sam.time = t;
+  char* argv[] = {program, nullptr};
+  const tavro::WindowStats w = tavro::MeasureWindow(*app, 1, argv, secs, mode);
+  std::printf("graphs mode %d seconds %.1f steps_per_s %.1f frames_per_s %.1f paint_ms %.1f\n",
+              mode, w.seconds, w.steps / w.seconds, w.paints / w.seconds, w.paintCost * 1e3);
+  return 0;
+}
+
 int usage() {
-  std::fprintf(stderr,
-               "usage: tavro_bench bandwidth | step N THREADS [ref] | spectrum N SAMPLES PROBES "
-               "THREADS | rss PROGRAM ARGS... | interactive SECONDS\n");
+  std::fprintf(
+      stderr,
+      "usage: tavro_bench bandwidth | step N THREADS [ref] | spectrum N SAMPLES PROBES "
+      "THREADS | rss PROGRAM ARGS... | interactive SECONDS | graphs MODE SECONDS SAMPLES\n");
   return 2;
 }
 
@@ -273,5 +316,7 @@ int main(int argc, char** argv) {
                        std::atoi(argv[5]));
   if (cmd == "rss" && argc >= 3) return cmdRss(argc - 2, argv + 2);
   if (cmd == "interactive" && argc >= 3) return cmdInteractive(std::atof(argv[2]), argv[0]);
+  if (cmd == "graphs" && argc >= 5)
+    return cmdGraphs(std::atoi(argv[2]), std::atof(argv[3]), std::atoi(argv[4]), argv[0]);
   return usage();
 }

@@ -8,6 +8,7 @@
 
 #include <omp.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -169,15 +170,20 @@ struct Recording {
   ProbeSample* points = nullptr;  // the probe's 2000 points
 };
 
-// Checks the probe and its recording and writes the frequency grid. Returns
-// false when there is nothing to transform (the points are then untouched or
-// zero, as the recording requires).
-bool prepare(SimulationEngine& eng, int p, Recording& r) {
+// Checks the probe and its recording and writes the frequency grid into the
+// probe's points of the store, or into `out` when given. Returns false when
+// there is nothing to transform (the points are then untouched or zero, as
+// the recording requires).
+bool prepare(SimulationEngine& eng, int p, Recording& r, ProbeSample* out = nullptr) {
   const FDTD_SAM& s = eng.sam;
   if (p < 0 || p >= s.probeCount) return false;
   const uint64_t first = static_cast<uint64_t>(p) * kSpectrumPoints;
-  if (eng.spectrum.points.size() < first + kSpectrumPoints) return false;
-  r.points = eng.spectrum.points.data() + first;
+  if (out) {
+    r.points = out;
+  } else {
+    if (eng.spectrum.points.size() < first + kSpectrumPoints) return false;
+    r.points = eng.spectrum.points.data() + first;
+  }
 
   r.stride = static_cast<uint64_t>(s.probeCount);
   uint64_t n = 0;
@@ -349,5 +355,99 @@ void ComputeSpectrum(SimulationEngine& eng, int p) {
     }
   }
 }
+
+// The piecewise form keeps the running sums of all points between calls and
+// adds one gathered tile of samples per Advance, in sample order, with the
+// blocked form's operations: the points end bit for bit as ComputeSpectrum
+// leaves them.
+struct SpectrumJob::State {
+  Recording r;
+  Buffer<ProbeSample> points;  // the grid, then the results
+  Buffer<float> sums;          // per point 16 real, then 16 imaginary lanes
+  Buffer<float> tile;          // kTile samples: components, then times
+  Buffer<float> scratch;       // per thread the kernel rows cs and ds
+  uint64_t next = 0;           // first sample not yet added
+  uint64_t end = 0;            // samples the longest sum takes
+  bool done = true;
+};
+
+SpectrumJob::SpectrumJob() : s_(new State) {}
+SpectrumJob::~SpectrumJob() { delete s_; }
+
+bool SpectrumJob::Start(SimulationEngine& eng, int p) {
+  State& s = *s_;
+  s.done = true;
+  s.next = s.end = 0;
+  const int threads = omp_get_max_threads();
+  if ((s.points.size() < kSpectrumPoints && !s.points.allocate(kSpectrumPoints)) ||
+      (s.sums.size() == 0 && !s.sums.allocate(static_cast<size_t>(kSpectrumPoints) * 2 * kLanes)) ||
+      (s.tile.size() == 0 && !s.tile.allocate(kTile * (kLanes + 1))) ||
+      (s.scratch.size() < static_cast<size_t>(threads) * 2 * kTile &&
+       !s.scratch.allocate(static_cast<size_t>(threads) * 2 * kTile)))
+    return false;
+  std::memset(static_cast<void*>(s.sums.data()), 0, s.sums.bytes());
+  std::memset(static_cast<void*>(s.tile.data()), 0, s.tile.bytes());
+  if (!prepare(eng, p, s.r, s.points.data())) {
+    // Nothing to sum: the points are zero, or untouched when the probe has
+    // no points at all.
+    if (p < 0 || p >= eng.sam.probeCount) return false;
+    s.done = true;
+    return true;
+  }
+  for (int k = 0; k < kSpectrumPoints; ++k) {
+    const uint64_t m = summedSamples(s.points[k].v[kSlotTime], s.r.n, s.r.T, s.r.t1);
+    if (m > s.end) s.end = m;
+  }
+  s.done = false;
+  if (s.end == 0) Advance(0);
+  return true;
+}
+
+void SpectrumJob::Advance(uint64_t samples) {
+  State& s = *s_;
+  if (s.done) return;
+  const Recording& rc = s.r;
+  const uint64_t j0 = s.next;
+  const uint64_t j1 = j0 + std::min<uint64_t>(samples, kTile) < s.end
+                          ? j0 + std::min<uint64_t>(samples, kTile)
+                          : s.end;
+  float* x = s.tile.data();
+  float* times = x + kTile * kLanes;
+  for (uint64_t j = j0; j < j1; ++j) {
+    const float* v = rc.samples[j * rc.stride].v;
+    times[j - j0] = v[kSlotTime];
+    gather(v, x + (j - j0) * kLanes);
+  }
+  float* sumsAll = s.sums.data();
+  float* scratch = s.scratch.data();
+  ProbeSample* points = s.points.data();
+  if (j1 > j0) {
+#pragma omp parallel for schedule(static)
+    for (int k = 0; k < kSpectrumPoints; ++k) {
+      const float f = points[k].v[kSlotTime];
+      const uint64_t m = summedSamples(f, rc.n, rc.T, rc.t1);
+      if (m <= j0) continue;
+      float* cs = scratch + static_cast<size_t>(omp_get_thread_num()) * 2 * kTile;
+      const uint64_t end = (m < j1 ? m : j1) - j0;
+      sumTile(x, times, cs, cs + kTile, end, f * kTwoPi,
+              sumsAll + static_cast<size_t>(k) * 2 * kLanes);
+    }
+  }
+  s.next = j1;
+  if (j1 < s.end) return;
+  for (int k = 0; k < kSpectrumPoints; ++k) {
+    const float* acc = sumsAll + static_cast<size_t>(k) * 2 * kLanes;
+    finishPoint(acc, acc + kLanes, rc.n, points[k]);
+  }
+  s.done = true;
+}
+
+bool SpectrumJob::Done() const { return s_->done; }
+
+double SpectrumJob::Progress() const {
+  return s_->done || s_->end == 0 ? 1.0 : static_cast<double>(s_->next) / s_->end;
+}
+
+const ProbeSample* SpectrumJob::Points() const { return s_->points.data(); }
 
 }  // namespace tavro

@@ -165,12 +165,13 @@ void onWheel(int, int direction, int, int) { apply(WheelTurned(*g_gui, direction
 
 // Opens the window and runs the event loop until it is closed, a stop signal
 // arrives or the measurement time is over.
-void runWindow(App& app, int argc, char** argv) {
+void runWindow(App& app, int argc, char** argv, int32_t viewMode = kViewE) {
   static std::unique_ptr<GuiState> gui;
   gui = std::make_unique<GuiState>(app);
   g_gui = gui.get();
   ViewState& v = gui->view;
   v.farField = app.farField;
+  v.viewMode = viewMode;
   GridDesc& d = app.engine.grid.desc;
   d.viewField = v.viewMode;
   d.viewComponent = v.component;
@@ -233,11 +234,11 @@ int OpenWindow(App& app, int argc, char** argv) {
   return g_stopSignal != 0 ? 128 + g_stopSignal : 0;
 }
 
-WindowStats MeasureWindow(App& app, int argc, char** argv, double seconds) {
+WindowStats MeasureWindow(App& app, int argc, char** argv, double seconds, int32_t viewMode) {
   g_measureSeconds = seconds;
   g_steps = 0;
   g_pacer = PaintPacer();
-  runWindow(app, argc, argv);
+  runWindow(app, argc, argv, viewMode);
   WindowStats st;
   st.steps = g_steps;
   st.seconds = std::chrono::duration<double>(Clock::now() - g_firstStep).count();

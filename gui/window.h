@@ -24,8 +24,9 @@ struct WindowStats {
   int intervalMs = 0;         // the repaint interval at the end
 };
 
-// Opens the window on the prepared run, lets it run for `seconds` in the E
-// field view and returns what it did (the benchmark's measurement).
-WindowStats MeasureWindow(App& app, int argc, char** argv, double seconds);
+// Opens the window on the prepared run, lets it run for `seconds` in the
+// given view mode (the E field by default) and returns what it did (the
+// benchmark's measurement).
+WindowStats MeasureWindow(App& app, int argc, char** argv, double seconds, int32_t viewMode = 0);
 
 }  // namespace tavro

@@ -1,0 +1,122 @@
+// The editor's clicks as the window hands them over: painting and erasing on
+// the grid, the rows that open the text entry, and Run with a model that the
+// conversion or the set-up refuses.
+#include <GL/freeglut.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <sstream>
+
+#include "engine/console.h"
+#include "engine/field_update.h"
+#include "gui/editor_model.h"
+#include "gui/panels.h"
+#include "gui/text_entry.h"
+
+namespace tavro {
+namespace {
+
+class EditorPanel : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    app_ = std::make_unique<App>();
+    gui_ = std::make_unique<GuiState>(*app_);
+    gui_->view.viewMode = kViewEditor;
+    gui_->view.running = 0;
+    setConsole(&log_);
+  }
+  void TearDown() override { setConsole(nullptr); }
+
+  void press(int button, PanelPoint p) { EditorMouse(*gui_, button, GLUT_DOWN, p); }
+  void release(int button) { EditorMouse(*gui_, button, GLUT_UP, gui_->view.dragCurrent); }
+  void click(PanelPoint p, int button = GLUT_LEFT_BUTTON) {
+    press(button, p);
+    release(button);
+  }
+  void drag(PanelPoint from, PanelPoint to, int button) {
+    press(button, from);
+    gui_->view.dragCurrent = to;  // what the motion callback leaves
+    release(button);
+  }
+  uint8_t cell(int u, int v) { return app_->project.cells[SliceIndex(0, 0, u, v)]; }
+
+  std::ostringstream log_;
+  std::unique_ptr<App> app_;
+  std::unique_ptr<GuiState> gui_;
+};
+
+TEST_F(EditorPanel, PaintsErasesAndKeepsProbeMarks) {
+  click({70, 46});  // the swatch of material 1
+  EXPECT_EQ(gui_->view.brush, 1.0f);
+  click({3.5f, 4.5f});
+  EXPECT_EQ(cell(3, 4), 1);
+  EXPECT_EQ(cell(4, 4), 0);
+  click({5, 5}, GLUT_MIDDLE_BUTTON);         // probe mark
+  drag({80, 40}, {6, 6}, GLUT_LEFT_BUTTON);  // from the panel onto the grid: clamped
+  EXPECT_EQ(cell(63, 40), 1);
+  EXPECT_EQ(cell(63, 41), 0);
+  EXPECT_EQ(cell(6, 6), 1);
+  EXPECT_EQ(cell(5, 40), 0);
+  EXPECT_EQ(gui_->view.editState, 0);  // the S/m row where it started did not open
+  drag({5, 5}, {10, 6}, GLUT_RIGHT_BUTTON);
+  EXPECT_EQ(cell(5, 5), kCellProbe);
+  EXPECT_EQ(cell(10, 6), 0);
+  EXPECT_EQ(gui_->view.brush, 1.0f);  // the brush is back after erasing
+  EXPECT_EQ(gui_->view.dragMode, 0);
+}
+
+TEST_F(EditorPanel, RowsOpenTheEntryAndAPressAbandonsIt) {
+  click({84, 30});  // er of slot 5
+  EXPECT_EQ(gui_->view.editState, kEditEr + 5);
+  EXPECT_EQ(gui_->view.entryAnchor, (PanelPoint{84, 30}));
+  for (unsigned char k : std::string("2.2\r")) EntryKey(*gui_, k);
+  EXPECT_FLOAT_EQ(app_->project.er[5], 2.2f);
+  click({75, 6});  // the DC value edits source 1's value, which DC cells use
+  EXPECT_EQ(gui_->view.editState, kEditDC);
+  EntryKey(*gui_, '3');
+  press(GLUT_LEFT_BUTTON, {30, 80});  // any press closes the entry
+  EXPECT_EQ(gui_->view.editState, 0);
+  EXPECT_TRUE(gui_->inputLine.empty());
+}
+
+TEST_F(EditorPanel, RunStartsANewRunOrShowsTheEFieldWithNothingRunning) {
+  const struct {
+    const char* what;
+    void (*spoil)(Project&);
+    const char* message;
+  } cases[] = {
+      {"bad source material", [](Project& p) { p.sourceMaterial = 9; },
+       "error: unknown error while set_data().\n"},
+      {"zero permittivity", [](Project& p) { p.er[1] = 0; }, "error: unknown error while set().\n"},
+      {"good model", [](Project&) {}, nullptr},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    Project& p = app_->project;
+    p.cells[SliceIndex(0, 32, 30, 30)] = 1;
+    p.cells[SliceIndex(0, 32, 31, 30)] = kCellSource1 | kCellProbe | 1;
+    c.spoil(p);
+    press(GLUT_LEFT_BUTTON, {82, 69});
+    const ViewState& v = gui_->view;
+    EXPECT_EQ(v.viewMode, kViewE) << c.what;
+    const FDTD_SAM& s = app_->engine.sam;
+    if (c.message) {
+      EXPECT_EQ(v.running, 0) << c.what;
+      const std::string log = log_.str();
+      EXPECT_EQ(log.substr(log.size() - std::string(c.message).size()), c.message) << c.what;
+      EXPECT_EQ(s.probeCount + s.sourceCount, 0) << c.what;
+      for (int i = 0; i < 3; ++i) stepBatch(app_->engine);  // r after the refusal: harmless
+      EXPECT_EQ(s.stepCount, 3) << c.what;
+    } else {
+      EXPECT_EQ(v.running, 1);
+      EXPECT_EQ(s.probeCount, 1);
+      EXPECT_EQ(s.sourceCount, 1);
+      EXPECT_EQ(s.stepCount, 0);
+    }
+    EXPECT_EQ(v.dragMode, 0) << c.what;
+    TearDown();
+  }
+}
+
+}  // namespace
+}  // namespace tavro

@@ -1,0 +1,155 @@
+// The editor's text entry: SI-prefixed numbers, the edit states that store
+// them, and the load and save commands with the overwrite question.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "engine/console.h"
+#include "gui/text_entry.h"
+
+namespace fs = std::filesystem;
+using namespace tavro;
+
+namespace {
+
+TEST(ParseEngineering, PrefixesScaleOtherSuffixesAreIgnored) {
+  const struct {
+    const char* text;
+    float value;
+  } cases[] = {
+      {"3G", 3e9f},     {"1m", 0.001f}, {"2.5u", 2.5e-6f}, {"10mm", 10.0f},
+      {"1e-3", 1.0f},   {"k5", 0.0f},   {"", 0.0f},        {"-4.7", -4.7f},
+      {"+2k", 2000.0f}, {"1M", 1e6f},   {"58.0M", 5.8e7f}, {"100f", 1e-13f},
+      {"1Y", 1e24f},    {"1y", 1e-24f}, {"-", 0.0f},       {".5 k", 500.0f},
+  };
+  for (const auto& c : cases) EXPECT_FLOAT_EQ(ParseEngineering(c.text), c.value) << c.text;
+}
+
+TEST(WindowTitle, NamesTheProjectOnlyWhenItHasOne) {
+  Project p;
+  const std::string plain = WindowTitle(p);
+  EXPECT_EQ(plain.rfind("TAVRO version 2.15 ", 0), 0u);
+  EXPECT_EQ(plain.find(" : "), std::string::npos);
+  p.baseName = "patch.fdtd";
+  EXPECT_EQ(WindowTitle(p), plain + " : patch.fdtd");
+}
+
+class Entry : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("tavro_entry_" + std::to_string(getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    project_.directory = dir_.string();
+    setConsole(&log_);
+  }
+  void TearDown() override {
+    setConsole(nullptr);
+    fs::remove_all(dir_);
+  }
+  // Types the keys of `text` one by one; returns whether the last asked for
+  // a new title.
+  bool type(const std::string& text) {
+    bool retitle = false;
+    for (unsigned char k : text) retitle = EntryKey(project_, {state_, pending_, line_}, k);
+    return retitle;
+  }
+  std::string fileBytes(const std::string& name) {
+    std::ifstream in(dir_ / name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+  fs::path dir_;
+  std::ostringstream log_;
+  Project project_;
+  int32_t state_ = 0, pending_ = 0;
+  std::string line_;
+};
+
+TEST_F(Entry, EnterStoresIntoTheFieldOfTheEditState) {
+  const struct {
+    int32_t state;
+    const char* keys;
+    float value;
+    float& (*field)(Project&);
+  } cases[] = {
+      {kEditDxy, "2m\r", 0.002f, [](Project& p) -> float& { return p.dxy; }},
+      {kEditFrequency, "1.5G\r", 1.5e9f, [](Project& p) -> float& { return p.frequency; }},
+      {kEditSource2, "-3m\r", -0.003f, [](Project& p) -> float& { return p.sourceValue2; }},
+      {kEditDC, "5\r", 5.0f, [](Project& p) -> float& { return p.sourceValue1; }},
+      {kEditSigma + 3, "58M\r", 5.8e7f, [](Project& p) -> float& { return p.sg[3]; }},
+      {kEditEr + 5, "9.8\r", 9.8f, [](Project& p) -> float& { return p.er[5]; }},
+      {kEditUr + 0, "1k\r", 1000.0f, [](Project& p) -> float& { return p.ur[0]; }},
+      {kEditDz, "x9\r", 0.0f, [](Project& p) -> float& { return p.dz; }},  // no number: 0
+  };
+  for (const auto& c : cases) {
+    project_ = Project();
+    state_ = c.state;
+    type(c.keys);
+    EXPECT_FLOAT_EQ(c.field(project_), c.value) << c.keys;
+    EXPECT_EQ(state_, 0);
+    EXPECT_TRUE(line_.empty());
+  }
+}
+
+TEST_F(Entry, EditingKeysAndEmptyEnter) {
+  state_ = kEditDxy;
+  type(
+      "12\x08"
+      "3\x01\x7f");  // backspace removes, control keys are ignored
+  EXPECT_EQ(line_, "13");
+  line_.clear();
+  type("\x08\r");  // backspace on an empty line, then Enter on it
+  EXPECT_EQ(state_, 0);
+  EXPECT_FLOAT_EQ(project_.dxy, 0.001f);  // unchanged
+}
+
+TEST_F(Entry, SaveAsksBeforeReplacingAFileAndLoadReadsItBack) {
+  state_ = kEditSave;
+  project_.sg[1] = 1.0f;
+  EXPECT_TRUE(type("a.fdtd\r"));
+  EXPECT_EQ(fileBytes("a.fdtd").size(), static_cast<size_t>(kFileBytes));
+  EXPECT_EQ(project_.baseName, "a.fdtd");
+  EXPECT_EQ(state_, 0);
+
+  // Saving again onto it: the question, and the file stays as it was until y.
+  project_.sg[1] = 2.0f;
+  const std::string first = fileBytes("a.fdtd");
+  state_ = kEditSave;
+  EXPECT_FALSE(type("a.fdtd\r"));
+  EXPECT_NE(log_.str().find("warning: file(" + (dir_ / "a.fdtd").string() + ") already exists.\n"),
+            std::string::npos);
+  EXPECT_EQ(pending_, 1);
+  EXPECT_EQ(state_, kEditSave);
+  EXPECT_EQ(line_, "a.fdtd");
+  EXPECT_FALSE(type("\r"));  // Enter asks again
+  EXPECT_EQ(pending_, 1);
+  EXPECT_FALSE(type("n"));  // any key but y abandons
+  EXPECT_EQ(pending_, 0);
+  EXPECT_EQ(state_, 0);
+  EXPECT_TRUE(line_.empty());
+  EXPECT_EQ(fileBytes("a.fdtd"), first);
+
+  state_ = kEditSave;
+  type("a.fdtd\r");
+  EXPECT_TRUE(type("y"));
+  EXPECT_NE(fileBytes("a.fdtd"), first);
+
+  project_.sg[1] = 3.0f;
+  project_.baseName.clear();
+  state_ = kEditLoad;
+  EXPECT_TRUE(type("a.fdtd\r"));
+  EXPECT_FLOAT_EQ(project_.sg[1], 2.0f);
+  EXPECT_EQ(project_.baseName, "a.fdtd");
+
+  state_ = kEditLoad;  // a missing file: no new title, the entry closes
+  EXPECT_FALSE(type("missing.fdtd\r"));
+  EXPECT_EQ(state_, 0);
+}
+
+}  // namespace
