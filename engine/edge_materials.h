@@ -1,0 +1,37 @@
+// Update coefficients from materials averaged onto the Yee grid (-avgmat), so
+// that a drawn body of N cells acts as a body of N cells.
+//
+// Without averaging every E component of a cell takes that cell's material,
+// so the tangential E of a conductor cell's own node plane is zeroed and each
+// wall sits on the conductor cells' lower node planes. With averaging:
+// - E component a of cell (x, y, z) is the edge from node (x, y, z) along a;
+//   it takes the arithmetic mean of the axis-a conductivity and permittivity
+//   of the cells that share that edge (four inside the area, two or one on
+//   its faces). A wall therefore sits on the face where it is drawn.
+// - H component a of cell (x, y, z) lies on the face between that cell and
+//   the one before it along a; it takes the harmonic mean of the axis-a
+//   permeability of those two cells (one on the low face of the area), the
+//   series rule for the flux through the face. A conductor cell counts only
+//   when both cells are conductors: H normal to a conductor surface carries
+//   no flux, so the conductor's permeability must not dilute the medium next
+//   to it.
+// - The update step shares each difference coefficient cb_a (ch_a) between
+//   the two components whose update takes a difference along a. Where the two
+//   means differ, the shared coefficient takes the smaller denominator, which
+//   keeps the medium off a conductor exact: a tangential component on a
+//   conductor face only meets the normal H of that face there, which stays
+//   zero. A component whose coefficient came from a smaller denominator has
+//   its loss factor raised until its update stays passive, so no cell can
+//   amplify a wave.
+#pragma once
+
+#include "engine/engine.h"
+
+namespace tavro {
+
+// Writes cax..cbz and chx..chz of every cell of the area from the material
+// arrays, with eng.sam.dt and the cell sizes already set. Fields, boundary
+// coefficients and guard layers are left alone.
+void averagedCoefficients(SimulationEngine& eng);
+
+}  // namespace tavro
