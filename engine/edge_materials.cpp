@@ -25,13 +25,6 @@ struct Share {
   bool conductor;
 };
 
-// Of two faces that share an H difference coefficient, the denominator it
-// takes: the one of a face that straddles an interface, else the smaller.
-float sharedDen(const Share& p, const Share& q) {
-  if (p.mixed != q.mixed) return p.mixed ? p.den : q.den;
-  return std::min(p.den, q.den);
-}
-
 // Mean conductivity and permittivity along axis a of the cells sharing the E
 // edge that leaves node c along a: the cells c, c - e_b, c - e_d, c - e_b - e_d
 // (b, d the other two axes) that lie inside the area. Returns whether they
@@ -191,7 +184,9 @@ void averagedCoefficients(SimulationEngine& eng) {
         shared[a] = most;
         continue;
       }
-      shared[a] = open;
+      // With no interface in the cell the open edges keep the plain rule:
+      // the coefficient of a difference along a from the axis-a material.
+      shared[a] = straddles == 0 && !edge[a].conductor ? edge[a].den : open;
       for (int e : {b, d}) {
         if (!edge[e].conductor) continue;
         // Its difference along a must read held H; its other difference,
@@ -230,9 +225,20 @@ void averagedCoefficients(SimulationEngine& eng) {
     Share face[3];
     for (int a = 0; a < 3; ++a) face[a] = faceMean(m, g, c, a, hdt);
     HCell& hc = h[hIndex(g, c[0], c[1], c[2])];
-    hc.chx = dt / sharedDen(face[1], face[2]) / size[0];
-    hc.chy = dt / sharedDen(face[0], face[2]) / size[1];
-    hc.chz = dt / sharedDen(face[0], face[1]) / size[2];
+    // As for E: one permeability for the cell where a face straddles an
+    // interface (the mean of those that do), else the plain axis rule.
+    float mixed = 0.0f;
+    int mixedCount = 0;
+    for (const Share& f : face)
+      if (f.mixed) {
+        mixed += f.den;
+        ++mixedCount;
+      }
+    for (Share& f : face)
+      if (mixedCount > 0) f.den = mixed / static_cast<float>(mixedCount);
+    hc.chx = dt / face[0].den / size[0];
+    hc.chy = dt / face[1].den / size[1];
+    hc.chz = dt / face[2].den / size[2];
   }
 }
 

@@ -16,13 +16,21 @@
 //   no flux, so the conductor's permeability must not dilute the medium next
 //   to it.
 // - The update step shares each difference coefficient cb_a (ch_a) between
-//   the two components whose update takes a difference along a. Where the two
-//   means differ, the shared coefficient takes the smaller denominator, which
-//   keeps the medium off a conductor exact: a tangential component on a
-//   conductor face only meets the normal H of that face there, which stays
-//   zero. A component whose coefficient came from a smaller denominator has
-//   its loss factor raised until its update stays passive, so no cell can
-//   amplify a wave.
+//   the two components whose update takes a difference along a, so the means
+//   cannot all enter as they are. A component update whose two differences
+//   carry different weights is not energy-conserving and can grow without
+//   bound, so the components of a cell that do not conduct share one
+//   denominator: the mean of those that straddle an interface, else their
+//   common one. A conductor edge on a conductor face (the tangential E of a
+//   wall) meets, along the face, only the H normal to the face, which that
+//   face holds at zero; there it takes the open denominator and the open
+//   component next to it stays exact. Where a conductor edge would read
+//   moving H that way (rims, single cells), the whole cell takes the
+//   conductor's denominator, which holds its open components still as the
+//   plain set-up does in conductor cells. A cell without any interface
+//   keeps the plain rule (cb_a from the axis-a material).
+// - Likewise an H cell with a face on an interface takes the mean of those
+//   faces for all three ch, and the plain axis rule otherwise.
 #pragma once
 
 #include "engine/engine.h"
