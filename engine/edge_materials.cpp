@@ -203,15 +203,17 @@ void averagedCoefficients(SimulationEngine& eng) {
     float ca[3];
     for (int a = 0; a < 3; ++a) {
       ca[a] = 1.0f - dt * sg[a] / edge[a].den;
-      // A conductor edge that takes the open denominator lies on a conductor
-      // face and reads only H held there. It keeps three quarters of its
-      // permittivity, (1 + ca) least / 2 = 0.75 eps: the rest becomes loss,
-      // which damps what reaches the face (a lossless face would integrate
-      // any static field into it), while the face, a surface, stays within
-      // its own time-step limit.
+      // A component that meets a smaller denominator than its own keeps its
+      // permittivity, (1 + ca) least / 2 >= eps, so that its update stays
+      // passive. A conductor edge that takes the open denominator lies on a
+      // conductor face and reads only H held there; it keeps three quarters,
+      // and the rest becomes loss, which damps what reaches the face (a
+      // lossless face would integrate any static field into it), while the
+      // face, a surface, stays within its own time-step limit.
       const float least = std::min(shared[(a + 1) % 3], shared[(a + 2) % 3]);
+      const float keep = edge[a].conductor ? 1.5f : 2.0f;
       if (least < edge[a].den)
-        ca[a] = std::min(1.0f, std::max(ca[a], 1.5f * eps[a] / least - 1.0f));
+        ca[a] = std::min(1.0f, std::max(ca[a], keep * eps[a] / least - 1.0f));
     }
     ECell& ec = e[eIndex(g, c[0], c[1], c[2])];
     ec.cax = ca[0];
