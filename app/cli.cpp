@@ -33,6 +33,7 @@ void printUsage() {
     o << "         -cuda <GPU#>         : FDTD calculation with CUDA on GPU#.\n";
   o << "         -minfreq <MINFREQ>   : culling data for lower freq analysis [Hz].\n"
        "         -far                 : far field mode with extended area(128x128).\n"
+       "         -avgmat              : average materials onto cell edges (geometry as drawn).\n"
        "         -timelog <TIMELOG>   : extension for time domain results.\n"
        "         -freqlog <FREQLOG>   : extension for frequency domain results.\n"
        "* following are only for CSV input instead of FDTD_FILE.\n"
@@ -271,6 +272,10 @@ int ParseCommandLine(App& app, int argc, char** argv) {
     }
     if (word == "-far") {
       app.farField = 1;
+      continue;
+    }
+    if (word == "-avgmat") {
+      eng.averageMaterials = true;
       continue;
     }
     // Any other word names a model file.

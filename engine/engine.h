@@ -60,6 +60,10 @@ struct SimulationEngine {
   Buffer<ProbeSample> samples;  // record s*probeCount + p
 
   float minFreq = 0.0f;  // -minfreq; 0 = off
+  // -avgmat: the set-up averages the materials onto the grid's edges and
+  // faces (engine/edge_materials.h) instead of giving every component of a
+  // cell that cell's own material.
+  bool averageMaterials = false;
   // The step limit given with -n. Every set-up starts from it, so that a
   // repeated set-up gives the same run (a minimum frequency reduces it).
   int32_t requestedStepLimit = kStepLimitMax;

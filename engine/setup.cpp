@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/console.h"
+#include "engine/edge_materials.h"
 #include "engine/gpu_backend.h"
 #include "engine/grid_index.h"
 #include "engine/probes.h"
@@ -183,6 +184,7 @@ void calculationReport(const SimulationEngine& eng) {
   con() << "- calculation parameters...\n";
   con() << "area size : (" << g.nx << "," << g.ny << "," << g.nz << ")[grids]\n";
   con() << "grid size : (" << s.dx << "," << s.dy << "," << s.dz << ")[m]\n";
+  if (eng.averageMaterials) con() << "material : averaged onto the grid edges (-avgmat)\n";
   con() << "time resolution : " << s.dt << "[sec]\n";
   con() << "used memory : " << memoryEstimateMbytes(eng) << "[Mbytes]\n";
   if (s.cull != 0) con() << "min freq: " << eng.minFreq << "[Hz] (cull: " << s.cull << ")\n";
@@ -275,6 +277,8 @@ void resetRun(SimulationEngine& eng) {
     mur[3 * k + 1] = murY;
     mur[3 * k + 2] = murZ;
   }
+  // -avgmat replaces the per-cell coefficients by the averaged ones.
+  if (eng.averageMaterials) averagedCoefficients(eng);
 
   std::memset(g.murZ.data(), 0, g.murZ.bytes());
   std::memset(g.murX.data(), 0, g.murX.bytes());

@@ -282,9 +282,9 @@ class PyModel {
 
   // --- set-up and stepping --------------------------------------------------
 
-  // Set-up as the command line does it after -n and -minfreq. The previous
-  // run is dropped first; a failed set-up leaves the model not set up.
-  std::string setup(int samples, float minfreq) {
+  // Set-up as the command line does it after -n, -minfreq and -avgmat. The
+  // previous run is dropped first; a failed set-up leaves the model not set up.
+  std::string setup(int samples, float minfreq, bool avgmat) {
     if (samples < 0 || samples > kStepLimitMax)
       fail(PyExc_ValueError, "samples must be 0 to " + std::to_string(kStepLimitMax) + " (not " +
                                  std::to_string(samples) + ")");
@@ -298,6 +298,7 @@ class PyModel {
     engine_->requestedStepLimit = samples;
     engine_->sam.stepLimit = samples;
     engine_->minFreq = minfreq;
+    engine_->averageMaterials = avgmat;
     Capture cap;
     const int ok = set(*engine_, model_);
     const std::string text = cap.text();

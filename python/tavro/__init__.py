@@ -94,11 +94,13 @@ class Model(_core.Model):
 
     # --- run -----------------------------------------------------------------
 
-    def setup(self, samples=1000000, minfreq=None):
+    def setup(self, samples=1000000, minfreq=None, avgmat=False):
         """Prepares a run that records `samples` samples per probe (as -n);
         with `minfreq` [Hz] the samples are thinned to cover one period of it
-        (as -minfreq). Returns the set-up report, also kept as .report."""
-        return self._setup(int(samples), float(minfreq or 0.0))
+        (as -minfreq); with `avgmat` the materials are averaged onto the cell
+        edges, so that walls sit where they are drawn (as -avgmat). Returns the
+        set-up report, also kept as .report."""
+        return self._setup(int(samples), float(minfreq or 0.0), bool(avgmat))
 
     @property
     def done(self):

@@ -9,26 +9,28 @@ import tavro
 from conftest import CAVITY, DIPOLE, SOURCE, build, run_cli
 
 CASES = {
-    "dipole": (DIPOLE, 300, None),
-    "cavity, decimated": (CAVITY, 500, 5.2e8),
-    "model file": (["-mat", "0", "AIR", str(SOURCE / "examples" / "microstrip.fdtd")], 40, None),
+    "dipole": (DIPOLE, 300, None, False),
+    "cavity, decimated": (CAVITY, 500, 5.2e8, False),
+    "cavity, averaged materials": (CAVITY, 300, None, True),
+    "model file": (["-mat", "0", "AIR", str(SOURCE / "examples" / "microstrip.fdtd")], 40, None,
+                   False),
 }
 
 
 @pytest.mark.parametrize("name", CASES)
 def test_result_files_match_the_command_line(name, workdir):
-    words, n, minfreq = CASES[name]
+    words, n, minfreq, avgmat = CASES[name]
     cli = workdir / "cli"
     py = workdir / "py"
     cli.mkdir()
     py.mkdir()
-    extra = ["-minfreq", str(minfreq)] if minfreq else []
+    extra = (["-minfreq", str(minfreq)] if minfreq else []) + (["-avgmat"] if avgmat else [])
     run_cli(["-batch", "-n", str(n)] + extra + [
         w if not w.endswith(".csv") else f"../{w}" for w in words] +
         ["-timelog", "txt", "-freqlog", "frq"], cli)
 
     m = build(tavro, words, workdir)
-    m.setup(samples=n, minfreq=minfreq)
+    m.setup(samples=n, minfreq=minfreq, avgmat=avgmat)
     m.run(progress=False)
     written = m.write_results("txt", "frq", py)
     names = sorted(p.name for p in cli.iterdir())

@@ -1,0 +1,247 @@
+#include "engine/edge_materials.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "engine/grid_index.h"
+
+namespace tavro {
+
+namespace {
+
+struct AxisArrays {
+  const float* sigma[3];
+  const float* eps[3];
+  const float* mu[3];
+};
+
+// What the set-up knows of one E edge or H face: its mean material, the
+// denominator of its update, and whether the cells that share it differ
+// (it straddles an interface) or conduct.
+struct Share {
+  float den;
+  bool mixed;
+  bool conductor;
+};
+
+// Mean conductivity and permittivity along axis a of the cells sharing the E
+// edge that leaves node c along a: the cells c, c - e_b, c - e_d, c - e_b - e_d
+// (b, d the other two axes) that lie inside the area. Returns whether they
+// differ.
+bool edgeMean(const AxisArrays& m, const GridDesc& g, const int64_t c[3], int a, float& sg,
+              float& eps) {
+  const int b = (a + 1) % 3, d = (a + 2) % 3;
+  double s = 0.0, e = 0.0;
+  int count = 0;
+  bool mixed = false;
+  for (int i = 0; i < 2; ++i)
+    for (int j = 0; j < 2; ++j) {
+      int64_t p[3] = {c[0], c[1], c[2]};
+      p[b] -= i;
+      p[d] -= j;
+      if (p[b] < 0 || p[d] < 0) continue;
+      const uint64_t q = plainIndex(g, p[0], p[1], p[2]);
+      if (count > 0) mixed = mixed || m.sigma[a][q] != sg || m.eps[a][q] != eps;
+      sg = m.sigma[a][q];
+      eps = m.eps[a][q];
+      s += sg;
+      e += eps;
+      ++count;
+    }
+  sg = static_cast<float>(s / count);
+  eps = static_cast<float>(e / count);
+  return mixed;
+}
+
+// A cell is a conductor for a face normal to a when its loss per step
+// outweighs its storage along both axes of the face.
+bool conductorFor(const AxisArrays& m, uint64_t q, int a, double halfDt) {
+  for (int t : {(a + 1) % 3, (a + 2) % 3})
+    if (!(static_cast<double>(m.sigma[t][q]) * halfDt > static_cast<double>(m.eps[t][q])))
+      return false;
+  return true;
+}
+
+// Permeability along a of the face between cell c and the cell before it
+// along a (see the header for the rule), as a share of ch.
+Share faceMean(const AxisArrays& m, const GridDesc& g, const int64_t c[3], int a, double halfDt) {
+  const uint64_t q = plainIndex(g, c[0], c[1], c[2]);
+  if (c[a] == 0) return {m.mu[a][q], false, false};
+  int64_t p[3] = {c[0], c[1], c[2]};
+  --p[a];
+  const uint64_t r = plainIndex(g, p[0], p[1], p[2]);
+  const bool cq = conductorFor(m, q, a, halfDt), cr = conductorFor(m, r, a, halfDt);
+  if (cq != cr) return {cq ? m.mu[a][r] : m.mu[a][q], false, false};
+  const double u = m.mu[a][q], v = m.mu[a][r];
+  return {static_cast<float>(2.0 * u * v / (u + v)), u != v, false};
+}
+
+// Whether E edge a of cell p conducts; edges on the guard layers never move.
+bool conducts(const std::vector<uint8_t>& flags, const GridDesc& g, const int64_t p[3], int a) {
+  const int64_t n[3] = {g.nx, g.ny, g.nz};
+  for (int i = 0; i < 3; ++i)
+    if (p[i] < 0 || p[i] >= n[i]) return true;
+  return (flags[plainIndex(g, p[0], p[1], p[2])] >> a) & 1;
+}
+
+// Whether H component h of cell p is held at zero: all four E edges around
+// its face conduct (or it lies on the guard layer).
+bool deadFace(const std::vector<uint8_t>& flags, const GridDesc& g, const int64_t p[3], int h) {
+  if (p[0] < 0 || p[1] < 0 || p[2] < 0) return true;
+  const int u = (h + 1) % 3, v = (h + 2) % 3;
+  int64_t q[3] = {p[0], p[1], p[2]};
+  if (!conducts(flags, g, q, u) || !conducts(flags, g, q, v)) return false;
+  q[v] = p[v] + 1;
+  if (!conducts(flags, g, q, u)) return false;
+  q[v] = p[v];
+  q[u] = p[u] + 1;
+  return conducts(flags, g, q, v);
+}
+
+// Whether both H of component h read by a difference along a from cell c
+// (at c and c - e_a) are held.
+bool heldPair(const std::vector<uint8_t>& flags, const GridDesc& g, const int64_t c[3], int a,
+              int h) {
+  int64_t p[3] = {c[0], c[1], c[2]};
+  if (!deadFace(flags, g, p, h)) return false;
+  --p[a];
+  return deadFace(flags, g, p, h);
+}
+
+}  // namespace
+
+void averagedCoefficients(SimulationEngine& eng) {
+  GridHolder& grid = eng.grid;
+  const GridDesc g = grid.desc;
+  const MaterialArrays& mat = grid.mat;
+  const AxisArrays m{{mat.sigmaX.data(), mat.sigmaY.data(), mat.sigmaZ.data()},
+                     {mat.epsX.data(), mat.epsY.data(), mat.epsZ.data()},
+                     {mat.muX.data(), mat.muY.data(), mat.muZ.data()}};
+  const float dt = eng.sam.dt;
+  const float size[3] = {eng.sam.dx, eng.sam.dy, eng.sam.dz};
+  const double hdt = 0.5 * static_cast<double>(dt);
+  ECell* e = grid.e.data();
+  HCell* h = grid.h.data();
+  const int64_t n = static_cast<int64_t>(g.cellCount);
+
+  // Which edges conduct, for the test of held faces below.
+  std::vector<uint8_t> flags(static_cast<size_t>(n));
+#pragma omp parallel for schedule(static)
+  for (int64_t k = 0; k < n; ++k) {
+    int64_t c[3];
+    cellCoords(g, static_cast<uint64_t>(k), c[0], c[1], c[2]);
+    uint8_t f = 0;
+    for (int a = 0; a < 3; ++a) {
+      float sg, eps;
+      edgeMean(m, g, c, a, sg, eps);
+      if (static_cast<double>(sg) * hdt > static_cast<double>(eps)) f |= uint8_t(1u << a);
+    }
+    flags[static_cast<size_t>(k)] = f;
+  }
+
+#pragma omp parallel for schedule(static)
+  for (int64_t k = 0; k < n; ++k) {
+    int64_t c[3];
+    cellCoords(g, static_cast<uint64_t>(k), c[0], c[1], c[2]);
+
+    // E: the edge means and their denominators, as the plain set-up forms
+    // them from a cell's own material.
+    float sg[3], eps[3];
+    Share edge[3];
+    for (int a = 0; a < 3; ++a) {
+      const bool mixed = edgeMean(m, g, c, a, sg[a], eps[a]);
+      edge[a].den =
+          static_cast<float>(static_cast<double>(sg[a]) * hdt + static_cast<double>(eps[a]));
+      edge[a].mixed = mixed;
+      edge[a].conductor = static_cast<double>(sg[a]) * hdt > static_cast<double>(eps[a]);
+    }
+    // The components that do not conduct share one denominator, so that
+    // each update takes both of its differences with the same weight: the
+    // mean of those that straddle an interface, else their common one.
+    float open = 0.0f, straddle = 0.0f, most = 0.0f;
+    int opens = 0, straddles = 0;
+    for (int a = 0; a < 3; ++a) {
+      most = std::max(most, edge[a].den);
+      if (edge[a].conductor) continue;
+      open = edge[a].den;
+      ++opens;
+      if (edge[a].mixed) {
+        straddle += edge[a].den;
+        ++straddles;
+      }
+    }
+    if (straddles > 0) open = straddle / static_cast<float>(straddles);
+    // cb_a serves the two components other than a. Shared by a conductor
+    // edge and an open one it takes the open denominator, which is safe only
+    // where the conductor edge's difference along a reads H held at zero
+    // (a face of a conductor); otherwise the cell is treated as conductor.
+    float shared[3];
+    bool safe = true;
+    for (int a = 0; a < 3 && safe; ++a) {
+      const int b = (a + 1) % 3, d = (a + 2) % 3;
+      if (edge[b].conductor && edge[d].conductor) {
+        shared[a] = most;
+        continue;
+      }
+      // With no interface in the cell the open edges keep the plain rule:
+      // the coefficient of a difference along a from the axis-a material.
+      shared[a] = straddles == 0 && !edge[a].conductor ? edge[a].den : open;
+      for (int e : {b, d}) {
+        if (!edge[e].conductor) continue;
+        // Its difference along a must read held H; its other difference,
+        // when shared with another conductor edge, must read moving H, so
+        // that the held faces and the edges on them form a closed set whose
+        // update takes one weight per edge.
+        const int other = 3 - a - e;
+        safe = safe && heldPair(flags, g, c, a, 3 - a - e);
+        if (edge[3 - e - other].conductor) safe = safe && !heldPair(flags, g, c, other, a);
+      }
+    }
+    if (!safe || opens == 0)
+      for (float& v : shared) v = most;
+    float ca[3];
+    for (int a = 0; a < 3; ++a) {
+      ca[a] = 1.0f - dt * sg[a] / edge[a].den;
+      // A component that meets a smaller denominator than its own keeps its
+      // permittivity, (1 + ca) least / 2 >= eps, so that its update stays
+      // passive. A conductor edge that takes the open denominator lies on a
+      // conductor face and reads only H held there; it keeps three quarters,
+      // and the rest becomes loss, which damps what reaches the face (a
+      // lossless face would integrate any static field into it), while the
+      // face, a surface, stays within its own time-step limit.
+      const float least = std::min(shared[(a + 1) % 3], shared[(a + 2) % 3]);
+      const float keep = edge[a].conductor ? 1.5f : 2.0f;
+      if (least < edge[a].den)
+        ca[a] = std::min(1.0f, std::max(ca[a], keep * eps[a] / least - 1.0f));
+    }
+    ECell& ec = e[eIndex(g, c[0], c[1], c[2])];
+    ec.cax = ca[0];
+    ec.cay = ca[1];
+    ec.caz = ca[2];
+    ec.cbx = dt / shared[0] / size[0];
+    ec.cby = dt / shared[1] / size[1];
+    ec.cbz = dt / shared[2] / size[2];
+
+    // H: the face means; ch_a serves the two components other than a.
+    Share face[3];
+    for (int a = 0; a < 3; ++a) face[a] = faceMean(m, g, c, a, hdt);
+    HCell& hc = h[hIndex(g, c[0], c[1], c[2])];
+    // As for E: one permeability for the cell where a face straddles an
+    // interface (the mean of those that do), else the plain axis rule.
+    float mixed = 0.0f;
+    int mixedCount = 0;
+    for (const Share& f : face)
+      if (f.mixed) {
+        mixed += f.den;
+        ++mixedCount;
+      }
+    for (Share& f : face)
+      if (mixedCount > 0) f.den = mixed / static_cast<float>(mixedCount);
+    hc.chx = dt / face[0].den / size[0];
+    hc.chy = dt / face[1].den / size[1];
+    hc.chz = dt / face[2].den / size[2];
+  }
+}
+
+}  // namespace tavro

@@ -1,0 +1,45 @@
+// Update coefficients from materials averaged onto the Yee grid (-avgmat), so
+// that a drawn body of N cells acts as a body of N cells.
+//
+// Without averaging every E component of a cell takes that cell's material,
+// so the tangential E of a conductor cell's own node plane is zeroed and each
+// wall sits on the conductor cells' lower node planes. With averaging:
+// - E component a of cell (x, y, z) is the edge from node (x, y, z) along a;
+//   it takes the arithmetic mean of the axis-a conductivity and permittivity
+//   of the cells that share that edge (four inside the area, two or one on
+//   its faces). A wall therefore sits on the face where it is drawn.
+// - H component a of cell (x, y, z) lies on the face between that cell and
+//   the one before it along a; it takes the harmonic mean of the axis-a
+//   permeability of those two cells (one on the low face of the area), the
+//   series rule for the flux through the face. A conductor cell counts only
+//   when both cells are conductors: H normal to a conductor surface carries
+//   no flux, so the conductor's permeability must not dilute the medium next
+//   to it.
+// - The update step shares each difference coefficient cb_a (ch_a) between
+//   the two components whose update takes a difference along a, so the means
+//   cannot all enter as they are. A component update whose two differences
+//   carry different weights is not energy-conserving and can grow without
+//   bound, so the components of a cell that do not conduct share one
+//   denominator: the mean of those that straddle an interface, else their
+//   common one. A conductor edge on a conductor face (the tangential E of a
+//   wall) meets, along the face, only the H normal to the face, which that
+//   face holds at zero; there it takes the open denominator and the open
+//   component next to it stays exact. Where a conductor edge would read
+//   moving H that way (rims, single cells), the whole cell takes the
+//   conductor's denominator, which holds its open components still as the
+//   plain set-up does in conductor cells. A cell without any interface
+//   keeps the plain rule (cb_a from the axis-a material).
+// - Likewise an H cell with a face on an interface takes the mean of those
+//   faces for all three ch, and the plain axis rule otherwise.
+#pragma once
+
+#include "engine/engine.h"
+
+namespace tavro {
+
+// Writes cax..cbz and chx..chz of every cell of the area from the material
+// arrays, with eng.sam.dt and the cell sizes already set. Fields, boundary
+// coefficients and guard layers are left alone.
+void averagedCoefficients(SimulationEngine& eng);
+
+}  // namespace tavro
