@@ -27,8 +27,7 @@ constexpr int kWheelDown = 4;
 // On/off switches of the header strip (y 67..71). Each shows one of its two
 // labels at text point (textX, 50) at depth -50, which is seen at
 // x = 2 textX - 50, and flips its ViewState field when the header is pressed
-// within [hitFrom, hitTo). Another switch for the next conversion takes one
-// more row here (for instance text x 31, hit 12..22).
+// within [hitFrom, hitTo).
 struct HeaderToggle {
   const char* on;
   const char* off;
@@ -38,6 +37,7 @@ struct HeaderToggle {
 };
 constexpr HeaderToggle kHeaderToggles[] = {
     {"Far field", "Near field", 25, 0, 10, &ViewState::farField},
+    {"Avg mat", "Cell mat", 31, 12, 22, &ViewState::averageMaterials},
 };
 
 bool inHeader(PanelPoint p) { return p.y > 67 && p.y < 71; }
@@ -245,6 +245,7 @@ bool startRun(GuiState& gui) {
     emptyRun(app.engine);
     return false;
   }
+  app.engine.averageMaterials = v.averageMaterials != 0;
   if (!set(app.engine, app.model)) {
     con() << "error: unknown error while set().\n";
     emptyRun(app.engine);
@@ -436,6 +437,9 @@ Effects EditorKey(GuiState& gui, unsigned char key) {
       break;
     case 'f':
       v.farField = 1 - v.farField;
+      break;
+    case 'v':
+      v.averageMaterials = 1 - v.averageMaterials;
       break;
     case 'l':
       v.editState = kEditLoad;  // the line keeps what it holds; no listing

@@ -63,6 +63,7 @@ struct ViewState {
   int32_t graphQuantity = 0;     // 0..5: V, I, E, H, Z, P
   int32_t editState = 0;         // what the text entry line edits; 0 = no entry
   int32_t farField = 0;          // 1 = the next conversion uses the 64-cell margin
+  int32_t averageMaterials = 0;  // 1 = the next set-up averages materials onto the edges
   int32_t sliceAxis = 0;         // editor slice orientation 0..2
   int32_t overwritePending = 0;  // 1 while a save waits for the overwrite answer
   int32_t layer = 0;             // editor slice position 0..63

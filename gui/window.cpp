@@ -171,6 +171,7 @@ void runWindow(App& app, int argc, char** argv, int32_t viewMode = kViewE) {
   g_gui = gui.get();
   ViewState& v = gui->view;
   v.farField = app.farField;
+  v.averageMaterials = app.engine.averageMaterials ? 1 : 0;
   v.viewMode = viewMode;
   GridDesc& d = app.engine.grid.desc;
   d.viewField = v.viewMode;

@@ -118,5 +118,20 @@ TEST_F(EditorPanel, RunStartsANewRunOrShowsTheEFieldWithNothingRunning) {
   }
 }
 
+// The averaged-materials switch, by key and by header click, reaches the
+// set-up of the next Run and its report.
+TEST_F(EditorPanel, AveragedMaterialsSwitchReachesTheRun) {
+  EditorKey(*gui_, 'v');
+  EXPECT_EQ(gui_->view.averageMaterials, 1);
+  click({15, 69});
+  EXPECT_EQ(gui_->view.averageMaterials, 0);
+  click({15, 69});
+  app_->project.cells[SliceIndex(0, 32, 30, 30)] = 1;
+  press(GLUT_LEFT_BUTTON, {82, 69});
+  EXPECT_EQ(gui_->view.running, 1);
+  EXPECT_TRUE(app_->engine.averageMaterials);
+  EXPECT_NE(log_.str().find("averaged onto the grid edges"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace tavro
