@@ -10,6 +10,7 @@
 
 #include "engine/engine.h"
 #include "engine/field_kernels.h"
+#include "engine/grid_index.h"
 
 // The AVX2 path relies on GCC's target pragma; other compilers take the scalar loops.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
@@ -20,17 +21,6 @@
 namespace tavro {
 
 namespace {
-
-// Strides of the field arrays in elements: one step along y and along x (the
-// z stride is 1). E and H share them.
-struct Strides {
-  uint64_t sy, sx;
-};
-
-Strides stridesOf(const GridDesc& d) {
-  const uint64_t sy = static_cast<uint64_t>(d.nz) + 1;
-  return {sy, (static_cast<uint64_t>(d.ny) + 1) * sy};
-}
 
 // One row of cells, scalar: H (E) of cells (x, y, z0..Z-1), starting at the
 // elements of cell (x, y, z0).

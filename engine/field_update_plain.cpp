@@ -10,19 +10,7 @@
 
 namespace tavro {
 
-namespace {
-
-// Strides of the field arrays in elements: one step along y and along x.
-struct Strides {
-  uint64_t sy, sx;
-};
-
-Strides stridesOf(const GridDesc& d) {
-  const uint64_t sy = static_cast<uint64_t>(d.nz) + 1;
-  return {sy, (static_cast<uint64_t>(d.ny) + 1) * sy};
-}
-
-}  // namespace
+namespace {}  // namespace
 
 void updateHPlain(SimulationEngine& eng) {
   GridHolder& g = eng.grid;

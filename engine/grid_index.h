@@ -22,6 +22,17 @@ FDTD_HD uint64_t hIndex(const GridDesc& g, int64_t x, int64_t y, int64_t z) {
   return eIndex(g, x + 1, y + 1, z + 1);
 }
 
+// Strides of the field arrays in elements: one step along y and along x (the
+// z stride is 1). E and H share them.
+struct Strides {
+  uint64_t sy, sx;
+};
+
+FDTD_HD Strides stridesOf(const GridDesc& g) {
+  const uint64_t sy = static_cast<uint64_t>(g.nz) + 1;
+  return {sy, (static_cast<uint64_t>(g.ny) + 1) * sy};
+}
+
 // Plain index of cell (x, y, z) in the per-cell arrays.
 FDTD_HD uint64_t plainIndex(const GridDesc& g, int64_t x, int64_t y, int64_t z) {
   return (static_cast<uint64_t>(x) * static_cast<uint64_t>(g.ny) + static_cast<uint64_t>(y)) *

@@ -74,9 +74,8 @@ extern "C" __global__ void __launch_bounds__(kBlock)
   if (t >= g.cellCount) return;
   int64_t x, y, z;
   cellCoords(g, t, x, y, z);
-  const uint64_t sy = static_cast<uint64_t>(g.nz) + 1;
-  const uint64_t sx = (static_cast<uint64_t>(g.ny) + 1) * sy;
-  updateHCell(h[hIndex(g, x, y, z)], e + eIndex(g, x, y, z), sy, sx);
+  const Strides s = stridesOf(g);
+  updateHCell(h[hIndex(g, x, y, z)], e + eIndex(g, x, y, z), s.sy, s.sx);
 }
 
 // E update of plain cell t, signed magnitude included.
@@ -88,9 +87,8 @@ extern "C" __global__ void __launch_bounds__(kBlock)
   if (t >= g.cellCount) return;
   int64_t x, y, z;
   cellCoords(g, t, x, y, z);
-  const uint64_t sy = static_cast<uint64_t>(g.nz) + 1;
-  const uint64_t sx = (static_cast<uint64_t>(g.ny) + 1) * sy;
-  updateECell(e[eIndex(g, x, y, z)], h + hIndex(g, x, y, z), sy, sx);
+  const Strides s = stridesOf(g);
+  updateECell(e[eIndex(g, x, y, z)], h + hIndex(g, x, y, z), s.sy, s.sx);
 }
 
 // Mur boundary of H (E) at combined face indices first + t below end. The
