@@ -195,8 +195,11 @@ void ClearProjectCells(Project& p) {
 }
 
 // Encoding: find the decimal exponent a with 10^(a-1) <= |x| < 10^a, then
-// m = trunc(x / 10^(a-6) + 0.5), a mantissa of six or seven digits, split
-// into base-100 digits b0 b1 b2 and the exponent b3 = a - 6.
+// m = x / 10^(a-6) rounded half away from zero, a mantissa of six or seven
+// digits, split into base-100 digits b0 b1 b2 and the exponent b3 = a - 6.
+// Negative values round like positive ones, so that a value read from a
+// file is written back unchanged (rounding them toward +inf lost one unit of
+// the last digit at every save: -1 became -0.99999, then -0.99998).
 std::array<uint8_t, 4> EncodeNumber(float x) {
   if (std::isnan(x)) x = 0.0f;  // NaN has no decimal form
   int32_t m = 0;
@@ -217,7 +220,8 @@ std::array<uint8_t, 4> EncodeNumber(float x) {
     e = 100;
   } else {
     e = a - 6;
-    m = static_cast<int32_t>(static_cast<double>(x) / std::pow(10.0, e) + 0.5);
+    const double scaled = static_cast<double>(x) / std::pow(10.0, e);
+    m = static_cast<int32_t>(scaled < 0.0 ? scaled - 0.5 : scaled + 0.5);
   }
   const int32_t b0 = m / 10000;
   const int32_t b1 = m / 100 - b0 * 100;

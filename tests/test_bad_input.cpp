@@ -170,7 +170,7 @@ TEST(BadInput, GarbageInModelFiles) {
   auto r = runProgram({"-batch", "garbage.fdtd"}, dir);
   EXPECT_RUN(r, kStatusSetup,
              "- material setting...\n"
-             "error: grid size (-0.00099999,-0.00099999,0.001) must be positive and finite.\n");
+             "error: grid size (-0.001,-0.001,0.001) must be positive and finite.\n");
 }
 
 TEST(BadInput, HugeNumbersInModelFiles) {
