@@ -2,8 +2,12 @@
 // console captured, and reports the exit status.
 #pragma once
 
+#include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -21,6 +25,32 @@ struct RunResult {
   std::string err;  // standard error (the console)
   std::string out;  // standard output
 };
+
+// Starts `words` (a program and its arguments) in `dir` without waiting, with
+// standard input and output on /dev/null and the console in `err`; DISPLAY is
+// set when `display` is given. The child ends with the test, also when the
+// test itself crashes.
+inline pid_t spawn(const std::vector<std::string>& words, const std::filesystem::path& dir,
+                   const std::filesystem::path& err, const std::string& display = "") {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    const int fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int null = ::open("/dev/null", O_RDWR);
+    if (fd < 0 || null < 0 || ::chdir(dir.c_str()) != 0) ::_exit(127);
+    ::dup2(null, 0);
+    ::dup2(null, 1);
+    ::dup2(fd, 2);
+    if (!display.empty()) ::setenv("DISPLAY", display.c_str(), 1);
+    std::vector<std::string> w = words;
+    std::vector<char*> argv;
+    for (std::string& s : w) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    ::execvp(argv[0], argv.data());
+    ::_exit(127);
+  }
+  return pid;
+}
 
 inline std::string shellQuote(const std::string& s) {
   std::string q = "'";

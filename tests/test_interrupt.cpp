@@ -28,22 +28,7 @@ constexpr int kStepLimit = 5000;
 pid_t startProgram(const fs::path& dir, const std::vector<std::string>& args) {
   std::vector<std::string> words{TAVRO_CPU_PROGRAM};
   words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  const std::string err = (dir / ".stderr").string();
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int null = ::open("/dev/null", O_RDWR);
-    if (fd < 0 || null < 0 || ::chdir(dir.c_str()) != 0) ::_exit(127);
-    ::dup2(null, 0);
-    ::dup2(null, 1);
-    ::dup2(fd, 2);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  return pid;
+  return tavro::test::spawn(words, dir, dir / ".stderr");
 }
 
 // Waits until `text` appears in the file (true) or `seconds` pass (false).

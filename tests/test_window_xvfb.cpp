@@ -32,28 +32,7 @@ bool haveTool(const char* name) {
   return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-pid_t spawn(const std::vector<std::string>& words, const fs::path& dir, const fs::path& err,
-            const std::string& display) {
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    // Ends with the test, also when the test itself crashes.
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    const int fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int null = ::open("/dev/null", O_RDWR);
-    if (fd < 0 || null < 0 || ::chdir(dir.c_str()) != 0) ::_exit(127);
-    ::dup2(null, 0);
-    ::dup2(null, 1);
-    ::dup2(fd, 2);
-    if (!display.empty()) ::setenv("DISPLAY", display.c_str(), 1);
-    std::vector<std::string> w = words;
-    std::vector<char*> argv;
-    for (std::string& s : w) argv.push_back(s.data());
-    argv.push_back(nullptr);
-    ::execvp(argv[0], argv.data());
-    ::_exit(127);
-  }
-  return pid;
-}
+using tavro::test::spawn;
 
 // An Xvfb of its own: -displayfd picks a free display number and writes it.
 class VirtualDisplay {
