@@ -23,6 +23,7 @@
 #include "engine/field_kernels.h"
 #include "engine/field_update.h"
 #include "engine/grid_index.h"
+#include "engine/material_axes.h"
 #include "engine/setup.h"
 #include "files/csv_layer.h"
 #include "files/project.h"
@@ -149,17 +150,8 @@ class PyModel {
   void setMaterial(int id, const py::handle& value, const std::string& axis) {
     checkId(id);
     const Material m = materialOf(value);
-    if (axis.empty() || axis == "xyz") {
-      model_.materialX[id] = model_.materialY[id] = model_.materialZ[id] = m;
-    } else if (axis == "x") {
-      model_.materialX[id] = m;
-    } else if (axis == "y") {
-      model_.materialY[id] = m;
-    } else if (axis == "z") {
-      model_.materialZ[id] = m;
-    } else {
+    if (!SetMaterialOnAxes(model_, id, m, axis))
       fail(PyExc_ValueError, "axis must be 'x', 'y' or 'z' (not '" + axis + "')");
-    }
   }
 
   py::tuple material(int id, const std::string& axis) const {

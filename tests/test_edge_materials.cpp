@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <complex>
 #include <random>
@@ -188,6 +189,47 @@ TEST(EdgeMaterials, MagneticFillResonatesAtHalfTheFrequency) {
   const std::vector<double> wave = ring(model, true, 2, source, probe, kSteps, dt);
   const double f = yeeMode(a, b, c, 1, 1, 0, kC / 2);
   EXPECT_NEAR(peak(wave, dt, 0.9 * f, 1.1 * f) / f, 1.0, 0.002);
+}
+
+// The face rule on its own: one cell of ur 3 among vacuum cells, none of
+// them conducting. A face it shares with a vacuum cell carries the flux of
+// both in series, 2 * 1 * 3 / (1 + 3) = 1.5 (the arithmetic mean would give
+// 2), and a cell with such a face takes that for all three ch. With ur 3 on
+// one axis only, only the faces normal to that axis mix. Every other cell
+// keeps the vacuum's coefficients.
+TEST(EdgeMaterials, FaceBetweenOpenCellsTakesTheHarmonicMean) {
+  using Cell = std::array<int, 3>;
+  const struct {
+    const char* axes;  // the tables in which material 1 has ur 3
+    std::vector<Cell> mixed;
+  } rows[] = {
+      {"xyz", {{2, 2, 2}, {3, 2, 2}, {2, 3, 2}, {2, 2, 3}}},
+      {"x", {{2, 2, 2}, {3, 2, 2}}},
+      {"y", {{2, 2, 2}, {2, 3, 2}}},
+      {"z", {{2, 2, 2}, {2, 2, 3}}},
+  };
+  for (const auto& row : rows) {
+    ModelRecord model;
+    ASSERT_TRUE(test::vacuumModel(model, 5, 5, 5));
+    const std::string axes = row.axes;
+    std::vector<Material>* tables[3] = {&model.materialX, &model.materialY, &model.materialZ};
+    for (int a = 0; a < 3; ++a)
+      (*tables[a])[1] = {0.0f, 1.0f, axes.find("xyz"[a]) != std::string::npos ? 3.0f : 1.0f};
+    model.data[model.index(2, 2, 2)] = 1;
+    SimulationEngine eng;
+    eng.averageMaterials = true;
+    ASSERT_EQ(test::setQuiet(eng, model), 1);
+    for (int x = 0; x < 5; ++x)
+      for (int y = 0; y < 5; ++y)
+        for (int z = 0; z < 5; ++z) {
+          const bool mixed =
+              std::find(row.mixed.begin(), row.mixed.end(), Cell{x, y, z}) != row.mixed.end();
+          const double want = eng.sam.dt / ((mixed ? 1.5 : 1.0) * kMu0) / 1e-3;
+          const HCell& h = test::hAt(eng, x, y, z);
+          for (float ch : {h.chx, h.chy, h.chz})
+            EXPECT_NEAR(ch / want, 1.0, 1e-6) << row.axes << " " << x << y << z;
+        }
+  }
 }
 
 // Shared coefficients never let a cell amplify: a closed box of randomly

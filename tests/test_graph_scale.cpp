@@ -48,6 +48,39 @@ TEST(GraphScale, TimeLimitsFromTheFirstSamplesOfEveryProbe) {
   EXPECT_EQ(maxima[0], -std::numeric_limits<float>::infinity());
 }
 
+// The frequency graphs draw whole decades: each top is the power of ten above
+// the largest magnitude of its quantity over every probe and point (not the
+// 2-5-10 step of the time graphs); the time limits stay as they were.
+TEST(GraphScale, FrequencyTopsAreTheDecadesAboveThePeaks) {
+  SimulationEngine eng;
+  eng.sam.probeCount = 2;
+  ASSERT_TRUE(eng.spectrum.points.allocate(2 * kSpectrumPoints));
+  for (ProbeSample& s : eng.spectrum.points)
+    for (float& v : s.v) v = 0.0f;
+  const struct {
+    int probe, point;
+    float value, top;  // per quantity: V, I, E, H, Z, P
+  } peaks[] = {
+      {0, 0, 3.0f, 10.0f},     {1, kSpectrumPoints - 1, 0.02f, 0.1f},
+      {1, 7, -3.0f, 10.0f},    {0, 1000, 0.2f, 1.0f},
+      {0, 5, 150.0f, 1000.0f}, {1, 3, 4e-7f, 1e-6f},
+  };
+  for (int q = 0; q < kGraphQuantities; ++q) {
+    const auto& p = peaks[q];
+    const int slot = kGraphQuantity[q].slot;
+    eng.spectrum.points[p.probe * kSpectrumPoints + p.point].v[slot] = p.value;
+    // A smaller value of the other probe does not lower the top.
+    eng.spectrum.points[(1 - p.probe) * kSpectrumPoints + 9].v[slot] = p.value / 8;
+  }
+  float maxima[kGraphMaxima];
+  for (float& m : maxima) m = 42.0f;
+  ScaleStoredSpectra(eng, maxima);
+  for (int q = 0; q < kGraphQuantities; ++q) {
+    EXPECT_EQ(maxima[q], 42.0f);
+    EXPECT_FLOAT_EQ(maxima[kGraphQuantities + q], peaks[q].top) << kGraphQuantity[q].title;
+  }
+}
+
 TEST(GraphSpectra, PiecesWithinTheShareOfTimeThenTheStoreHoldsTheSpectra) {
   const struct {
     bool running;

@@ -28,6 +28,7 @@ TEST(MistypedInput, IsRefusedOrWarnedAboutByName) {
   std::ofstream(dir / "bom.csv") << "\xEF\xBB\xBF"
                                     "1 P,0\n";
   std::ofstream(dir / "cw.csv") << "0 CW:Z:1:5GHz\n";
+  std::ofstream(dir / "hex.csv") << "0 CW:Z:0x1p0:1e9\n";
   std::ofstream(dir / "switch.csv") << "0 SWITCH:P:1x:1e9\n";
   std::ofstream(dir / "sub.csv") << "0 sub/P,0 A\n";
   const std::string model = std::string(TAVRO_SOURCE_DIR) + "/examples/cavity.fdtd";
@@ -76,6 +77,10 @@ TEST(MistypedInput, IsRefusedOrWarnedAboutByName) {
        true,
        "error: source (0,0,0) 'CW Z 1 5GHz' has a bad number '5GHz'.\n",
        kSetUp},
+      {{"-layer", "0", "hex.csv"},
+       true,
+       "error: source (0,0,0) 'CW Z 0x1p0 1e9' has a bad number '0x1p0'.\n",
+       kSetUp},
       {{"-layer", "0", "switch.csv"},
        true,
        "error: source (0,0,0) 'SWITCH P 1x 1e9' has a bad number '1x'.\n",
@@ -120,6 +125,45 @@ TEST(MistypedInput, IsRefusedOrWarnedAboutByName) {
     EXPECT_NE(r.err.find(row.message), std::string::npos) << shown << "\n" << r.err;
   }
   EXPECT_TRUE(std::filesystem::exists(dir / "A_1_0_0.t"));  // beside the one not written
+
+  // Hexadecimal, infinite and NaN numbers in every option that takes a
+  // number ("@"), refused by name before anything runs. Infinite and NaN cell
+  // sizes and frequencies read as numbers and meet the checks of their values.
+  const struct {
+    std::vector<std::string> args;
+    const char* needs;  // "an integer", "a number", or a material text
+  } numeric[] = {
+      {{"-n", "@"}, "an integer"},
+      {{"-area", "4", "@", "4"}, "an integer"},
+      {{"-layer", "@", "a.csv"}, "an integer"},
+      {{"-csv", "0", "0", "@", "a.csv"}, "an integer"},
+      {{"-vtk", "@", "snap"}, "an integer"},
+      {{"-matz", "@", "1:1:1"}, "an integer"},
+      {{"-unit", "1e-3", "@", "1e-3"}, "a number"},
+      {{"-minfreq", "@"}, "a number"},
+      {{"-mat", "1", "1:@:1"}, nullptr},
+      {{"-matx", "1", "@:1:1"}, nullptr},
+      {{"-maty", "1", "1:1:@"}, nullptr},
+      {{"-matz", "1", "1:@:1"}, nullptr},
+  };
+  for (const auto& row : numeric)
+    for (const std::string number : {"0x1p-10", "INF", "nan"}) {
+      const std::string needs = row.needs ? row.needs : "";
+      if (needs == "a number" && number != "0x1p-10") continue;
+      std::vector<std::string> args = row.args;
+      std::string bad;
+      for (std::string& a : args)
+        if (const size_t at = a.find('@'); at != std::string::npos) {
+          a.replace(at, 1, number);
+          bad = a;
+        }
+      const std::string message =
+          row.needs ? "error: " + args[0] + " needs " + needs + ", not '" + bad + "'.\n"
+                    : "error: bad material(" + bad + ") for " + args[0] + " 1;";
+      const auto r = runProgram(args, dir);
+      EXPECT_EQ(r.status, kRefused) << args[0] << " " << bad;
+      EXPECT_NE(r.err.find(message), std::string::npos) << args[0] << " " << bad << "\n" << r.err;
+    }
 }
 
 }  // namespace

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "engine/console.h"
+#include "gui/overlay_text.h"
 #include "gui/text_entry.h"
 
 namespace fs = std::filesystem;
@@ -26,6 +28,21 @@ TEST(ParseEngineering, PrefixesScaleOtherSuffixesAreIgnored) {
       {"1Y", 1e24f},    {"1y", 1e-24f}, {"-", 0.0f},       {".5 k", 500.0f},
   };
   for (const auto& c : cases) EXPECT_FLOAT_EQ(ParseEngineering(c.text), c.value) << c.text;
+}
+
+// Every prefix both ways, from a list of its own: the format writes 2.5 and
+// -471 times 10^(3k) with the prefix of k, and the parse reads that back.
+TEST(ParseEngineering, EveryPrefixRoundTripsThroughTheFormat) {
+  const char* prefixes[] = {"y", "z", "a", "f", "p", "n", "u", "m", "",
+                            "k", "M", "G", "T", "P", "E", "Z", "Y"};
+  const std::pair<double, const char*> numbers[] = {{2.5, "2.50"}, {-471.0, "-471"}};
+  for (int k = -8; k <= 8; ++k)
+    for (const auto& [mantissa, digits] : numbers) {
+      const float value = static_cast<float>(mantissa * std::pow(10.0, 3 * k));
+      const std::string text = std::string(digits) + prefixes[k + 8];
+      EXPECT_EQ(FormatEngineering(value), text) << value;
+      EXPECT_FLOAT_EQ(ParseEngineering(text), value) << text;
+    }
 }
 
 TEST(WindowTitle, NamesTheProjectOnlyWhenItHasOne) {

@@ -93,6 +93,16 @@ def test_bad_arguments(call, error, message):
     assert (m.area, m.ids.tobytes(), m.material(1)) == before  # nothing half-changed
 
 
+@pytest.mark.parametrize("axis", ["x", "y", "z"])
+def test_material_of_one_axis(axis):
+    m = small_model()
+    m.set_material(3, (1, 2, 3))
+    m.set_material(3, (4, 5, 6), axis=axis)
+    for other in "xyz":
+        want = (4, 5, 6) if other == axis else (1, 2, 3)
+        assert m.material(3, axis=other) == pytest.approx(want), other
+
+
 def test_failed_setup_leaves_no_run():
     m = small_model()
     m.setup(samples=8)
