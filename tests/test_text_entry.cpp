@@ -100,6 +100,7 @@ TEST_F(Entry, EnterStoresIntoTheFieldOfTheEditState) {
       {kEditSource2, "-3m\r", -0.003f, [](Project& p) -> float& { return p.sourceValue2; }},
       {kEditDC, "5\r", 5.0f, [](Project& p) -> float& { return p.sourceValue1; }},
       {kEditSigma + 3, "58M\r", 5.8e7f, [](Project& p) -> float& { return p.sg[3]; }},
+      {kEditSigma + 1, "3n\r", 3e-9f, [](Project& p) -> float& { return p.sg[1]; }},
       {kEditEr + 5, "9.8\r", 9.8f, [](Project& p) -> float& { return p.er[5]; }},
       {kEditUr + 0, "1k\r", 1000.0f, [](Project& p) -> float& { return p.ur[0]; }},
       {kEditDz, "x9\r", 0.0f, [](Project& p) -> float& { return p.dz; }},  // no number: 0
