@@ -54,4 +54,14 @@ void EnterEditor(ViewState& v) {
   v.dragStart = v.dragCurrent = {-1.0f, -1.0f};
 }
 
+bool ProjectModified(const GuiState& gui) {
+  const Project& a = gui.app.project;
+  const Project& b = gui.baseline;
+  return a.cells != b.cells || a.sg != b.sg || a.er != b.er || a.ur != b.ur ||
+         a.frequency != b.frequency || a.sourceValue1 != b.sourceValue1 ||
+         a.sourceValue2 != b.sourceValue2 || a.dxy != b.dxy || a.dz != b.dz ||
+         a.sourceType != b.sourceType || a.sourceMaterial != b.sourceMaterial ||
+         a.sourceDirection != b.sourceDirection;
+}
+
 }  // namespace tavro

@@ -75,7 +75,7 @@ constexpr int kClipboardSide = 64;
 // slice in display coordinates, element u*64 + v) and text entry line, and
 // the program's model, project and engine.
 struct GuiState {
-  explicit GuiState(App& application) : app(application) {}
+  explicit GuiState(App& application) : app(application), baseline(application.project) {}
   ViewState view;
   std::array<int32_t, kClipboardSide * kClipboardSide> clipboard{};
   std::string inputLine;
@@ -85,7 +85,19 @@ struct GuiState {
   bool coloursStale = true;
   // The sample count at which the result files were last written; -1 = never.
   int32_t writtenAt = -1;
+  // The last refusal or failure (a typed number, a file command, a Run),
+  // shown in the window until the next editor press or key; empty = none.
+  std::string notice;
+  // The last Run was refused and its run emptied: the views have nothing to
+  // show and say so.
+  bool runRefused = false;
+  // The project as it was last loaded, saved or started afresh; the title
+  // marks changes against it and New asks before discarding them.
+  Project baseline;
 };
+
+// True when the project differs from the baseline in anything a save keeps.
+bool ProjectModified(const GuiState& gui);
 
 // What an input handler asks of the window after it changed the state. The
 // idle callback is registered exactly while view.running is 1; the window

@@ -63,11 +63,17 @@ void onIdle();
 
 void syncIdle() { glutIdleFunc(g_gui->view.running == 1 ? onIdle : nullptr); }
 
+// The title last given to the window; it also marks unsaved changes, so it
+// is compared after every input.
+std::string g_title;
+
 void apply(const Effects& fx) {
   if (!g_windowOpen) return;
   if (fx.recolour) Recolour(*g_gui);
   syncIdle();
-  if (fx.retitle) glutSetWindowTitle(WindowTitle(*g_gui).c_str());
+  const std::string title = WindowTitle(*g_gui);
+  if (fx.retitle || title != g_title) glutSetWindowTitle(title.c_str());
+  g_title = title;
   if (fx.redisplay) glutPostRedisplay();
 }
 
@@ -117,8 +123,11 @@ void onDisplay() {
   const int mode = v.viewMode;
   // The 3-D views show nothing before the first sample of a run; the graphs
   // and the editor draw at any time.
-  if (mode <= kViewModel && gui.app.engine.sam.stepCount <= 0) return;
-  if ((mode == kViewE || mode == kViewH) && gui.coloursStale) {
+  // After a refused Run there is no run to show; the header and the reason
+  // are drawn instead, so the window answers every key and button.
+  const bool noRun = mode <= kViewModel && gui.app.engine.sam.stepCount <= 0;
+  if (noRun && !gui.runRefused) return;
+  if (!noRun && (mode == kViewE || mode == kViewH) && gui.coloursStale) {
     WindowColour(gui.app);
     gui.coloursStale = false;
   }
@@ -136,8 +145,8 @@ void onDisplay() {
   glRotated(v.elevation, 1, 0, 0);
   glRotated(-v.azimuth, 0, 0, 1);
   glScalef(1, v.cellAspectY, v.cellAspectZ);
-  if (mode == kViewE || mode == kViewH) DrawFieldPoints(gui);
-  if (mode == kViewModel) DrawModelCubes(gui);
+  if (!noRun && (mode == kViewE || mode == kViewH)) DrawFieldPoints(gui);
+  if (!noRun && mode == kViewModel) DrawModelCubes(gui);
   // The overlays lie in front of the 3-D picture whatever the model's size:
   // points of a small model come nearer the eye than the header text.
   glClear(GL_DEPTH_BUFFER_BIT);
@@ -146,6 +155,10 @@ void onDisplay() {
   if (mode < kViewingModes) DrawViewHeader(gui);
   if (mode == kViewTime || mode == kViewFrequency) DrawGraphs(gui);
   if (mode == kViewEditor) DrawEditor(gui);
+  if (noRun)
+    DrawNotice(gui, gui.notice.empty()
+                        ? "info: no run: the last Run was refused; q opens the editor."
+                        : gui.notice);
   glutSwapBuffers();
   if (v.running == 1)
     g_pacer.recordPaint(std::chrono::duration<double>(Clock::now() - start).count());
@@ -186,7 +199,8 @@ void runWindow(App& app, int argc, char** argv, int32_t viewMode = kViewE) {
   // Closing the window returns from the event loop, so that an unfinished
   // run can be written before the process ends.
   glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_GLUTMAINLOOP_RETURNS);
-  glutCreateWindow(WindowTitle(*gui).c_str());
+  g_title = WindowTitle(*gui);
+  glutCreateWindow(g_title.c_str());
   g_windowOpen = g_windowCreated = true;
   glutCloseFunc(onClose);
   glutDisplayFunc(onDisplay);

@@ -79,16 +79,18 @@ TEST_F(EditorPanel, RowsOpenTheEntryAndAPressAbandonsIt) {
   EXPECT_TRUE(gui_->inputLine.empty());
 }
 
-TEST_F(EditorPanel, RunStartsANewRunOrShowsTheEFieldWithNothingRunning) {
+TEST_F(EditorPanel, RunStartsANewRunOrStaysInTheEditorWithTheReason) {
   const struct {
     const char* what;
     void (*spoil)(Project&);
     const char* message;
+    const char* shown;  // the reason the window shows
   } cases[] = {
       {"bad source material", [](Project& p) { p.sourceMaterial = 9; },
-       "error: unknown error while set_data().\n"},
-      {"zero permittivity", [](Project& p) { p.er[1] = 0; }, "error: unknown error while set().\n"},
-      {"good model", [](Project&) {}, nullptr},
+       "error: unknown error while set_data().\n", "error: bad source material(9) in the model."},
+      {"zero permittivity", [](Project& p) { p.er[1] = 0; }, "error: unknown error while set().\n",
+       "error: material (1) needs finite values with positive er and ur."},
+      {"good model", [](Project&) {}, nullptr, nullptr},
   };
   for (const auto& c : cases) {
     SetUp();
@@ -98,9 +100,13 @@ TEST_F(EditorPanel, RunStartsANewRunOrShowsTheEFieldWithNothingRunning) {
     c.spoil(p);
     press(GLUT_LEFT_BUTTON, {82, 69});
     const ViewState& v = gui_->view;
-    EXPECT_EQ(v.viewMode, kViewE) << c.what;
     const FDTD_SAM& s = app_->engine.sam;
     if (c.message) {
+      // Back in the editor with the project as it was and the reason shown.
+      EXPECT_EQ(v.viewMode, kViewEditor) << c.what;
+      EXPECT_EQ(gui_->notice.rfind(c.shown, 0), 0u) << gui_->notice;
+      EXPECT_EQ(p.cells[SliceIndex(0, 32, 31, 30)], kCellSource1 | kCellProbe | 1) << c.what;
+      EXPECT_TRUE(gui_->runRefused);
       EXPECT_EQ(v.running, 0) << c.what;
       const std::string log = log_.str();
       EXPECT_EQ(log.substr(log.size() - std::string(c.message).size()), c.message) << c.what;
@@ -108,6 +114,8 @@ TEST_F(EditorPanel, RunStartsANewRunOrShowsTheEFieldWithNothingRunning) {
       for (int i = 0; i < 3; ++i) stepBatch(app_->engine);  // r after the refusal: harmless
       EXPECT_EQ(s.stepCount, 3) << c.what;
     } else {
+      EXPECT_EQ(v.viewMode, kViewE);
+      EXPECT_TRUE(gui_->notice.empty());
       EXPECT_EQ(v.running, 1);
       EXPECT_EQ(s.probeCount, 1);
       EXPECT_EQ(s.sourceCount, 1);
