@@ -12,6 +12,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -137,7 +138,7 @@ class PyModel {
       std::memcpy(out.mutable_data(), model_.data.data(), model_.data.bytes());
     else
       std::fill_n(out.mutable_data(), out.size(), 0);
-    return out;
+    return readOnly(out);
   }
 
   // A source word (CW:Y:20:3e9) or its blank-separated form, stored as the CSV
@@ -162,6 +163,11 @@ class PyModel {
     const uint64_t k = cell(x, y, z);
     if (name.empty() || name.find_first_of(" \t\r\n:") != std::string::npos)
       fail(PyExc_ValueError, "a probe name is one word without ':' (not '" + name + "')");
+    for (const auto& [other, used] : model_.probes())
+      if (used == name && other != k)
+        fail(PyExc_ValueError, "duplicate probe name '" + name + "' at cells " + where(other) +
+                                   " and " + where(k) +
+                                   "; the result files would overwrite each other.");
     model_.setPin(k, name);
     model_.setProbe(k, name);
   }
@@ -220,6 +226,7 @@ class PyModel {
     if (!(minfreq >= 0.0f) || !std::isfinite(minfreq))
       fail(PyExc_ValueError, "minfreq must be positive, or 0 for none");
     if (stepping_) fail(PyExc_RuntimeError, "the model is being stepped in another thread");
+    refuseDuplicateProbes();
     engine_ = std::make_unique<SimulationEngine>();
     ready_ = false;
     steps_ = 0;
@@ -331,7 +338,7 @@ class PyModel {
             o[0] = c.ex, o[1] = c.ey, o[2] = c.ez;
           }
         }
-    return out;
+    return readOnly(out);
   }
 
   // The result files of a batch run: all time-domain files, then the spectra
@@ -339,6 +346,9 @@ class PyModel {
   std::vector<std::string> writeResults(const std::string& timelog, const std::string& freqlog,
                                         const std::string& directory) {
     requireReady();
+    if (!timelog.empty() && timelog == freqlog)
+      fail(PyExc_ValueError, "timelog and freqlog name the same extension(" + timelog +
+                                 "); the frequency files would overwrite the time files.");
     const std::string dir = directory.empty() || directory == "." ? "" : directory + "/";
     std::vector<std::string> written;
     Capture cap;
@@ -407,6 +417,24 @@ class PyModel {
   }
 
  private:
+  // "(x,y,z)" of cell index k.
+  std::string where(uint64_t k) const {
+    const uint64_t yz = static_cast<uint64_t>(model_.areaY) * model_.areaZ;
+    const uint64_t x = k / yz, y = k % yz / model_.areaZ, z = k % model_.areaZ;
+    return "(" + std::to_string(x) + "," + std::to_string(y) + "," + std::to_string(z) + ")";
+  }
+  // Two probes of one name (a CSV file, a source's generated name) would
+  // write the same result files and hide one another's results.
+  void refuseDuplicateProbes() const {
+    std::map<std::string, uint64_t> seen;
+    for (const auto& [k, name] : model_.probes()) {
+      const auto [it, fresh] = seen.emplace(name, k);
+      if (!fresh)
+        fail(PyExc_ValueError, "duplicate probe name '" + name + "' at cells " + where(it->second) +
+                                   " and " + where(k) +
+                                   "; the result files would overwrite each other.");
+    }
+  }
   void checkId(int id) const {
     if (id >= kMaterialCount)
       fail(PyExc_ValueError, "ID must be less than " + std::to_string(kMaterialCount) + ".");

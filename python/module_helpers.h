@@ -2,6 +2,7 @@
 // messages raised as Python exceptions, and material arguments.
 #pragma once
 
+#include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
@@ -86,9 +87,24 @@ inline Material materialOf(const py::handle& value) {
       fail(PyExc_ValueError, "bad material '" + text + "': give a preset name or <SG>:<ER>:<UR>");
     return ParseMaterial(text);
   }
-  const std::vector<float> v = value.cast<std::vector<float>>();
+  std::vector<float> v;
+  try {
+    v = value.cast<std::vector<float>>();
+  } catch (const py::cast_error&) {
+    fail(PyExc_TypeError, "bad material " + py::repr(value).cast<std::string>() +
+                              ": give a preset name, <SG>:<ER>:<UR> text or three numbers "
+                              "(sg, er, ur)");
+  }
   if (v.size() != 3) fail(PyExc_ValueError, "a material is three numbers (sg, er, ur)");
   return Material{v[0], v[1], v[2]};
+}
+
+// Arrays handed out as copies of the model's state are read-only, so that
+// an assignment into them raises instead of changing a copy silently.
+template <typename T>
+py::array_t<T> readOnly(py::array_t<T> a) {
+  a.attr("setflags")(py::arg("write") = false);
+  return a;
 }
 
 }  // namespace tavro::pymodule
