@@ -388,7 +388,11 @@ class PyModel {
   // collection <prefix>.pvd. A new prefix starts a new series.
   std::string snapshot(const std::string& prefix) {
     requireReady();
-    if (!series_ || series_->prefix() != prefix) series_ = std::make_unique<VtkSeries>(prefix);
+    if (!series_ || series_->prefix() != prefix) {
+      if (const std::string why = CheckVtkPrefix(prefix); !why.empty())
+        fail(PyExc_ValueError, "vtk_" + why);
+      series_ = std::make_unique<VtkSeries>(prefix);
+    }
     Capture cap;
     if (!series_->snapshot(*engine_, model_, steps_)) fail(PyExc_OSError, warningText(cap.text()));
     return series_->files().back();
@@ -492,6 +496,8 @@ class PyModel {
 PYBIND11_MODULE(_core, m) {
   using tavro::PyModel;
   m.doc() = "Tavro FDTD engine";
+  // Why a snapshot prefix cannot be used (empty text when it can).
+  m.def("_vtk_prefix_problem", &tavro::CheckVtkPrefix);
   // The same thread cap as the program.
   if (omp_get_max_threads() > 12) omp_set_num_threads(12);
 

@@ -173,6 +173,8 @@ class Model(_core.Model):
             vtk_prefix = _text(vtk_prefix, "vtk_prefix")
         if vtk_every and not vtk_prefix:
             raise ValueError("vtk_every needs vtk_prefix")
+        if vtk_every and _core._vtk_prefix_problem(vtk_prefix):
+            raise ValueError("vtk_" + _core._vtk_prefix_problem(vtk_prefix))
         if vtk_every < 0:
             raise ValueError("vtk_every must not be negative")
         # About a hundred progress updates; an even count keeps the steps in

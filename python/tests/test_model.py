@@ -99,6 +99,10 @@ BAD = [
      "timelog and freqlog name the same extension(txt)"),
     (lambda m: m.set_probe(1, 1, 1, "P"), ValueError,
      "duplicate probe name 'P' at cells (4,3,2) and (1,1,1)"),
+    (lambda m: (m.setup(8), m.run(progress=False, vtk_every=2, vtk_prefix="/")), ValueError,
+     "vtk_prefix '/' is a folder"),
+    (lambda m: (m.setup(8), m.snapshot("-n")), ValueError, "vtk_prefix '-n' starts with '-'"),
+    (lambda m: (m.setup(8), m.snapshot("")), ValueError, "vtk_prefix is empty"),
     (lambda m: m.set_probe(1, 1, 1, "GAUSS_4_3_3"), ValueError,
      "duplicate probe name 'GAUSS_4_3_3' at cells (4,3,3) and (1,1,1)"),
 ]
