@@ -205,7 +205,7 @@ void drawEntry(GuiState& gui, std::ostringstream& t) {
     entryBox(6, -5, 70, 1, false);
     t << "file> " << gui.inputLine;
     text(v, t, 8, -3, -2);
-  } else if (v.editState != kEditNone) {
+  } else if (v.editState != kEditNone && v.editState != kEditConfirmNew) {
     const PanelPoint a = v.entryAnchor;
     entryBox(a.x - 4, a.y - 2, a.x + 8, a.y + 4, true);
     t << gui.inputLine;
