@@ -14,6 +14,7 @@
 #include <limits>
 #include <sstream>
 
+#include "gui/graph_marks.h"
 #include "gui/graph_scale.h"
 #include "gui/overlay_text.h"
 #include "gui/panels.h"
@@ -64,6 +65,26 @@ void dotted(bool on) {
 void probeColour(int p) {
   const float* c = kProbeColour[p % kProbeColours];
   glColor4f(c[0], c[1], c[2], 1);
+}
+
+// The key: each probe's name in its trace's colour, right-aligned in the
+// top right corner of the box; the first probes only when there are many.
+void drawKey(GuiState& gui, std::ostringstream& t) {
+  const ViewState& v = gui.view;
+  const SimulationEngine& eng = gui.app.engine;
+  const int probes = std::min<int>(eng.sam.probeCount, static_cast<int>(eng.spectrum.names.size()));
+  constexpr int kKeyLines = 16;
+  const double line = PanelLineHeight(v, -1);
+  const double right = std::min(99.0, PanelRightEdge(v, -1) - 1);
+  for (int p = 0; p < probes && p < kKeyLines; ++p) {
+    if (p == kKeyLines - 1 && probes > kKeyLines)
+      t << '+' << probes - p << " more";
+    else
+      t << eng.spectrum.names[static_cast<size_t>(p)];
+    const float* c = kProbeColour[p % kProbeColours];
+    const double left = LabelLeft(right, PanelTextWidth(v, t.str(), -1), right);
+    DrawPanelText(v, t, left, 63 - line * p, -1, c[0], c[1], c[2]);
+  }
 }
 
 // Columns of the time graph; with more than twice as many samples, each
@@ -127,6 +148,35 @@ void drawTime(GuiState& gui, std::ostringstream& t, uint32_t n) {
     glEnd();
     dotted(false);
   }
+  drawKey(gui, t);
+}
+
+// Beyond half the sampling rate a spectrum only mirrors what lies below it:
+// that part of the box is dimmed behind an orange line and its label.
+void drawNyquist(GuiState& gui, std::ostringstream& t, uint32_t n) {
+  const ViewState& v = gui.view;
+  const SimulationEngine& eng = gui.app.engine;
+  const float f = NyquistFrequency(eng, n);
+  if (!(f > 0)) return;
+  const int i = FirstPointAbove(eng.spectrum.points.data(), kSpectrumPoints, f);
+  if (i >= kSpectrumPoints) return;
+  const double x = i * 100.0 / kSpectrumPoints - 50;
+  glColor4f(0, 0, 0, 0.6f);
+  glBegin(GL_QUADS);
+  EmitQuad(x, -36, 50, 34, -0.5);
+  glEnd();
+  glLineWidth(2);
+  glColor3f(1.0f, 0.6f, 0.2f);
+  glBegin(GL_LINES);
+  glVertex3d(x, -0.6, 34);
+  glVertex3d(x, -0.6, -36);
+  glEnd();
+  glLineWidth(1);
+  const std::string label = "Nyquist " + FormatEngineering(f) + "Hz";
+  t << label;
+  const double right = std::min(100.0, PanelRightEdge(v, -1)) - 0.5;
+  DrawPanelText(v, t, LabelLeft(x + 50.5, PanelTextWidth(v, label, -1), right), 0.5, -1, 1.0, 0.6,
+                0.2);
 }
 
 void drawFrequency(GuiState& gui, std::ostringstream& t, uint32_t n) {
@@ -169,12 +219,19 @@ void drawFrequency(GuiState& gui, std::ostringstream& t, uint32_t n) {
       grey();
       verticalLine(x);
       t << FormatEngineering(D) << "Hz";
-      DrawPanelText(v, t, x + 50, -3, -1, 0.5, 0.5, 0.5);
+      // A mark near the right edge keeps its whole label inside the window.
+      const double right = PanelRightEdge(v, -1) - 0.5;
+      DrawPanelText(v, t, LabelLeft(x + 50, PanelTextWidth(v, t.str(), -1), right), -3, -1, 0.5,
+                    0.5, 0.5);
       D = E;
     }
   }
 
-  if (!(M > 0)) return;  // all zero: nothing lies within four decades of 0
+  if (!(M > 0)) {  // all zero: nothing lies within four decades of 0
+    drawNyquist(gui, t, n);
+    drawKey(gui, t);
+    return;
+  }
   const int slot = kGraphQuantity[q].slot;
   for (int p = 0; p < probes; ++p) {
     probeColour(p);
@@ -189,6 +246,8 @@ void drawFrequency(GuiState& gui, std::ostringstream& t, uint32_t n) {
     glEnd();
     dotted(false);
   }
+  drawNyquist(gui, t, n);
+  drawKey(gui, t);
 }
 
 }  // namespace
