@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "gui/engine_link.h"
+#include "gui/model_view.h"
 
 namespace tavro {
 
@@ -37,6 +38,7 @@ void ResetView(GuiState& gui) {
   v.viewExtent = static_cast<float>(std::max({0, g.nx, g.ny, g.nz}));
   v.graphMaxima.fill(-std::numeric_limits<float>::infinity());
   gui.clipboard.fill(0);
+  gui.usedMaterials = UsedMaterials(gui.app.model);
 }
 
 void Recolour(GuiState& gui) {

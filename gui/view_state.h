@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/cli.h"
 
@@ -67,6 +68,7 @@ struct ViewState {
   int32_t sliceAxis = 0;         // editor slice orientation 0..2
   int32_t overwritePending = 0;  // 1 while a save waits for the overwrite answer
   int32_t layer = 0;             // editor slice position 0..63
+  float zoom = 1.0f;             // 3-D views: the keys + and - move the camera nearer or away
 };
 
 constexpr int kClipboardSide = 64;
@@ -91,6 +93,9 @@ struct GuiState {
   // The last Run was refused and its run emptied: the views have nothing to
   // show and say so.
   bool runRefused = false;
+  // The material IDs of the model's cells, for the model view's key; taken
+  // by ResetView.
+  std::vector<int32_t> usedMaterials;
   // The project as it was last loaded, saved or started afresh; the title
   // marks changes against it and New asks before discarding them.
   Project baseline;

@@ -3,6 +3,7 @@
 
 #include <GL/freeglut.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdarg>
@@ -15,6 +16,7 @@
 #include "gui/bindings.h"
 #include "gui/engine_link.h"
 #include "gui/field_views.h"
+#include "gui/model_view.h"
 #include "gui/paint_pacing.h"
 #include "gui/panels.h"
 
@@ -137,11 +139,15 @@ void onDisplay() {
   glLoadIdentity();
   // The far plane reaches the overlays (at distance 100) also for models
   // smaller than 50 cells.
-  const double far = std::max(2.0 * v.viewExtent, 200.0);
+  // The eye lies 1.3 model sizes away, in the model view far enough to see
+  // all of it, nearer or farther by the zoom; the far plane lies behind the
+  // model's farthest corner.
+  const double eye = CameraDistance(gui);
+  const double far = std::max({2.0 * v.viewExtent, eye + v.viewExtent, 200.0});
   gluPerspective(45.0, v.windowWidth / v.windowHeight, 1.0, far);
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
-  gluLookAt(0, -1.3 * v.viewExtent, 0, 0, 0, 0, 0, 0, 1);
+  gluLookAt(0, -eye, 0, 0, 0, 0, 0, 0, 1);
   glRotated(v.elevation, 1, 0, 0);
   glRotated(-v.azimuth, 0, 0, 1);
   glScalef(1, v.cellAspectY, v.cellAspectZ);
@@ -153,6 +159,7 @@ void onDisplay() {
   glLoadIdentity();
   gluLookAt(0, -100, 0, 0, 0, 0, 0, 0, 1);
   if (mode < kViewingModes) DrawViewHeader(gui);
+  if (mode == kViewModel && !noRun) DrawMaterialKey(gui);
   if (mode == kViewTime || mode == kViewFrequency) DrawGraphs(gui);
   if (mode == kViewEditor) DrawEditor(gui);
   if (noRun)
