@@ -126,6 +126,34 @@ TEST_F(EditorPanel, RunStartsANewRunOrStaysInTheEditorWithTheReason) {
   }
 }
 
+// New empties the project at once while nothing is unsaved; with changes it
+// asks, and only y discards them. The title marks the changes meanwhile.
+TEST_F(EditorPanel, NewAsksBeforeDiscardingUnsavedChanges) {
+  const std::string clean = WindowTitle(*gui_);
+  const struct {
+    bool edit;           // paint a cell first
+    const char* answer;  // keys after New ("" = none)
+    bool cleared;
+  } cases[] = {{false, "", true}, {true, "n", false}, {true, "\r", false}, {true, "y", true}};
+  for (const auto& c : cases) {
+    if (c.edit) {
+      click({70, 46});  // brush 1
+      click({3, 3});
+      EXPECT_EQ(WindowTitle(*gui_), clean + " *");
+    }
+    click({72, 1});  // New
+    EXPECT_EQ(gui_->view.editState, c.edit ? kEditConfirmNew : 0) << c.answer;
+    for (unsigned char k : std::string(c.answer)) EntryKey(*gui_, k);
+    EXPECT_EQ(gui_->view.editState, 0) << c.answer;
+    EXPECT_EQ(cell(3, 3) == 0, c.cleared) << c.answer;
+    EXPECT_EQ(WindowTitle(*gui_) == clean, c.cleared) << c.answer;
+    if (!c.cleared) {  // leave no changes for the next case
+      click({72, 1});
+      EntryKey(*gui_, 'y');
+    }
+  }
+}
+
 // The averaged-materials switch, by key and by header click, reaches the
 // set-up of the next Run and its report.
 TEST_F(EditorPanel, AveragedMaterialsSwitchReachesTheRun) {
