@@ -91,6 +91,15 @@ void entryBox(double x1, double y1, double x2, double y2, bool frame) {
   }
 }
 
+// A cell size ("dxy:1.00m") followed by its unit in grey, so that it reads
+// "1.00mm" (millimetres) and not one metre.
+void withMetres(const ViewState& v, std::ostringstream& t, double x, double y) {
+  const double width = PanelTextWidth(v, t.str(), 0);
+  text(v, t, x, y);
+  t << "m";
+  text(v, t, x + width, y, 0, 0.6);
+}
+
 void drawGrid(GuiState& gui) {
   static const float white[3] = {1, 1, 1};
   for (int u = 0; u < kCubeSize; ++u) {
@@ -130,9 +139,9 @@ void drawTable(GuiState& gui, std::ostringstream& t) {
   t << "Grid";
   text(v, t, 65, 60);
   t << "dxy:" << FormatEngineering(p.dxy);
-  text(v, t, 71, 58);
+  withMetres(v, t, 71, 58);
   t << "dz:" << FormatEngineering(p.dz);
-  text(v, t, 85, 58);
+  withMetres(v, t, 85, 58);
   t << "Material";
   text(v, t, 65, 54);
   t << "S/m";
