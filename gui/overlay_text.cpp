@@ -27,7 +27,12 @@ std::string FormatEngineering(float value) {
   for (const SiPrefix& p : kSiPrefixes) {
     const float d = a / p.scale;
     if (static_cast<double>(d) > 999.9) continue;
-    const int decimals = d < 0.9999 ? 3 : d < 10 ? 2 : d < 100 ? 1 : 0;
+    int decimals = d < 0.9999 ? 3 : d < 10 ? 2 : d < 100 ? 1 : 0;
+    // A value just below 10 or 100 (0.01f is 9.999999e-3) rounds up to the
+    // next decade: one decimal fewer keeps three digits ("10.0m", not
+    // "10.00m", which is wider than the panel's columns allow).
+    const double limit = decimals == 2 ? 9.995 : decimals == 1 ? 99.95 : 1e30;
+    if (static_cast<double>(d) >= limit) --decimals;
     char digits[64];
     std::snprintf(digits, sizeof digits, "%.*f", decimals, static_cast<double>(s * d));
     return std::string(digits) + p.text;
