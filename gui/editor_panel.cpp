@@ -16,6 +16,7 @@
 #include "gui/graphs.h"
 #include "gui/overlay_text.h"
 #include "gui/panels.h"
+#include "gui/run_check.h"
 #include "gui/text_entry.h"
 
 namespace tavro {
@@ -271,18 +272,29 @@ void refuse(GuiState& gui, ConsoleCapture& capture, const char* generic) {
 // Run: the project becomes the model record and a new run is set up as the
 // command line sets one up; the window returns to the E field with it
 // running. A refused model stays in the editor with the project as it was
-// and the reason shown; nothing runs. Returns false when it was refused.
+// and the reason shown; nothing runs (a set-up that fails after the check
+// leaves no run at all). Returns false when it was refused.
 bool startRun(GuiState& gui) {
   ViewState& v = gui.view;
   App& app = gui.app;
   v.dragStart = v.dragCurrent = {-1, -1};
   v.dragMode = 0;
   v.running = 0;
-  ConsoleCapture capture;
-  if (!set_data(app.project, app.model, v.farField)) {
-    refuse(gui, capture, "error: unknown error while set_data().");
+  // A model the conversion or the material check refuses leaves the running
+  // model as it was: Cancel returns to it.
+  ModelRecord fresh;
+  std::string why;
+  const RunCheck check = ConvertForRun(app.project, app.model, v.farField, fresh, why);
+  if (check != RunCheck::kReady) {
+    const char* generic = check == RunCheck::kConversionFailed
+                              ? "error: unknown error while set_data()."
+                              : "error: unknown error while set().";
+    con() << generic << "\n";
+    gui.notice = (why.empty() ? std::string(generic) : why) + " Run refused.";
     return false;
   }
+  app.model = std::move(fresh);
+  ConsoleCapture capture;
   app.engine.averageMaterials = v.averageMaterials != 0;
   if (!set(app.engine, app.model)) {
     refuse(gui, capture, "error: unknown error while set().");

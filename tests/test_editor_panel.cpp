@@ -98,6 +98,7 @@ TEST_F(EditorPanel, RunStartsANewRunOrStaysInTheEditorWithTheReason) {
     p.cells[SliceIndex(0, 32, 30, 30)] = 1;
     p.cells[SliceIndex(0, 32, 31, 30)] = kCellSource1 | kCellProbe | 1;
     c.spoil(p);
+    const int32_t before = app_->engine.sam.probeCount + app_->engine.sam.sourceCount;
     press(GLUT_LEFT_BUTTON, {82, 69});
     const ViewState& v = gui_->view;
     const FDTD_SAM& s = app_->engine.sam;
@@ -106,12 +107,12 @@ TEST_F(EditorPanel, RunStartsANewRunOrStaysInTheEditorWithTheReason) {
       EXPECT_EQ(v.viewMode, kViewEditor) << c.what;
       EXPECT_EQ(gui_->notice.rfind(c.shown, 0), 0u) << gui_->notice;
       EXPECT_EQ(p.cells[SliceIndex(0, 32, 31, 30)], kCellSource1 | kCellProbe | 1) << c.what;
-      EXPECT_TRUE(gui_->runRefused);
+      EXPECT_FALSE(gui_->runRefused);  // refused before the running model was touched
       EXPECT_EQ(v.running, 0) << c.what;
       const std::string log = log_.str();
       EXPECT_EQ(log.substr(log.size() - std::string(c.message).size()), c.message) << c.what;
-      EXPECT_EQ(s.probeCount + s.sourceCount, 0) << c.what;
-      for (int i = 0; i < 3; ++i) stepBatch(app_->engine);  // r after the refusal: harmless
+      EXPECT_EQ(s.probeCount + s.sourceCount, before) << c.what;  // the run before is kept
+      for (int i = 0; i < 3; ++i) stepBatch(app_->engine);        // r after the refusal: harmless
       EXPECT_EQ(s.stepCount, 3) << c.what;
     } else {
       EXPECT_EQ(v.viewMode, kViewE);
@@ -124,6 +125,32 @@ TEST_F(EditorPanel, RunStartsANewRunOrStaysInTheEditorWithTheReason) {
     EXPECT_EQ(v.dragMode, 0) << c.what;
     TearDown();
   }
+}
+
+// A refused Run leaves the run before it as it was: Cancel returns to it and
+// r goes on with it.
+TEST_F(EditorPanel, ARefusedRunKeepsThePreviousRun) {
+  Project& p = app_->project;
+  p.cells[SliceIndex(0, 32, 30, 30)] = kCellSource1 | kCellProbe | 1;
+  press(GLUT_LEFT_BUTTON, {82, 69});  // a good Run
+  for (int i = 0; i < 5; ++i) stepBatch(app_->engine);
+  gui_->view.viewMode = kViewEditor;
+  gui_->view.running = 0;
+  const int64_t cells = app_->model.cellCount();
+  p.er[1] = 0;
+  p.dxy = 0.002f;  // would change the grid if it were taken
+  press(GLUT_LEFT_BUTTON, {82, 69});
+  EXPECT_EQ(gui_->view.viewMode, kViewEditor);
+  EXPECT_NE(gui_->notice.find("material (1)"), std::string::npos) << gui_->notice;
+  const FDTD_SAM& s = app_->engine.sam;
+  EXPECT_EQ(s.stepCount, 5);
+  EXPECT_EQ(s.probeCount, 1);
+  EXPECT_FLOAT_EQ(s.dx, 0.001f);
+  EXPECT_EQ(app_->model.cellCount(), cells);
+  press(GLUT_LEFT_BUTTON, {92, 69});  // Cancel: the stopped run is there
+  EXPECT_EQ(gui_->view.viewMode, kViewE);
+  stepBatch(app_->engine);
+  EXPECT_EQ(s.stepCount, 6);
 }
 
 // New empties the project at once while nothing is unsaved; with changes it

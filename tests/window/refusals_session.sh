@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The real window under a virtual X server, driven by xdotool, where a new
 # user goes wrong: a number the entry refuses, a Run the set-up refuses (the
-# reason shown, the editor and every key still working), a Save that fails
+# reason shown, the editor and every key still working, the run before it
+# kept), a Save that fails
 # (the reason shown) and New with unsaved changes (asked first; the title
 # marks the changes).
 #   refusals_session.sh PROGRAM OUTPUT_DIR
@@ -115,12 +116,16 @@ noticeShown run_refused || fail "the refused Run's reason is not shown"
 key Up
 shot after_up
 differ run_refused after_up || fail "the editor does not answer the arrow key"
-click 92 69               # Cancel: the view says there is no run
+click 92 69               # Cancel: back to the run before, stopped
 sleep 0.5
 shot cancelled
 differ after_up cancelled || fail "Cancel changed nothing"
-noticeShown cancelled || fail "the view does not say why nothing runs"
-key e
+key r                     # which goes on
+sleep 1.5
+key s
+sleep 0.5
+shot resumed
+differ cancelled resumed || fail "the run before the refused one does not go on"
 key q                     # back to the editor
 shot editor_again
 differ cancelled editor_again || fail "q did not return to the editor"
