@@ -76,14 +76,26 @@ void drawKey(GuiState& gui, std::ostringstream& t) {
   constexpr int kKeyLines = 16;
   const double line = PanelLineHeight(v, -1);
   const double right = std::min(99.0, PanelRightEdge(v, -1) - 1);
-  for (int p = 0; p < probes && p < kKeyLines; ++p) {
-    if (p == kKeyLines - 1 && probes > kKeyLines)
-      t << '+' << probes - p << " more";
-    else
-      t << eng.spectrum.names[static_cast<size_t>(p)];
+  auto label = [&](int p) {
+    return p == kKeyLines - 1 && probes > kKeyLines ? '+' + std::to_string(probes - p) + " more"
+                                                    : eng.spectrum.names[static_cast<size_t>(p)];
+  };
+  const int lines = std::min(probes, kKeyLines);
+  if (lines == 0) return;
+  // A black backing keeps the names readable over the traces and grid.
+  double widest = 0;
+  for (int p = 0; p < lines; ++p) widest = std::max(widest, PanelTextWidth(v, label(p), -1));
+  glColor4f(0, 0, 0, 1);
+  glBegin(GL_QUADS);
+  EmitQuad(right - widest - 50.5, 63 - line * (lines - 1) - 32.6, right - 49.5, 63 + line - 32.4,
+           -0.8);
+  glEnd();
+  for (int p = 0; p < lines; ++p) {
+    const std::string name = label(p);
     const float* c = kProbeColour[p % kProbeColours];
-    const double left = LabelLeft(right, PanelTextWidth(v, t.str(), -1), right);
-    DrawPanelText(v, t, left, 63 - line * p, -1, c[0], c[1], c[2]);
+    t << name;
+    DrawPanelText(v, t, LabelLeft(right, PanelTextWidth(v, name, -1), right), 63 - line * p, -1,
+                  c[0], c[1], c[2]);
   }
 }
 
