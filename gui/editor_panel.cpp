@@ -93,10 +93,12 @@ void entryBox(double x1, double y1, double x2, double y2, bool frame) {
 }
 
 // A cell size ("dxy:1.00m") followed by its unit in grey, so that it reads
-// "1.00mm" (millimetres) and not one metre.
-void withMetres(const ViewState& v, std::ostringstream& t, double x, double y) {
+// "1.00mm" (millimetres) and not one metre; the unit is left out where it
+// would run into the text at `end`.
+void withMetres(const ViewState& v, std::ostringstream& t, double x, double y, double end) {
   const double width = PanelTextWidth(v, t.str(), 0);
   text(v, t, x, y);
+  if (x + width + PanelTextWidth(v, "m", 0) > end) return;
   t << "m";
   text(v, t, x + width, y, 0, 0.6);
 }
@@ -140,9 +142,9 @@ void drawTable(GuiState& gui, std::ostringstream& t) {
   t << "Grid";
   text(v, t, 65, 60);
   t << "dxy:" << FormatEngineering(p.dxy);
-  withMetres(v, t, 71, 58);
+  withMetres(v, t, 71, 58, 84.5);
   t << "dz:" << FormatEngineering(p.dz);
-  withMetres(v, t, 85, 58);
+  withMetres(v, t, 85, 58, PanelRightEdge(v, 0));
   t << "Material";
   text(v, t, 65, 54);
   t << "S/m";
