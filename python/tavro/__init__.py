@@ -76,7 +76,10 @@ class Model(_core.Model):
 
     def set_ids(self, ids, x=0, y=0, z=0):
         """Material IDs from an integer array placed at cell (x, y, z)."""
-        super().set_ids(ids, _int(x, "x"), _int(y, "y"), _int(z, "z"))
+        array = np.asarray(ids)
+        if array.dtype.kind not in "iu":
+            raise TypeError(f"material IDs must be an integer array (not {ids!r:.40})")
+        super().set_ids(array, _int(x, "x"), _int(y, "y"), _int(z, "z"))
 
     def set_source(self, x, y, z, source):
         """A source word (CW:Y:20:3e9) at cell (x, y, z)."""

@@ -73,6 +73,7 @@ BAD = [
     (lambda m: m.set_ids(np.full((2, 2), 70000), z=0), ValueError, "material ID 70000 is outside"),
     (lambda m: m.set_ids(np.zeros((9, 7), dtype=int)), ValueError, "do not fit the calculation area"),
     (lambda m: m.set_ids(np.zeros((2, 2))), TypeError, "integer array"),
+    (lambda m: m.set_ids("abc"), TypeError, "material IDs must be an integer array (not 'abc')"),
     (lambda m: m.set_probe(8, 0, 0, "P"), ValueError, "cell (8,0,0) is outside"),
     (lambda m: m.set_probe(0, 0, 0, "a b"), ValueError, "one word"),
     (lambda m: m.set_source(0, 0, 0, "CW"), ValueError, "type and direction"),
