@@ -261,6 +261,15 @@ int ParseCommandLine(App& app, int argc, char** argv) {
         con() << "error: -vtk needs a step interval of at least 1 (" << arg(1) << ").\n";
         return -1;
       }
+      if (app.vtkEvery > 0) {
+        con() << "error: -vtk is given twice (" << app.vtkPrefix << " & " << arg(2)
+              << "); one snapshot series per run.\n";
+        return -1;
+      }
+      if (const std::string why = CheckVtkPrefix(arg(2)); !why.empty()) {
+        con() << "error: -vtk " << why << ".\n";
+        return -1;
+      }
       app.vtkEvery = every;
       app.vtkPrefix = arg(2);
       i += 2;

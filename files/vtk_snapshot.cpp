@@ -1,13 +1,35 @@
 #include "files/vtk_snapshot.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 
 #include "engine/console.h"
 #include "engine/grid_index.h"
 
 namespace tavro {
+
+std::string CheckVtkPrefix(const std::string& prefix) {
+  namespace fs = std::filesystem;
+  if (prefix.empty()) return "prefix is empty; it would write the hidden file .pvd";
+  const std::string quoted = "prefix '" + prefix + "'";
+  if (prefix[0] == '-')
+    return quoted + " starts with '-' like an option; write ./" + prefix + " to mean a file";
+  const fs::path path(prefix);
+  const std::string base = path.filename().string();
+  std::error_code ec;
+  if (base.empty() || base == "." || base == ".." || fs::is_directory(path, ec))
+    return quoted + " is a folder; name the files in it, as in " +
+           (path / "snap").lexically_normal().string();
+  const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+  if (!fs::is_directory(folder, ec)) return quoted + " names no existing folder";
+  if (::access(folder.c_str(), W_OK) != 0)
+    return quoted + ": folder '" + folder.string() + "' is not writable";
+  return {};
+}
 
 namespace {
 

@@ -18,6 +18,12 @@ namespace tavro {
 // written completely; otherwise prints a warning naming it and returns false.
 bool WriteVtkImage(const SimulationEngine& eng, const ModelRecord& model, const std::string& path);
 
+// Checks a snapshot prefix before a run: it must name a file (not a folder,
+// not empty, not a word starting with '-', which reads as a mistyped option)
+// in an existing folder that can be written. Returns an empty text when it
+// does, otherwise the reason ("prefix '/' is a folder; ...").
+std::string CheckVtkPrefix(const std::string& prefix);
+
 // A series of snapshots named <prefix>_<step>.vti, listed with their
 // simulated times in <prefix>.pvd. The collection file is rewritten after
 // every snapshot, so that a series cut short still opens.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "gui/model_view.h"
 #include "gui/panels.h"
 
 namespace tavro {
@@ -50,6 +51,13 @@ Effects ViewingKey(ViewState& v, unsigned char key) {
       break;
     case 'z':
       v.component = 3;
+      break;
+    case '+':
+    case '=':  // + without Shift
+      v.zoom = ZoomedIn(v.zoom);
+      break;
+    case '-':
+      v.zoom = ZoomedOut(v.zoom);
       break;
     default:
       break;

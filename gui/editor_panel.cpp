@@ -10,11 +10,13 @@
 #include "app/conversion.h"
 #include "engine/console.h"
 #include "engine/setup.h"
+#include "gui/console_capture.h"
 #include "gui/editor_model.h"
 #include "gui/field_views.h"
 #include "gui/graphs.h"
 #include "gui/overlay_text.h"
 #include "gui/panels.h"
+#include "gui/run_check.h"
 #include "gui/text_entry.h"
 
 namespace tavro {
@@ -74,9 +76,10 @@ void lineLoop(float width, double x1, double y1, double x2, double y2) {
   glEnd();
 }
 
-// A translucent box at depth -1 for the entry line and the question.
+// An opaque box at depth -1 for the entry line and the questions, so that
+// the value or text it covers does not show through what is typed.
 void entryBox(double x1, double y1, double x2, double y2, bool frame) {
-  glColor4f(0.1f, 0.1f, 0.1f, 0.7f);
+  glColor4f(0.1f, 0.1f, 0.1f, 1.0f);
   glBegin(GL_QUADS);
   panelQuad(x1, y1, x2, y2, -1);
   glEnd();
@@ -87,6 +90,17 @@ void entryBox(double x1, double y1, double x2, double y2, bool frame) {
     panelQuad(x1, y1, x2, y2, -1);
     glEnd();
   }
+}
+
+// A cell size ("dxy:1.00m") followed by its unit in grey, so that it reads
+// "1.00mm" (millimetres) and not one metre; the unit is left out where it
+// would run into the text at `end`.
+void withMetres(const ViewState& v, std::ostringstream& t, double x, double y, double end) {
+  const double width = PanelTextWidth(v, t.str(), 0);
+  text(v, t, x, y);
+  if (x + width + PanelTextWidth(v, "m", 0) > end) return;
+  t << "m";
+  text(v, t, x + width, y, 0, 0.6);
 }
 
 void drawGrid(GuiState& gui) {
@@ -128,9 +142,9 @@ void drawTable(GuiState& gui, std::ostringstream& t) {
   t << "Grid";
   text(v, t, 65, 60);
   t << "dxy:" << FormatEngineering(p.dxy);
-  text(v, t, 71, 58);
+  withMetres(v, t, 71, 58, 84.5);
   t << "dz:" << FormatEngineering(p.dz);
-  text(v, t, 85, 58);
+  withMetres(v, t, 85, 58, PanelRightEdge(v, 0));
   t << "Material";
   text(v, t, 65, 54);
   t << "S/m";
@@ -203,7 +217,7 @@ void drawEntry(GuiState& gui, std::ostringstream& t) {
     entryBox(6, -5, 70, 1, false);
     t << "file> " << gui.inputLine;
     text(v, t, 8, -3, -2);
-  } else if (v.editState != kEditNone) {
+  } else if (v.editState != kEditNone && v.editState != kEditConfirmNew) {
     const PanelPoint a = v.entryAnchor;
     entryBox(a.x - 4, a.y - 2, a.x + 8, a.y + 4, true);
     t << gui.inputLine;
@@ -214,7 +228,25 @@ void drawEntry(GuiState& gui, std::ostringstream& t) {
     t << "file(" << gui.inputLine << ") already exists. over write?";
     text(v, t, 8, -6, -2);
   }
+  if (v.editState == kEditConfirmNew) {
+    entryBox(6, -8, 70, -2, false);
+    t << "unsaved changes. discard them for a new project? (y/n)";
+    text(v, t, 8, -6, -2);
+  }
 }
+
+}  // namespace
+
+void DrawNotice(GuiState& gui, const std::string& message) {
+  if (message.empty()) return;
+  const ViewState& v = gui.view;
+  std::ostringstream t;
+  entryBox(0, 60.5, 100, 64.5, true);
+  t << message;
+  DrawPanelText(v, t, 1, 61.8, -2, 1.0, 0.55, 0.45);
+}
+
+namespace {
 
 // After a refused conversion or set-up the engine's arrays and the model
 // record may belong to different models; the run is emptied (no sources, no
@@ -229,28 +261,50 @@ void emptyRun(SimulationEngine& eng) {
   std::memset(static_cast<void*>(eng.grid.h.data()), 0, eng.grid.h.bytes());
 }
 
+// The reason a Run was refused, as the conversion or set-up printed it,
+// goes to the window; the run is emptied.
+void refuse(GuiState& gui, ConsoleCapture& capture, const char* generic) {
+  const std::string why = capture.lastProblem();
+  con() << generic << "\n";
+  gui.notice = (why.empty() ? std::string(generic) : why) + " Run refused.";
+  emptyRun(gui.app.engine);
+  gui.runRefused = true;
+}
+
 // Run: the project becomes the model record and a new run is set up as the
 // command line sets one up; the window returns to the E field with it
-// running. A refused model leaves the window in mode 0 with nothing
-// running. Returns false when it was refused.
+// running. A refused model stays in the editor with the project as it was
+// and the reason shown; nothing runs (a set-up that fails after the check
+// leaves no run at all). Returns false when it was refused.
 bool startRun(GuiState& gui) {
   ViewState& v = gui.view;
   App& app = gui.app;
-  v.viewMode = kViewE;
   v.dragStart = v.dragCurrent = {-1, -1};
   v.dragMode = 0;
   v.running = 0;
-  if (!set_data(app.project, app.model, v.farField)) {
-    con() << "error: unknown error while set_data().\n";
-    emptyRun(app.engine);
+  // A model the conversion or the material check refuses leaves the running
+  // model as it was: Cancel returns to it.
+  ModelRecord fresh;
+  std::string why;
+  const RunCheck check = ConvertForRun(app.project, app.model, v.farField, fresh, why);
+  if (check != RunCheck::kReady) {
+    const char* generic = check == RunCheck::kConversionFailed
+                              ? "error: unknown error while set_data()."
+                              : "error: unknown error while set().";
+    con() << generic << "\n";
+    gui.notice = (why.empty() ? std::string(generic) : why) + " Run refused.";
     return false;
   }
+  app.model = std::move(fresh);
+  ConsoleCapture capture;
   app.engine.averageMaterials = v.averageMaterials != 0;
   if (!set(app.engine, app.model)) {
-    con() << "error: unknown error while set().\n";
-    emptyRun(app.engine);
+    refuse(gui, capture, "error: unknown error while set().");
     return false;
   }
+  v.viewMode = kViewE;
+  gui.notice.clear();
+  gui.runRefused = false;
   ResetView(gui);
   ResetGraphs();
   gui.writtenAt = -1;
@@ -335,8 +389,13 @@ void leftRelease(GuiState& gui) {
     const float sx = v.dragStart.x, sy = v.dragStart.y;
     if (sy > -1 && sy < 3) {
       if (sx > 70 && sx < 75) {
-        ResetProjectParameters(project);
-        ClearProjectCells(project);
+        if (ProjectModified(gui)) {
+          v.editState = kEditConfirmNew;  // y discards the changes
+        } else {
+          ResetProjectParameters(project);
+          ClearProjectCells(project);
+          gui.baseline = project;
+        }
       } else if (sx > 80 && sx < 85) {
         CopySlice(project, v.sliceAxis, v.layer, gui.clipboard.data());
       } else if (sx > 90 && sx < 95) {
@@ -385,13 +444,15 @@ void DrawEditor(GuiState& gui) {
   drawTable(gui, t);
   drawReadouts(gui, t);
   drawEntry(gui, t);
+  DrawNotice(gui, gui.notice);
   glLineWidth(1);
 }
 
 Effects EditorMouse(GuiState& gui, int button, int state, PanelPoint p) {
   ViewState& v = gui.view;
   if (state == GLUT_DOWN) {
-    if (!press(gui, button, p)) return {};
+    gui.notice.clear();
+    if (!press(gui, button, p)) return {.redisplay = v.running == 0};
     // A press anywhere abandons an unfinished entry or overwrite question.
     v.editState = kEditNone;
     v.overwritePending = 0;
@@ -416,6 +477,7 @@ Effects EditorMouse(GuiState& gui, int button, int state, PanelPoint p) {
 Effects EditorKey(GuiState& gui, unsigned char key) {
   ViewState& v = gui.view;
   Project& p = gui.app.project;
+  gui.notice.clear();
   switch (key) {
     case 'c':
       CopySlice(p, v.sliceAxis, v.layer, gui.clipboard.data());

@@ -14,6 +14,7 @@
 #include <limits>
 #include <sstream>
 
+#include "gui/graph_marks.h"
 #include "gui/graph_scale.h"
 #include "gui/overlay_text.h"
 #include "gui/panels.h"
@@ -64,6 +65,38 @@ void dotted(bool on) {
 void probeColour(int p) {
   const float* c = kProbeColour[p % kProbeColours];
   glColor4f(c[0], c[1], c[2], 1);
+}
+
+// The key: each probe's name in its trace's colour, right-aligned in the
+// top right corner of the box; the first probes only when there are many.
+void drawKey(GuiState& gui, std::ostringstream& t) {
+  const ViewState& v = gui.view;
+  const SimulationEngine& eng = gui.app.engine;
+  const int probes = std::min<int>(eng.sam.probeCount, static_cast<int>(eng.spectrum.names.size()));
+  constexpr int kKeyLines = 16;
+  const double line = PanelLineHeight(v, -1);
+  const double right = std::min(99.0, PanelRightEdge(v, -1) - 1);
+  auto label = [&](int p) {
+    return p == kKeyLines - 1 && probes > kKeyLines ? '+' + std::to_string(probes - p) + " more"
+                                                    : eng.spectrum.names[static_cast<size_t>(p)];
+  };
+  const int lines = std::min(probes, kKeyLines);
+  if (lines == 0) return;
+  // A black backing keeps the names readable over the traces and grid.
+  double widest = 0;
+  for (int p = 0; p < lines; ++p) widest = std::max(widest, PanelTextWidth(v, label(p), -1));
+  glColor4f(0, 0, 0, 1);
+  glBegin(GL_QUADS);
+  EmitQuad(right - widest - 50.5, 63 - line * (lines - 1) - 32.6, right - 49.5, 63 + line - 32.4,
+           -0.8);
+  glEnd();
+  for (int p = 0; p < lines; ++p) {
+    const std::string name = label(p);
+    const float* c = kProbeColour[p % kProbeColours];
+    t << name;
+    DrawPanelText(v, t, LabelLeft(right, PanelTextWidth(v, name, -1), right), 63 - line * p, -1,
+                  c[0], c[1], c[2]);
+  }
 }
 
 // Columns of the time graph; with more than twice as many samples, each
@@ -127,6 +160,35 @@ void drawTime(GuiState& gui, std::ostringstream& t, uint32_t n) {
     glEnd();
     dotted(false);
   }
+  drawKey(gui, t);
+}
+
+// Beyond half the sampling rate a spectrum only mirrors what lies below it:
+// that part of the box is dimmed behind an orange line and its label.
+void drawNyquist(GuiState& gui, std::ostringstream& t, uint32_t n) {
+  const ViewState& v = gui.view;
+  const SimulationEngine& eng = gui.app.engine;
+  const float f = NyquistFrequency(eng, n);
+  if (!(f > 0)) return;
+  const int i = FirstPointAbove(eng.spectrum.points.data(), kSpectrumPoints, f);
+  if (i >= kSpectrumPoints) return;
+  const double x = i * 100.0 / kSpectrumPoints - 50;
+  glColor4f(0, 0, 0, 0.6f);
+  glBegin(GL_QUADS);
+  EmitQuad(x, -36, 50, 34, -0.5);
+  glEnd();
+  glLineWidth(2);
+  glColor3f(1.0f, 0.6f, 0.2f);
+  glBegin(GL_LINES);
+  glVertex3d(x, -0.6, 34);
+  glVertex3d(x, -0.6, -36);
+  glEnd();
+  glLineWidth(1);
+  const std::string label = "Nyquist " + FormatEngineering(f) + "Hz";
+  t << label;
+  const double right = std::min(100.0, PanelRightEdge(v, -1)) - 0.5;
+  DrawPanelText(v, t, LabelLeft(x + 50.5, PanelTextWidth(v, label, -1), right), 0.5, -1, 1.0, 0.6,
+                0.2);
 }
 
 void drawFrequency(GuiState& gui, std::ostringstream& t, uint32_t n) {
@@ -169,12 +231,19 @@ void drawFrequency(GuiState& gui, std::ostringstream& t, uint32_t n) {
       grey();
       verticalLine(x);
       t << FormatEngineering(D) << "Hz";
-      DrawPanelText(v, t, x + 50, -3, -1, 0.5, 0.5, 0.5);
+      // A mark near the right edge keeps its whole label inside the window.
+      const double right = PanelRightEdge(v, -1) - 0.5;
+      DrawPanelText(v, t, LabelLeft(x + 50, PanelTextWidth(v, t.str(), -1), right), -3, -1, 0.5,
+                    0.5, 0.5);
       D = E;
     }
   }
 
-  if (!(M > 0)) return;  // all zero: nothing lies within four decades of 0
+  if (!(M > 0)) {  // all zero: nothing lies within four decades of 0
+    drawNyquist(gui, t, n);
+    drawKey(gui, t);
+    return;
+  }
   const int slot = kGraphQuantity[q].slot;
   for (int p = 0; p < probes; ++p) {
     probeColour(p);
@@ -189,6 +258,8 @@ void drawFrequency(GuiState& gui, std::ostringstream& t, uint32_t n) {
     glEnd();
     dotted(false);
   }
+  drawNyquist(gui, t, n);
+  drawKey(gui, t);
 }
 
 }  // namespace

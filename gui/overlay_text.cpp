@@ -51,6 +51,32 @@ void DrawPanelText(const ViewState& v, std::ostringstream& text, double x, doubl
   text.clear();
 }
 
+namespace {
+
+// Panel units per pixel at `depth`: the overlay plane lies 100 units from
+// the overlay camera, whose 45-degree view spans 2 tan(22.5) = 0.828427 of
+// the distance vertically.
+double unitsPerPixel(const ViewState& v, double depth) {
+  return 0.828427 * (100.0 + depth) / v.windowHeight;
+}
+
+}  // namespace
+
+double PanelTextWidth(const ViewState& v, const std::string& text, double depth) {
+  const int pixels = glutBitmapLength(PanelFont(v.windowHeight),
+                                      reinterpret_cast<const unsigned char*>(text.c_str()));
+  return pixels * unitsPerPixel(v, depth);
+}
+
+double PanelLineHeight(const ViewState& v, double depth) {
+  const int pixels = v.windowHeight < 300 ? 13 : v.windowHeight < 500 ? 15 : 22;
+  return pixels * unitsPerPixel(v, depth);
+}
+
+double PanelRightEdge(const ViewState& v, double depth) {
+  return 50.0 + 0.414214 * (100.0 + depth) * v.windowWidth / v.windowHeight;
+}
+
 void EmitQuad(double x1, double y1, double x2, double y2, double depth) {
   glVertex3d(x1, depth, y1);
   glVertex3d(x2, depth, y1);

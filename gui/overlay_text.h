@@ -35,6 +35,13 @@ void* PanelFont(float windowHeight);
 void DrawPanelText(const ViewState& v, std::ostringstream& text, double x, double y, double depth,
                    double r, double g, double b);
 
+// Width of `text` (one line) in panel units when drawn at `depth`, and the
+// height of one line there; the panel x of the window's right edge at that
+// depth.
+double PanelTextWidth(const ViewState& v, const std::string& text, double depth);
+double PanelLineHeight(const ViewState& v, double depth);
+double PanelRightEdge(const ViewState& v, double depth);
+
 // Emits the corners (x1, depth, y1), (x2, depth, y1), (x2, depth, y2),
 // (x1, depth, y2) in world coordinates, inside the caller's glBegin/glEnd.
 void EmitQuad(double x1, double y1, double x2, double y2, double depth);

@@ -16,6 +16,10 @@ void DrawGraphs(GuiState& gui);
 // The editor panel of mode 5, drawn with the overlay camera.
 void DrawEditor(GuiState& gui);
 
+// A refusal or failure message in a box across the top of the editor grid;
+// nothing when it is empty.
+void DrawNotice(GuiState& gui, const std::string& message);
+
 // A mouse button event in mode 5 (GLUT button and state) at panel point p.
 Effects EditorMouse(GuiState& gui, int button, int state, PanelPoint p);
 

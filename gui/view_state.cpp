@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "gui/engine_link.h"
+#include "gui/model_view.h"
 
 namespace tavro {
 
@@ -37,6 +38,7 @@ void ResetView(GuiState& gui) {
   v.viewExtent = static_cast<float>(std::max({0, g.nx, g.ny, g.nz}));
   v.graphMaxima.fill(-std::numeric_limits<float>::infinity());
   gui.clipboard.fill(0);
+  gui.usedMaterials = UsedMaterials(gui.app.model);
 }
 
 void Recolour(GuiState& gui) {
@@ -52,6 +54,16 @@ void EnterEditor(ViewState& v) {
   v.viewMode = kViewEditor;
   v.running = 0;
   v.dragStart = v.dragCurrent = {-1.0f, -1.0f};
+}
+
+bool ProjectModified(const GuiState& gui) {
+  const Project& a = gui.app.project;
+  const Project& b = gui.baseline;
+  return a.cells != b.cells || a.sg != b.sg || a.er != b.er || a.ur != b.ur ||
+         a.frequency != b.frequency || a.sourceValue1 != b.sourceValue1 ||
+         a.sourceValue2 != b.sourceValue2 || a.dxy != b.dxy || a.dz != b.dz ||
+         a.sourceType != b.sourceType || a.sourceMaterial != b.sourceMaterial ||
+         a.sourceDirection != b.sourceDirection;
 }
 
 }  // namespace tavro

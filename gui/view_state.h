@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/cli.h"
 
@@ -67,6 +68,7 @@ struct ViewState {
   int32_t sliceAxis = 0;         // editor slice orientation 0..2
   int32_t overwritePending = 0;  // 1 while a save waits for the overwrite answer
   int32_t layer = 0;             // editor slice position 0..63
+  float zoom = 1.0f;             // 3-D views: the keys + and - move the camera nearer or away
 };
 
 constexpr int kClipboardSide = 64;
@@ -75,7 +77,7 @@ constexpr int kClipboardSide = 64;
 // slice in display coordinates, element u*64 + v) and text entry line, and
 // the program's model, project and engine.
 struct GuiState {
-  explicit GuiState(App& application) : app(application) {}
+  explicit GuiState(App& application) : app(application), baseline(application.project) {}
   ViewState view;
   std::array<int32_t, kClipboardSide * kClipboardSide> clipboard{};
   std::string inputLine;
@@ -85,7 +87,22 @@ struct GuiState {
   bool coloursStale = true;
   // The sample count at which the result files were last written; -1 = never.
   int32_t writtenAt = -1;
+  // The last refusal or failure (a typed number, a file command, a Run),
+  // shown in the window until the next editor press or key; empty = none.
+  std::string notice;
+  // The last Run was refused and its run emptied: the views have nothing to
+  // show and say so.
+  bool runRefused = false;
+  // The material IDs of the model's cells, for the model view's key; taken
+  // by ResetView.
+  std::vector<int32_t> usedMaterials;
+  // The project as it was last loaded, saved or started afresh; the title
+  // marks changes against it and New asks before discarding them.
+  Project baseline;
 };
+
+// True when the project differs from the baseline in anything a save keeps.
+bool ProjectModified(const GuiState& gui);
 
 // What an input handler asks of the window after it changed the state. The
 // idle callback is registered exactly while view.running is 1; the window

@@ -3,6 +3,7 @@
 
 #include <GL/freeglut.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdarg>
@@ -15,6 +16,7 @@
 #include "gui/bindings.h"
 #include "gui/engine_link.h"
 #include "gui/field_views.h"
+#include "gui/model_view.h"
 #include "gui/paint_pacing.h"
 #include "gui/panels.h"
 
@@ -63,11 +65,17 @@ void onIdle();
 
 void syncIdle() { glutIdleFunc(g_gui->view.running == 1 ? onIdle : nullptr); }
 
+// The title last given to the window; it also marks unsaved changes, so it
+// is compared after every input.
+std::string g_title;
+
 void apply(const Effects& fx) {
   if (!g_windowOpen) return;
   if (fx.recolour) Recolour(*g_gui);
   syncIdle();
-  if (fx.retitle) glutSetWindowTitle(WindowTitle(*g_gui).c_str());
+  const std::string title = WindowTitle(*g_gui);
+  if (fx.retitle || title != g_title) glutSetWindowTitle(title.c_str());
+  g_title = title;
   if (fx.redisplay) glutPostRedisplay();
 }
 
@@ -117,8 +125,11 @@ void onDisplay() {
   const int mode = v.viewMode;
   // The 3-D views show nothing before the first sample of a run; the graphs
   // and the editor draw at any time.
-  if (mode <= kViewModel && gui.app.engine.sam.stepCount <= 0) return;
-  if ((mode == kViewE || mode == kViewH) && gui.coloursStale) {
+  // After a refused Run there is no run to show; the header and the reason
+  // are drawn instead, so the window answers every key and button.
+  const bool noRun = mode <= kViewModel && gui.app.engine.sam.stepCount <= 0;
+  if (noRun && !gui.runRefused) return;
+  if (!noRun && (mode == kViewE || mode == kViewH) && gui.coloursStale) {
     WindowColour(gui.app);
     gui.coloursStale = false;
   }
@@ -128,24 +139,33 @@ void onDisplay() {
   glLoadIdentity();
   // The far plane reaches the overlays (at distance 100) also for models
   // smaller than 50 cells.
-  const double far = std::max(2.0 * v.viewExtent, 200.0);
+  // The eye lies 1.3 model sizes away, in the model view far enough to see
+  // all of it, nearer or farther by the zoom; the far plane lies behind the
+  // model's farthest corner.
+  const double eye = CameraDistance(gui);
+  const double far = std::max({2.0 * v.viewExtent, eye + v.viewExtent, 200.0});
   gluPerspective(45.0, v.windowWidth / v.windowHeight, 1.0, far);
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
-  gluLookAt(0, -1.3 * v.viewExtent, 0, 0, 0, 0, 0, 0, 1);
+  gluLookAt(0, -eye, 0, 0, 0, 0, 0, 0, 1);
   glRotated(v.elevation, 1, 0, 0);
   glRotated(-v.azimuth, 0, 0, 1);
   glScalef(1, v.cellAspectY, v.cellAspectZ);
-  if (mode == kViewE || mode == kViewH) DrawFieldPoints(gui);
-  if (mode == kViewModel) DrawModelCubes(gui);
+  if (!noRun && (mode == kViewE || mode == kViewH)) DrawFieldPoints(gui);
+  if (!noRun && mode == kViewModel) DrawModelCubes(gui);
   // The overlays lie in front of the 3-D picture whatever the model's size:
   // points of a small model come nearer the eye than the header text.
   glClear(GL_DEPTH_BUFFER_BIT);
   glLoadIdentity();
   gluLookAt(0, -100, 0, 0, 0, 0, 0, 0, 1);
   if (mode < kViewingModes) DrawViewHeader(gui);
+  if (mode == kViewModel && !noRun) DrawMaterialKey(gui);
   if (mode == kViewTime || mode == kViewFrequency) DrawGraphs(gui);
   if (mode == kViewEditor) DrawEditor(gui);
+  if (noRun)
+    DrawNotice(gui, gui.notice.empty()
+                        ? "info: no run: the last Run was refused; q opens the editor."
+                        : gui.notice);
   glutSwapBuffers();
   if (v.running == 1)
     g_pacer.recordPaint(std::chrono::duration<double>(Clock::now() - start).count());
@@ -186,7 +206,8 @@ void runWindow(App& app, int argc, char** argv, int32_t viewMode = kViewE) {
   // Closing the window returns from the event loop, so that an unfinished
   // run can be written before the process ends.
   glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_GLUTMAINLOOP_RETURNS);
-  glutCreateWindow(WindowTitle(*gui).c_str());
+  g_title = WindowTitle(*gui);
+  glutCreateWindow(g_title.c_str());
   g_windowOpen = g_windowCreated = true;
   glutCloseFunc(onClose);
   glutDisplayFunc(onDisplay);

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -30,85 +31,14 @@
 #include "files/result_files.h"
 #include "files/spectrum.h"
 #include "files/vtk_snapshot.h"
+#include "python/module_helpers.h"
 
 namespace py = pybind11;
 
 namespace tavro {
 namespace {
 
-// Collects the console text of one call. Console output happens only while
-// the interpreter lock is held (stepping prints nothing), so one capture at
-// a time is all there can be.
-class Capture {
- public:
-  Capture() : previous_(con()) { setConsole(&text_); }
-  ~Capture() { setConsole(&previous_); }
-  Capture(const Capture&) = delete;
-  Capture& operator=(const Capture&) = delete;
-  std::string text() const { return text_.str(); }
-
- private:
-  std::ostream& previous_;
-  std::ostringstream text_;
-};
-
-// The first "error: " message of the console text, without its prefix and
-// newline; the whole text when there is none.
-std::string errorMessage(const std::string& text, const std::string& fallback) {
-  const std::size_t at = text.find("error: ");
-  if (at == std::string::npos) return fallback;
-  std::size_t end = text.find('\n', at);
-  if (end == std::string::npos) end = text.size();
-  return text.substr(at + 7, end - at - 7);
-}
-
-[[noreturn]] void fail(PyObject* type, const std::string& message) {
-  PyErr_SetString(type, message.c_str());
-  throw py::error_already_set();
-}
-
-// Raises the exception that fits the program's message: MemoryError for an
-// allocation, OSError for a file, ValueError for the rest.
-[[noreturn]] void raiseFailure(const std::string& console, const std::string& fallback) {
-  const std::string msg = errorMessage(console, fallback);
-  if (msg.find("allocate memory") != std::string::npos ||
-      msg.find("of memory but only") != std::string::npos)
-    fail(PyExc_MemoryError, msg);
-  if (msg.find("can't find") != std::string::npos || msg.find("not found") != std::string::npos ||
-      msg.find("can't read") != std::string::npos || msg.find("can't write") != std::string::npos)
-    fail(PyExc_OSError, msg);
-  fail(PyExc_ValueError, msg);
-}
-
-// Hands the console's warnings to Python's warnings machinery.
-void forwardWarnings(const std::string& text) {
-  std::istringstream lines(text);
-  std::string line;
-  while (std::getline(lines, line))
-    if (line.rfind("warning: ", 0) == 0)
-      if (PyErr_WarnEx(PyExc_RuntimeWarning, line.substr(9).c_str(), 1) != 0)
-        throw py::error_already_set();
-}
-
-// A material given as a preset name, as "SG:ER:UR" text or as three numbers.
-Material materialOf(const py::handle& value) {
-  if (py::isinstance<py::str>(value)) {
-    const std::string text = value.cast<std::string>();
-    for (const MaterialPreset& p : kMaterialPresets)
-      if (text == p.name) return p.value;
-    std::string blanks = text;
-    for (char& c : blanks)
-      if (c == ':') c = ' ';
-    std::istringstream in(blanks);
-    float v[3];
-    if (!(in >> v[0] >> v[1] >> v[2]))
-      fail(PyExc_ValueError, "bad material '" + text + "': give a preset name or <SG>:<ER>:<UR>");
-    return ParseMaterial(text);
-  }
-  const std::vector<float> v = value.cast<std::vector<float>>();
-  if (v.size() != 3) fail(PyExc_ValueError, "a material is three numbers (sg, er, ur)");
-  return Material{v[0], v[1], v[2]};
-}
+using namespace pymodule;
 
 // Ctrl-C while the fields are stepped without the interpreter lock: the
 // handler only notes it; the stepping loop stops at the next step.
@@ -200,7 +130,7 @@ class PyModel {
       std::memcpy(out.mutable_data(), model_.data.data(), model_.data.bytes());
     else
       std::fill_n(out.mutable_data(), out.size(), 0);
-    return out;
+    return readOnly(out);
   }
 
   // A source word (CW:Y:20:3e9) or its blank-separated form, stored as the CSV
@@ -225,6 +155,11 @@ class PyModel {
     const uint64_t k = cell(x, y, z);
     if (name.empty() || name.find_first_of(" \t\r\n:") != std::string::npos)
       fail(PyExc_ValueError, "a probe name is one word without ':' (not '" + name + "')");
+    for (const auto& [other, used] : model_.probes())
+      if (used == name && other != k)
+        fail(PyExc_ValueError, "duplicate probe name '" + name + "' at cells " + where(other) +
+                                   " and " + where(k) +
+                                   "; the result files would overwrite each other.");
     model_.setPin(k, name);
     model_.setProbe(k, name);
   }
@@ -283,6 +218,7 @@ class PyModel {
     if (!(minfreq >= 0.0f) || !std::isfinite(minfreq))
       fail(PyExc_ValueError, "minfreq must be positive, or 0 for none");
     if (stepping_) fail(PyExc_RuntimeError, "the model is being stepped in another thread");
+    refuseDuplicateProbes();
     engine_ = std::make_unique<SimulationEngine>();
     ready_ = false;
     steps_ = 0;
@@ -394,7 +330,7 @@ class PyModel {
             o[0] = c.ex, o[1] = c.ey, o[2] = c.ez;
           }
         }
-    return out;
+    return readOnly(out);
   }
 
   // The result files of a batch run: all time-domain files, then the spectra
@@ -402,6 +338,9 @@ class PyModel {
   std::vector<std::string> writeResults(const std::string& timelog, const std::string& freqlog,
                                         const std::string& directory) {
     requireReady();
+    if (!timelog.empty() && timelog == freqlog)
+      fail(PyExc_ValueError, "timelog and freqlog name the same extension(" + timelog +
+                                 "); the frequency files would overwrite the time files.");
     const std::string dir = directory.empty() || directory == "." ? "" : directory + "/";
     std::vector<std::string> written;
     Capture cap;
@@ -441,7 +380,11 @@ class PyModel {
   // collection <prefix>.pvd. A new prefix starts a new series.
   std::string snapshot(const std::string& prefix) {
     requireReady();
-    if (!series_ || series_->prefix() != prefix) series_ = std::make_unique<VtkSeries>(prefix);
+    if (!series_ || series_->prefix() != prefix) {
+      if (const std::string why = CheckVtkPrefix(prefix); !why.empty())
+        fail(PyExc_ValueError, "vtk_" + why);
+      series_ = std::make_unique<VtkSeries>(prefix);
+    }
     Capture cap;
     if (!series_->snapshot(*engine_, model_, steps_)) fail(PyExc_OSError, warningText(cap.text()));
     return series_->files().back();
@@ -470,6 +413,24 @@ class PyModel {
   }
 
  private:
+  // "(x,y,z)" of cell index k.
+  std::string where(uint64_t k) const {
+    const uint64_t yz = static_cast<uint64_t>(model_.areaY) * model_.areaZ;
+    const uint64_t x = k / yz, y = k % yz / model_.areaZ, z = k % model_.areaZ;
+    return "(" + std::to_string(x) + "," + std::to_string(y) + "," + std::to_string(z) + ")";
+  }
+  // Two probes of one name (a CSV file, a source's generated name) would
+  // write the same result files and hide one another's results.
+  void refuseDuplicateProbes() const {
+    std::map<std::string, uint64_t> seen;
+    for (const auto& [k, name] : model_.probes()) {
+      const auto [it, fresh] = seen.emplace(name, k);
+      if (!fresh)
+        fail(PyExc_ValueError, "duplicate probe name '" + name + "' at cells " + where(it->second) +
+                                   " and " + where(k) +
+                                   "; the result files would overwrite each other.");
+    }
+  }
   void checkId(int id) const {
     if (id >= kMaterialCount)
       fail(PyExc_ValueError, "ID must be less than " + std::to_string(kMaterialCount) + ".");
@@ -527,6 +488,8 @@ class PyModel {
 PYBIND11_MODULE(_core, m) {
   using tavro::PyModel;
   m.doc() = "Tavro FDTD engine";
+  // Why a snapshot prefix cannot be used (empty text when it can).
+  m.def("_vtk_prefix_problem", &tavro::CheckVtkPrefix);
   // The same thread cap as the program.
   if (omp_get_max_threads() > 12) omp_set_num_threads(12);
 

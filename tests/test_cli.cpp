@@ -65,6 +65,28 @@ TEST(CommandLine, FailureRowsGiveTheirMessageAndStatus) {
       {{"-vtk", "0", "snap"}, "error: -vtk needs a step interval of at least 1 (0).\n", kStatusArg},
       {{"-vtk", "x", "snap"}, "error: -vtk needs an integer, not 'x'.\n", kStatusArg},
       {{"-vtk", "5"}, "error: -vtk needs 2 values.\n", kStatusArg},
+      // Snapshot prefixes that would write where nobody meant them to.
+      {{"-vtk", "5", "/"},
+       "error: -vtk prefix '/' is a folder; name the files in it, as in /snap.\n",
+       kStatusArg},
+      {{"-vtk", "5", "."},
+       "error: -vtk prefix '.' is a folder; name the files in it, as in snap.\n",
+       kStatusArg},
+      {{"-vtk", "5", "out/"},
+       "error: -vtk prefix 'out/' is a folder; name the files in it, as in out/snap.\n",
+       kStatusArg},
+      {{"-vtk", "5", "-n", "10"},
+       "error: -vtk prefix '-n' starts with '-' like an option; write ./-n to mean a file.\n",
+       kStatusArg},
+      {{"-vtk", "5", ""},
+       "error: -vtk prefix is empty; it would write the hidden file .pvd.\n",
+       kStatusArg},
+      {{"-vtk", "5", "no/such/snap"},
+       "error: -vtk prefix 'no/such/snap' names no existing folder.\n",
+       kStatusArg},
+      {{"-vtk", "5", "a", "-vtk", "2", "b"},
+       "error: -vtk is given twice (a & b); one snapshot series per run.\n",
+       kStatusArg},
   };
   for (const Row& row : rows) {
     auto r = runProgram(row.args, dir);
@@ -276,10 +298,11 @@ TEST(CommandLine, CsvLayersFromTheCommandLine) {
 // result files go on without further snapshots.
 TEST(CommandLine, UnwritableSnapshotsWarnAndTheRunCompletes) {
   auto dir = scratchDir("cli_vtk");
-  auto r =
-      runProgram({"-area", "4", "4", "4", "-n", "4", "-batch", "-vtk", "2", "no/such/snap"}, dir);
+  // The folder is writable, but a folder stands where the first snapshot goes.
+  std::filesystem::create_directories(dir / "snap_000002.vti");
+  auto r = runProgram({"-area", "4", "4", "4", "-n", "4", "-batch", "-vtk", "2", "snap"}, dir);
   EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.err.find("\nwarning: can't write VTK file 'no/such/snap_000002.vti'.\n"
+  EXPECT_NE(r.err.find("\nwarning: can't write VTK file 'snap_000002.vti'.\n"
                        "warning: no further VTK snapshots in this run.\n"),
             std::string::npos);
   EXPECT_EQ(r.err.find("snap_000004"), std::string::npos);

@@ -79,16 +79,18 @@ TEST_F(EditorPanel, RowsOpenTheEntryAndAPressAbandonsIt) {
   EXPECT_TRUE(gui_->inputLine.empty());
 }
 
-TEST_F(EditorPanel, RunStartsANewRunOrShowsTheEFieldWithNothingRunning) {
+TEST_F(EditorPanel, RunStartsANewRunOrStaysInTheEditorWithTheReason) {
   const struct {
     const char* what;
     void (*spoil)(Project&);
     const char* message;
+    const char* shown;  // the reason the window shows
   } cases[] = {
       {"bad source material", [](Project& p) { p.sourceMaterial = 9; },
-       "error: unknown error while set_data().\n"},
-      {"zero permittivity", [](Project& p) { p.er[1] = 0; }, "error: unknown error while set().\n"},
-      {"good model", [](Project&) {}, nullptr},
+       "error: unknown error while set_data().\n", "error: bad source material(9) in the model."},
+      {"zero permittivity", [](Project& p) { p.er[1] = 0; }, "error: unknown error while set().\n",
+       "error: material (1) needs finite values with positive er and ur."},
+      {"good model", [](Project&) {}, nullptr, nullptr},
   };
   for (const auto& c : cases) {
     SetUp();
@@ -96,18 +98,25 @@ TEST_F(EditorPanel, RunStartsANewRunOrShowsTheEFieldWithNothingRunning) {
     p.cells[SliceIndex(0, 32, 30, 30)] = 1;
     p.cells[SliceIndex(0, 32, 31, 30)] = kCellSource1 | kCellProbe | 1;
     c.spoil(p);
+    const int32_t before = app_->engine.sam.probeCount + app_->engine.sam.sourceCount;
     press(GLUT_LEFT_BUTTON, {82, 69});
     const ViewState& v = gui_->view;
-    EXPECT_EQ(v.viewMode, kViewE) << c.what;
     const FDTD_SAM& s = app_->engine.sam;
     if (c.message) {
+      // Back in the editor with the project as it was and the reason shown.
+      EXPECT_EQ(v.viewMode, kViewEditor) << c.what;
+      EXPECT_EQ(gui_->notice.rfind(c.shown, 0), 0u) << gui_->notice;
+      EXPECT_EQ(p.cells[SliceIndex(0, 32, 31, 30)], kCellSource1 | kCellProbe | 1) << c.what;
+      EXPECT_FALSE(gui_->runRefused);  // refused before the running model was touched
       EXPECT_EQ(v.running, 0) << c.what;
       const std::string log = log_.str();
       EXPECT_EQ(log.substr(log.size() - std::string(c.message).size()), c.message) << c.what;
-      EXPECT_EQ(s.probeCount + s.sourceCount, 0) << c.what;
-      for (int i = 0; i < 3; ++i) stepBatch(app_->engine);  // r after the refusal: harmless
+      EXPECT_EQ(s.probeCount + s.sourceCount, before) << c.what;  // the run before is kept
+      for (int i = 0; i < 3; ++i) stepBatch(app_->engine);        // r after the refusal: harmless
       EXPECT_EQ(s.stepCount, 3) << c.what;
     } else {
+      EXPECT_EQ(v.viewMode, kViewE);
+      EXPECT_TRUE(gui_->notice.empty());
       EXPECT_EQ(v.running, 1);
       EXPECT_EQ(s.probeCount, 1);
       EXPECT_EQ(s.sourceCount, 1);
@@ -115,6 +124,60 @@ TEST_F(EditorPanel, RunStartsANewRunOrShowsTheEFieldWithNothingRunning) {
     }
     EXPECT_EQ(v.dragMode, 0) << c.what;
     TearDown();
+  }
+}
+
+// A refused Run leaves the run before it as it was: Cancel returns to it and
+// r goes on with it.
+TEST_F(EditorPanel, ARefusedRunKeepsThePreviousRun) {
+  Project& p = app_->project;
+  p.cells[SliceIndex(0, 32, 30, 30)] = kCellSource1 | kCellProbe | 1;
+  press(GLUT_LEFT_BUTTON, {82, 69});  // a good Run
+  for (int i = 0; i < 5; ++i) stepBatch(app_->engine);
+  gui_->view.viewMode = kViewEditor;
+  gui_->view.running = 0;
+  const int64_t cells = app_->model.cellCount();
+  p.er[1] = 0;
+  p.dxy = 0.002f;  // would change the grid if it were taken
+  press(GLUT_LEFT_BUTTON, {82, 69});
+  EXPECT_EQ(gui_->view.viewMode, kViewEditor);
+  EXPECT_NE(gui_->notice.find("material (1)"), std::string::npos) << gui_->notice;
+  const FDTD_SAM& s = app_->engine.sam;
+  EXPECT_EQ(s.stepCount, 5);
+  EXPECT_EQ(s.probeCount, 1);
+  EXPECT_FLOAT_EQ(s.dx, 0.001f);
+  EXPECT_EQ(app_->model.cellCount(), cells);
+  press(GLUT_LEFT_BUTTON, {92, 69});  // Cancel: the stopped run is there
+  EXPECT_EQ(gui_->view.viewMode, kViewE);
+  stepBatch(app_->engine);
+  EXPECT_EQ(s.stepCount, 6);
+}
+
+// New empties the project at once while nothing is unsaved; with changes it
+// asks, and only y discards them. The title marks the changes meanwhile.
+TEST_F(EditorPanel, NewAsksBeforeDiscardingUnsavedChanges) {
+  const std::string clean = WindowTitle(*gui_);
+  const struct {
+    bool edit;           // paint a cell first
+    const char* answer;  // keys after New ("" = none)
+    bool cleared;
+  } cases[] = {{false, "", true}, {true, "n", false}, {true, "\r", false}, {true, "y", true}};
+  for (const auto& c : cases) {
+    if (c.edit) {
+      click({70, 46});  // brush 1
+      click({3, 3});
+      EXPECT_EQ(WindowTitle(*gui_), clean + " *");
+    }
+    click({72, 1});  // New
+    EXPECT_EQ(gui_->view.editState, c.edit ? kEditConfirmNew : 0) << c.answer;
+    for (unsigned char k : std::string(c.answer)) EntryKey(*gui_, k);
+    EXPECT_EQ(gui_->view.editState, 0) << c.answer;
+    EXPECT_EQ(cell(3, 3) == 0, c.cleared) << c.answer;
+    EXPECT_EQ(WindowTitle(*gui_) == clean, c.cleared) << c.answer;
+    if (!c.cleared) {  // leave no changes for the next case
+      click({72, 1});
+      EntryKey(*gui_, 'y');
+    }
   }
 }
 

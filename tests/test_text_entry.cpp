@@ -103,7 +103,8 @@ TEST_F(Entry, EnterStoresIntoTheFieldOfTheEditState) {
       {kEditSigma + 1, "3n\r", 3e-9f, [](Project& p) -> float& { return p.sg[1]; }},
       {kEditEr + 5, "9.8\r", 9.8f, [](Project& p) -> float& { return p.er[5]; }},
       {kEditUr + 0, "1k\r", 1000.0f, [](Project& p) -> float& { return p.ur[0]; }},
-      {kEditDz, "x9\r", 0.0f, [](Project& p) -> float& { return p.dz; }},  // no number: 0
+      {kEditDz, "x9\r", 0.001f, [](Project& p) -> float& { return p.dz; }},  // refused: kept
+      {kEditSigma + 2, "5.8e7\r", 5.8e7f, [](Project& p) -> float& { return p.sg[2]; }},
   };
   for (const auto& c : cases) {
     project_ = Project();
@@ -112,6 +113,91 @@ TEST_F(Entry, EnterStoresIntoTheFieldOfTheEditState) {
     EXPECT_FLOAT_EQ(c.field(project_), c.value) << c.keys;
     EXPECT_EQ(state_, 0);
     EXPECT_TRUE(line_.empty());
+  }
+}
+
+// The entry's strict reading: exponents beside the prefixes; garbage,
+// unknown suffixes, NaN, infinity and (where needed) values not above zero
+// are refused.
+TEST(ReadEntryNumber, AcceptsExponentsAndPrefixesRefusesTheRest) {
+  const struct {
+    const char* text;
+    bool positive;
+    const char* refusal;  // nullptr: accepted with `value`
+    float value;
+  } cases[] = {
+      {"5.8e7", true, nullptr, 5.8e7f},
+      {"1e-3", true, nullptr, 1e-3f},
+      {"1.5e1", true, nullptr, 15.0f},
+      {"2.5E+2k", true, nullptr, 2.5e5f},
+      {"3G", true, nullptr, 3e9f},
+      {"1E", true, nullptr, 1e18f},  // E with no digits after it is exa
+      {"-4.7m", false, nullptr, -4.7e-3f},
+      {".5", true, nullptr, 0.5f},
+      {"0", false, nullptr, 0.0f},
+      {"abc", false, "is not a number", 0},
+      {"nan", false, "is not a number", 0},
+      {"inf", false, "is not a number", 0},
+      {"e5", false, "is not a number", 0},
+      {"-", false, "is not a number", 0},
+      {"3GG", false, "unknown unit prefix", 0},
+      {"10mm", false, "unknown unit prefix", 0},
+      {"1e", false, "unknown unit prefix", 0},
+      {"1 k", false, "unknown unit prefix", 0},
+      {"1e39", false, "out of range", 0},
+      {"1e300", false, "out of range", 0},
+      {"999999999999999999999999999999999999999999999", false, "out of range", 0},
+      {"1000Y", false, "out of range", 0},  // more than the panel can show
+      {"999Y", false, nullptr, 999e24f},
+      {"0", true, "must be above zero", 0},
+      {"-2", true, "must be above zero", 0},
+  };
+  for (const auto& c : cases) {
+    float value = -123.0f;
+    const std::string why = ReadEntryNumber(c.text, c.positive, value);
+    if (c.refusal) {
+      EXPECT_NE(why.find(c.refusal), std::string::npos) << c.text << ": " << why;
+      EXPECT_EQ(value, -123.0f) << c.text;  // untouched
+    } else {
+      EXPECT_EQ(why, "") << c.text;
+      EXPECT_FLOAT_EQ(value, c.value) << c.text;
+    }
+  }
+}
+
+// A refused number keeps the field, closes the entry and hands the reason to
+// the window; the rules follow the field (er needs a positive value, S/m
+// takes zero but not a negative one, a source value either sign).
+TEST_F(Entry, RefusedNumbersKeepTheOldValueAndSayWhy) {
+  const struct {
+    int32_t state;
+    const char* keys;
+    bool refused;
+  } cases[] = {
+      {kEditEr + 1, "0\r", true},     {kEditUr + 1, "-1\r", true},
+      {kEditDxy, "abc\r", true},      {kEditFrequency, "3GG\r", true},
+      {kEditSigma + 1, "-1\r", true}, {kEditSigma + 1, "0\r", false},
+      {kEditSource1, "-2\r", false},  {kEditSource1, "nan\r", true},
+      {kEditDz, "1e-46\r", true},  // underflows to zero: not above zero
+  };
+  for (const auto& c : cases) {
+    project_ = Project();
+    project_.sg[1] = 5.0f;
+    const Project before = project_;
+    std::string notice;
+    state_ = c.state;
+    for (unsigned char k : std::string(c.keys))
+      EntryKey(project_, {state_, pending_, line_, &notice}, k);
+    EXPECT_EQ(state_, 0) << c.keys;
+    const bool kept = project_.er == before.er && project_.ur == before.ur &&
+                      project_.sg == before.sg && project_.dxy == before.dxy &&
+                      project_.dz == before.dz && project_.frequency == before.frequency &&
+                      project_.sourceValue1 == before.sourceValue1;
+    EXPECT_EQ(kept, c.refused) << c.keys;
+    EXPECT_EQ(notice.empty(), !c.refused) << c.keys << notice;
+    if (c.refused) {
+      EXPECT_NE(log_.str().find(notice + "\n"), std::string::npos) << notice;
+    }
   }
 }
 

@@ -17,11 +17,29 @@ TEST(EngineeringFormat, ThreeDigitsAndAPrefix) {
     const char* want;
   };
   const Case cases[] = {
-      {0.001f, "1.00m"},   {3e9f, "3.00G"},   {5.8e7f, "58.0M"},     {1e-13f, "100f"},
-      {-1.0f, "-1.00"},    {12.5f, "12.5"},   {999.0f, "999"},       {999.95f, "1.00k"},
-      {4.7f, "4.70"},      {0.0f, "0"},       {-0.0f, "0"},          {1e-30f, "1e-30"},
-      {-2e-25f, "-2e-25"}, {1e-24f, "1.00y"}, {-0.00123f, "-1.23m"}, {123456.0f, "123k"},
-      {9.99e26f, "999Y"},  {1e27f, ""},       {INFINITY, ""},        {NAN, "nan"},
+      {0.001f, "1.00m"},
+      {3e9f, "3.00G"},
+      {5.8e7f, "58.0M"},
+      {1e-13f, "100f"},
+      {-1.0f, "-1.00"},
+      {12.5f, "12.5"},
+      {999.0f, "999"},
+      {999.95f, "1.00k"},
+      {4.7f, "4.70"},
+      {0.0f, "0"},
+      {-0.0f, "0"},
+      {1e-30f, "1e-30"},
+      {-2e-25f, "-2e-25"},
+      {1e-24f, "1.00y"},
+      {-0.00123f, "-1.23m"},
+      {123456.0f, "123k"},
+      {9.99e26f, "999Y"},
+      {1e27f, ""},
+      {INFINITY, ""},
+      {NAN, "nan"},
+      // The decimals follow the value before rounding: 0.01f is 9.999999e-3.
+      {0.01f, "10.00m"},
+      {9.99f, "9.99"},
   };
   for (const Case& c : cases) EXPECT_EQ(tavro::FormatEngineering(c.value), c.want) << c.value;
 }

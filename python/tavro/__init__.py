@@ -18,6 +18,7 @@ import sys
 import numpy as np
 
 from . import _core
+from ._args import integer as _int, real as _real, text as _text, triple as _triple
 
 __all__ = ["Model", "SAMPLE_COLUMNS", "SPECTRUM_COLUMNS", "PRESETS"]
 
@@ -32,15 +33,6 @@ SPECTRUM_DTYPE = np.dtype([(c, "<f4") for c in SPECTRUM_COLUMNS])
 PRESETS = ("SPACE", "AIR", "CU", "GOLD", "AL", "NI", "IRON", "SI", "FR4", "TEFLON", "WATER")
 
 
-def _triple(value, what):
-    if isinstance(value, (int, float)):
-        return (value, value, value)
-    value = tuple(value)
-    if len(value) != 3:
-        raise ValueError(f"{what} takes three values (x, y, z) or one for all axes")
-    return value
-
-
 def _records(table, dtype):
     """An (n, 25) float32 table as a 1-D array of named records."""
     return np.ascontiguousarray(table).view(dtype).reshape(len(table))
@@ -51,6 +43,10 @@ class Model(_core.Model):
 
     Material IDs index 65536-entry tables (all vacuum at first). Cell (x, y, z)
     of the area holds one ID and optionally a source or a probe.
+
+    Integer arguments (cells, IDs, counts) take integers only, numbers take
+    int or float; other types raise TypeError. The arrays ids, E and H are
+    read-only copies: set_ids changes the cells.
     """
 
     def __init__(self, area=None, unit=None):
@@ -61,6 +57,47 @@ class Model(_core.Model):
             self.set_area(*_triple(area, "area"))
 
     # --- building ------------------------------------------------------------
+
+    def set_area(self, x, y, z):
+        """The calculation area in cells (as -area); all cells cleared."""
+        super().set_area(_int(x, "area x"), _int(y, "area y"), _int(z, "area z"))
+
+    def set_unit(self, x, y, z):
+        """The cell size in metres along x, y and z (as -unit)."""
+        super().set_unit(_real(x, "unit x"), _real(y, "unit y"), _real(z, "unit z"))
+
+    def set_material(self, id, material, axis=""):
+        """Material `id`: a preset name, "SG:ER:UR" text or three numbers;
+        axis "x", "y" or "z" sets one axis only (as -matx, -maty, -matz)."""
+        super().set_material(_int(id, "material ID"), material, _text(axis, "axis"))
+
+    def material(self, id, axis="x"):
+        return super().material(_int(id, "material ID"), _text(axis, "axis"))
+
+    def set_ids(self, ids, x=0, y=0, z=0):
+        """Material IDs from an integer array placed at cell (x, y, z)."""
+        array = np.asarray(ids)
+        if array.dtype.kind not in "iu":
+            raise TypeError(f"material IDs must be an integer array (not {ids!r:.40})")
+        super().set_ids(array, _int(x, "x"), _int(y, "y"), _int(z, "z"))
+
+    def set_source(self, x, y, z, source):
+        """A source word (CW:Y:20:3e9) at cell (x, y, z)."""
+        super().set_source(*self._cell(x, y, z), _text(source, "source"))
+
+    def set_probe(self, x, y, z, name):
+        """A probe at cell (x, y, z); its name must be unique in the model."""
+        super().set_probe(*self._cell(x, y, z), _text(name, "probe name"))
+
+    def clear_cell(self, x, y, z):
+        super().clear_cell(*self._cell(x, y, z))
+
+    def cell_text(self, x, y, z):
+        return super().cell_text(*self._cell(x, y, z))
+
+    @staticmethod
+    def _cell(x, y, z):
+        return _int(x, "x"), _int(y, "y"), _int(z, "z")
 
     @classmethod
     def from_fdtd(cls, path, far=False):
@@ -80,17 +117,18 @@ class Model(_core.Model):
 
     def read_fdtd(self, path, far=False):
         """Reads a .fdtd model file on top of this model's material tables."""
-        self._read_fdtd(str(path), bool(far))
+        self._read_fdtd(_text(path, "path"), bool(far))
 
     def read_layer(self, z, path):
         """Fills layer z of the whole area from a CSV file (as -layer)."""
-        self._read_csv(str(path), int(z), 0, 0)
+        self._read_csv(_text(path, "path"), _int(z, "z"), 0, 0)
 
     def read_csv(self, x, y, z, path):
         """Fills the first x columns and y rows of layer z (as -csv)."""
+        x, y, z = _int(x, "x"), _int(y, "y"), _int(z, "z")
         if x <= 0 or y <= 0:
             raise ValueError(f"size of CSV[{x},{y},{z}] must be positive")
-        self._read_csv(str(path), int(z), int(x), int(y))
+        self._read_csv(_text(path, "path"), z, x, y)
 
     # --- run -----------------------------------------------------------------
 
@@ -100,7 +138,20 @@ class Model(_core.Model):
         (as -minfreq); with `avgmat` the materials are averaged onto the cell
         edges, so that walls sit where they are drawn (as -avgmat). Returns the
         set-up report, also kept as .report."""
-        return self._setup(int(samples), float(minfreq or 0.0), bool(avgmat))
+        minfreq = 0.0 if minfreq is None else _real(minfreq, "minfreq")
+        return self._setup(_int(samples, "samples"), minfreq, bool(avgmat))
+
+    def advance(self, steps):
+        """Up to `steps` time steps; returns the number done."""
+        return super().advance(_int(steps, "steps"))
+
+    def write_vti(self, path):
+        """One snapshot of the fields and material IDs as a .vti file."""
+        super().write_vti(_text(path, "path"))
+
+    def snapshot(self, prefix):
+        """The next snapshot <prefix>_<step>.vti of the series <prefix>.pvd."""
+        return super().snapshot(_text(prefix, "vtk_prefix"))
 
     @property
     def done(self):
@@ -120,8 +171,13 @@ class Model(_core.Model):
         and raises KeyboardInterrupt."""
         if not self.ready:
             raise ValueError("the model is not set up; call setup() first")
+        vtk_every = _int(vtk_every, "vtk_every")
+        if vtk_prefix is not None:
+            vtk_prefix = _text(vtk_prefix, "vtk_prefix")
         if vtk_every and not vtk_prefix:
             raise ValueError("vtk_every needs vtk_prefix")
+        if vtk_every and _core._vtk_prefix_problem(vtk_prefix):
+            raise ValueError("vtk_" + _core._vtk_prefix_problem(vtk_prefix))
         if vtk_every < 0:
             raise ValueError("vtk_every must not be negative")
         # About a hundred progress updates; an even count keeps the steps in
@@ -153,7 +209,7 @@ class Model(_core.Model):
                 return self.probes.index(probe)
             except ValueError:
                 raise ValueError(f"no probe named '{probe}' (probes: {self.probes})") from None
-        return int(probe)
+        return _int(probe, "probe")
 
     def probe_cell(self, probe):
         return tuple(self._probe_cell(self.probe_index(probe)))
@@ -170,18 +226,19 @@ class Model(_core.Model):
 
     @property
     def E(self):
-        """E of every cell, shape (X, Y, Z, 3) [V/m]."""
+        """E of every cell, shape (X, Y, Z, 3) [V/m]; a read-only copy."""
         return self._field(False)
 
     @property
     def H(self):
-        """H of every cell, shape (X, Y, Z, 3) [A/m]."""
+        """H of every cell, shape (X, Y, Z, 3) [A/m]; a read-only copy."""
         return self._field(True)
 
     def write_results(self, timelog="", freqlog="", directory="."):
         """Writes <probe>.<timelog> and <probe>.<freqlog> files exactly as a
         batch run with -timelog and -freqlog does. Returns the paths."""
-        return self._write_results(str(timelog), str(freqlog), str(directory))
+        return self._write_results(_text(timelog, "timelog"), _text(freqlog, "freqlog"),
+                                   _text(directory, "directory"))
 
 
 def _number(x):

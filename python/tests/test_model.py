@@ -73,6 +73,7 @@ BAD = [
     (lambda m: m.set_ids(np.full((2, 2), 70000), z=0), ValueError, "material ID 70000 is outside"),
     (lambda m: m.set_ids(np.zeros((9, 7), dtype=int)), ValueError, "do not fit the calculation area"),
     (lambda m: m.set_ids(np.zeros((2, 2))), TypeError, "integer array"),
+    (lambda m: m.set_ids("abc"), TypeError, "material IDs must be an integer array (not 'abc')"),
     (lambda m: m.set_probe(8, 0, 0, "P"), ValueError, "cell (8,0,0) is outside"),
     (lambda m: m.set_probe(0, 0, 0, "a b"), ValueError, "one word"),
     (lambda m: m.set_source(0, 0, 0, "CW"), ValueError, "type and direction"),
@@ -80,6 +81,31 @@ BAD = [
     (lambda m: m.setup(samples=1000001), ValueError, "samples must be 0 to 1000000"),
     (lambda m: (m.set_unit(0, 1, 1), m.setup(10)), ValueError,
      "grid size (0,1,1) must be positive and finite."),
+    # Strict integers and numbers, refused in the module's own words.
+    (lambda m: m.setup(samples=2.5), TypeError, "samples must be an integer (not 2.5)"),
+    (lambda m: m.setup(samples="10"), TypeError, "samples must be an integer (not '10')"),
+    (lambda m: m.setup(samples=True), TypeError, "samples must be an integer (not True)"),
+    (lambda m: m.set_area(8.0, 7, 6), TypeError, "area x must be an integer (not 8.0)"),
+    (lambda m: m.set_probe(1.5, 0, 0, "Q"), TypeError, "x must be an integer (not 1.5)"),
+    (lambda m: m.set_unit("1mm", 1, 1), TypeError, "unit x must be a number (not '1mm')"),
+    (lambda m: m.set_material(1, 5), TypeError, "bad material 5: give a preset name"),
+    (lambda m: m.set_material(1, ["a", "b", "c"]), TypeError, "bad material ['a', 'b', 'c']"),
+    (lambda m: m.set_material(1.0, "CU"), TypeError, "material ID must be an integer"),
+    (lambda m: m.setup(8, minfreq="1G"), TypeError, "minfreq must be a number (not '1G')"),
+    (lambda m: (m.setup(8), m.run(vtk_every=2.5, vtk_prefix="s")), TypeError,
+     "vtk_every must be an integer (not 2.5)"),
+    (lambda m: (m.setup(8), m.advance("3")), TypeError, "steps must be an integer (not '3')"),
+    # Data-loss traps: the same refusals as the command line.
+    (lambda m: (m.setup(8), m.write_results("txt", "txt")), ValueError,
+     "timelog and freqlog name the same extension(txt)"),
+    (lambda m: m.set_probe(1, 1, 1, "P"), ValueError,
+     "duplicate probe name 'P' at cells (4,3,2) and (1,1,1)"),
+    (lambda m: (m.setup(8), m.run(progress=False, vtk_every=2, vtk_prefix="/")), ValueError,
+     "vtk_prefix '/' is a folder"),
+    (lambda m: (m.setup(8), m.snapshot("-n")), ValueError, "vtk_prefix '-n' starts with '-'"),
+    (lambda m: (m.setup(8), m.snapshot("")), ValueError, "vtk_prefix is empty"),
+    (lambda m: m.set_probe(1, 1, 1, "GAUSS_4_3_3"), ValueError,
+     "duplicate probe name 'GAUSS_4_3_3' at cells (4,3,3) and (1,1,1)"),
 ]
 
 
@@ -101,6 +127,21 @@ def test_material_of_one_axis(axis):
     for other in "xyz":
         want = (4, 5, 6) if other == axis else (1, 2, 3)
         assert m.material(3, axis=other) == pytest.approx(want), other
+
+
+def test_model_constructor_refuses_text_units():
+    with pytest.raises(TypeError, match="unit takes one number or three"):
+        tavro.Model(unit="1mm")
+
+
+@pytest.mark.parametrize("array", ["ids", "E", "H"])
+def test_state_arrays_are_read_only(array):
+    m = small_model()
+    m.setup(samples=4)
+    a = getattr(m, array)
+    with pytest.raises(ValueError, match="read-only"):
+        a[0, 0, 0] = 5
+    assert getattr(m, array)[0, 0, 0].sum() == 0  # nothing changed anywhere
 
 
 def test_failed_setup_leaves_no_run():
