@@ -382,8 +382,7 @@ int ProgramMain(int argc, char** argv, WindowEntry window) {
     };
   }
   const bool complete = RunBatch(app->engine, farField.ready() ? &everyStep : &snapshots);
-  if (farField.ready())
-    app->engine.failedResultFiles += WriteFarFieldResults(app->nf2ff, farField);
+  if (farField.ready()) app->engine.failedResultFiles += WriteFarFieldResults(app->nf2ff, farField);
   const std::time_t end = std::time(nullptr);
   // An interrupted run has written what it recorded; its status says so.
   if (!complete) return 128 + LastStopSignal();

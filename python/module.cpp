@@ -19,19 +19,18 @@
 #include <vector>
 
 #include "app/conversion.h"
-#include "app/far_field_run.h"
 #include "app/presets.h"
 #include "engine/console.h"
 #include "engine/field_kernels.h"
 #include "engine/field_update.h"
 #include "engine/grid_index.h"
-#include "engine/nf2ff_transform.h"
 #include "engine/setup.h"
 #include "files/csv_layer.h"
 #include "files/project.h"
 #include "files/result_files.h"
 #include "files/spectrum.h"
 #include "files/vtk_snapshot.h"
+#include "python/far_field_binding.h"
 
 namespace py = pybind11;
 
@@ -336,7 +335,7 @@ class PyModel {
     {
       py::gil_scoped_release release;
       SimulationEngine& eng = *engine_;
-      FarFieldRecorder* far = farField_.get();
+      FarFieldRecorder* far = farField_.recorder();
       while (done < steps && eng.sam.stepCount < eng.sam.stepLimit && !g_interrupted) {
         if (far) {  // the far field is recorded after every single step
           stepBatch(eng);
@@ -488,91 +487,44 @@ class PyModel {
     return {x, y, z};
   }
 
-  // --- far field -----------------------------------------------------------
+  // --- far field (far_field_binding.h) -------------------------------------
 
-  // Records the far field at `freqs` [Hz] on the surface `box` (x0, y0, z0,
-  // x1, y1, z1; empty: 3 cells inside the area's faces) from the next step
-  // on; only before the first step after a set-up.
   std::string recordFarField(const std::vector<double>& freqs, const std::vector<int>& box) {
     requireReady();
     if (steps_ != 0)
       fail(PyExc_RuntimeError,
            "the far field is recorded from the first step; call setup() again first");
-    if (freqs.empty()) fail(PyExc_ValueError, "give one frequency at least");
-    if (!box.empty() && box.size() != 6)
-      fail(PyExc_ValueError, "box needs 6 values (x0, y0, z0, x1, y1, z1)");
-    FarFieldOptions opt;
-    for (double f : freqs) {
-      if (!(f > 0.0) || !std::isfinite(f))
-        fail(PyExc_ValueError, "far-field frequencies must be above 0 [Hz]");
-      std::ostringstream text;
-      text << f;
-      opt.freqs.push_back(f);
-      opt.freqTexts.push_back(text.str());
-    }
-    if (!box.empty()) {
-      opt.haveBox = true;
-      opt.box = {box[0], box[1], box[2], box[3], box[4], box[5]};
-    }
-    Capture cap;
-    auto rec = std::make_unique<FarFieldRecorder>();
-    if (!PrepareFarField(opt, *engine_, *rec)) raiseFailure(cap.text(), "bad far-field surface");
-    farField_ = std::move(rec);
-    farPower_.assign(freqs.size(), -1.0);
-    return cap.text();
+    std::string console;
+    const std::string error = farField_.start(*engine_, freqs, box, console);
+    if (!error.empty()) fail(PyExc_ValueError, error);
+    return console;
   }
 
-  // Index of a recorded frequency; raises ValueError for any other.
-  std::size_t farIndex(double freq) const {
-    if (!farField_) fail(PyExc_ValueError, "no far field recorded; call record_far_field() first");
-    const std::vector<double>& fs = farField_->frequencies();
-    std::size_t f = 0;
-    while (f < fs.size() && std::abs(fs[f] - freq) > 1e-9 * fs[f]) ++f;
-    if (f == fs.size()) {
-      std::ostringstream text;
-      text << "the far field is not recorded at " << freq << " Hz";
-      fail(PyExc_ValueError, text.str());
-    }
-    if (farField_->steps() == 0) fail(PyExc_ValueError, "no step recorded yet; run the model");
-    return f;
-  }
-
-  // The radiated power [W] as the result file gives it (from the pattern
-  // grid); kept until more steps are recorded.
-  double farFieldPower(double freq) {
-    const std::size_t f = farIndex(freq);
-    if (farPowerSteps_ != farField_->steps()) {
-      std::fill(farPower_.begin(), farPower_.end(), -1.0);
-      farPowerSteps_ = farField_->steps();
-    }
-    if (farPower_[f] < 0.0) farPower_[f] = ComputePattern(*farField_, f).power;
-    return farPower_[f];
-  }
-
-  // rE_theta, rE_phi [V] and D [dBi] at frequency `freq` (one that is
-  // recorded) in the directions (theta[i], phi[i]) [deg].
   py::tuple farField(double freq, const std::vector<double>& theta,
                      const std::vector<double>& phi) {
     if (theta.size() != phi.size()) fail(PyExc_ValueError, "theta and phi differ in length");
-    const std::size_t f = farIndex(freq);
-    const double power = farFieldPower(freq);
-    std::vector<double> th(theta.size()), ph(phi.size());
-    for (std::size_t i = 0; i < th.size(); ++i) {
-      th[i] = theta[i] * M_PI / 180.0;
-      ph[i] = phi[i] * M_PI / 180.0;
-    }
-    const std::vector<FarFieldPoint> pts = FarField(*farField_, f, th, ph);
+    std::size_t f = 0;
+    const std::string error = farField_.find(freq, f);
+    if (!error.empty()) fail(PyExc_ValueError, error);
+    std::vector<FarFieldPoint> pts;
+    std::vector<double> dbi;
+    farField_.evaluate(f, theta, phi, pts, dbi);
     const py::ssize_t n = static_cast<py::ssize_t>(pts.size());
     py::array_t<std::complex<double>> eTheta(n), ePhi(n);
-    py::array_t<double> dbi(n);
+    py::array_t<double> d(n);
     for (py::ssize_t i = 0; i < n; ++i) {
-      const FarFieldPoint& p = pts[static_cast<std::size_t>(i)];
-      eTheta.mutable_data()[i] = p.eTheta;
-      ePhi.mutable_data()[i] = p.ePhi;
-      dbi.mutable_data()[i] =
-          power > 0.0 ? ToDbi(4.0 * M_PI * RadiationIntensity(p) / power) : -300.0;
+      eTheta.mutable_data()[i] = pts[static_cast<std::size_t>(i)].eTheta;
+      ePhi.mutable_data()[i] = pts[static_cast<std::size_t>(i)].ePhi;
+      d.mutable_data()[i] = dbi[static_cast<std::size_t>(i)];
     }
-    return py::make_tuple(eTheta, ePhi, dbi);
+    return py::make_tuple(eTheta, ePhi, d);
+  }
+
+  double farFieldPower(double freq) {
+    std::size_t f = 0;
+    const std::string error = farField_.find(freq, f);
+    if (!error.empty()) fail(PyExc_ValueError, error);
+    return farField_.power(f);
   }
 
  private:
@@ -625,9 +577,7 @@ class PyModel {
   int64_t steps_ = 0;  // time steps since the set-up
   bool ready_ = false;
   bool stepping_ = false;
-  std::unique_ptr<FarFieldRecorder> farField_;  // record_far_field(); none by default
-  std::vector<double> farPower_;                // per frequency; < 0 = not computed
-  int64_t farPowerSteps_ = -1;
+  FarFieldBinding farField_;  // record_far_field(); none by default
 };
 
 }  // namespace
