@@ -50,10 +50,11 @@ bool ReadFarFieldFrequencies(const char* text, FarFieldOptions& opt) {
 
 bool PrepareFarField(const FarFieldOptions& opt, const SimulationEngine& eng,
                      FarFieldRecorder& rec) {
-  const GridDesc& g = eng.grid.desc;
-  SurfaceBox box = opt.haveBox ? opt.box : DefaultSurfaceBox(g.nx, g.ny, g.nz);
+  int X = 0, Y = 0, Z = 0;
+  drawnArea(eng.grid.desc, X, Y, Z);
+  const SurfaceBox box = opt.haveBox ? opt.box : DefaultSurfaceBox(X, Y, Z);
   if (!opt.haveBox && !(box.x0 < box.x1 && box.y0 < box.y1 && box.z0 < box.z1)) {
-    con() << "error: the area (" << g.nx << "," << g.ny << "," << g.nz
+    con() << "error: the area (" << X << "," << Y << "," << Z
           << ") is too small for a far-field surface 3 cells inside its faces; give "
              "-nf2ff-box.\n";
     return false;

@@ -118,6 +118,12 @@ uint64_t drawnElement(const GridDesc& g, int64_t x, int64_t y, int64_t z) {
   return eIndex(g, x, y, z);
 }
 
+void drawnArea(const GridDesc& g, int& X, int& Y, int& Z) {
+  X = g.nx;
+  Y = g.ny;
+  Z = g.nz;
+}
+
 bool FarFieldRecorder::prepare(const SimulationEngine& eng, const std::vector<double>& freqs,
                                const SurfaceBox& box) {
   freqs_.clear();
@@ -125,7 +131,9 @@ bool FarFieldRecorder::prepare(const SimulationEngine& eng, const std::vector<do
   acc_.clear();
   steps_ = 0;
   const GridDesc& g = eng.grid.desc;
-  if (!CheckSurfaceBox(box, g.nx, g.ny, g.nz)) return false;
+  int X = 0, Y = 0, Z = 0;
+  drawnArea(g, X, Y, Z);
+  if (!CheckSurfaceBox(box, X, Y, Z)) return false;
   box_ = box;
   cell_[0] = eng.sam.dx, cell_[1] = eng.sam.dy, cell_[2] = eng.sam.dz;
   dt_ = eng.sam.dt;

@@ -33,6 +33,8 @@ bool CheckSurfaceBox(const SurfaceBox& box, int X, int Y, int Z);
 // cell is drawnElement(x, y, z), its H element drawnElement(x+1, y+1, z+1).
 // The far-field recording reads every field value through this one mapping.
 uint64_t drawnElement(const GridDesc& g, int64_t x, int64_t y, int64_t z);
+// The drawn area in cells, which the box's coordinates refer to.
+void drawnArea(const GridDesc& g, int& X, int& Y, int& Z);
 
 // One field component on the surface and the equivalent current it stands
 // for: E gives the magnetic current M = -n x E, H the electric current

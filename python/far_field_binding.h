@@ -3,6 +3,7 @@
 // steps are recorded. Failures come back as messages; the module raises them.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <sstream>
