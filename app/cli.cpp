@@ -67,7 +67,9 @@ void printUsage() {
        "                            M : model type of the switch, 'P' or 'N'.\n"
        "                           ID : material when the switch is off.\n"
        "                            F : frequency of the switch [Hz].\n"
-       "         -vtk <EVERY> <PREFIX>: field snapshots every EVERY steps for ParaView.\n";
+       "         -vtk <EVERY> <PREFIX>: field snapshots every EVERY steps for ParaView.\n"
+       "         -nf2ff <FREQ> <PREFIX>: far field at FREQ[,FREQ...] [Hz] into PREFIX_FREQ.txt.\n"
+       "         -nf2ff-box <X0> <Y0> <Z0> <X1> <Y1> <Z1>: far-field surface [grids].\n";
 }
 
 // Material ID check shared by -mat, -matx, -maty and -matz. IDs index the
@@ -110,6 +112,12 @@ int finishCommandLine(const App& app, const std::vector<bool>& defined) {
     return -1;
   }
   if (app.csvMask & 8) WarnUndefinedMaterials(app.model, defined);
+  if (app.nf2ff.haveBox && !app.nf2ff.active())
+    con() << "warning: -nf2ff-box is ignored without -nf2ff.\n";
+  if (app.nf2ff.active() && eng.cudaFlag) {
+    con() << "error: -nf2ff records the far field on the CPU only; leave out -cuda.\n";
+    return -1;
+  }
   return kContinue;
 }
 
@@ -275,6 +283,25 @@ int ParseCommandLine(App& app, int argc, char** argv) {
       i += 2;
       continue;
     }
+    if (word == "-nf2ff" && remain >= 2) {
+      if (!ReadFarFieldFrequencies(arg(1), app.nf2ff)) return -1;
+      app.nf2ff.prefix = arg(2);
+      if (app.nf2ff.prefix.empty()) {
+        con() << "error: -nf2ff needs a file name prefix.\n";
+        return -1;
+      }
+      i += 2;
+      continue;
+    }
+    if (word == "-nf2ff-box" && remain >= 6) {
+      SurfaceBox& b = app.nf2ff.box;
+      int* corner[6] = {&b.x0, &b.y0, &b.z0, &b.x1, &b.y1, &b.z1};
+      for (int k = 0; k < 6; ++k)
+        if (!ReadIntArg(word, arg(k + 1), *corner[k])) return -1;
+      app.nf2ff.haveBox = true;
+      i += 6;
+      continue;
+    }
     if (word == "-batch") {
       app.interactive = false;
       continue;
@@ -318,6 +345,13 @@ int ProgramMain(int argc, char** argv, WindowEntry window) {
     if (!MakeDemoProject(app->project, app->model)) return -2;
   }
   if (!set(app->engine, app->model)) return -2;
+  FarFieldRecorder farField;
+  if (app->nf2ff.active()) {
+    if (app->interactive)
+      con() << "warning: -nf2ff records the far field of batch runs only (-batch).\n";
+    else if (!PrepareFarField(app->nf2ff, app->engine, farField))
+      return -1;
+  }
 
   if (app->interactive) {
     if (window) return window(*app, argc, argv);
@@ -345,7 +379,19 @@ int ProgramMain(int argc, char** argv, WindowEntry window) {
         con() << "\n" << warning.str() << "warning: no further VTK snapshots in this run.\n";
     };
   }
-  const bool complete = RunBatch(app->engine, &snapshots);
+  // The far field is recorded after every time step: its hook runs every
+  // step (so the run takes single steps instead of pairs) and takes the
+  // snapshots along.
+  StepHook everyStep;
+  if (farField.ready()) {
+    everyStep.every = 1;
+    everyStep.call = [&](int64_t steps) {
+      farField.record(app->engine);
+      if (snapshots.every > 0 && steps % snapshots.every == 0) snapshots.call(steps);
+    };
+  }
+  const bool complete = RunBatch(app->engine, farField.ready() ? &everyStep : &snapshots);
+  if (farField.ready()) app->engine.failedResultFiles += WriteFarFieldResults(app->nf2ff, farField);
   const std::time_t end = std::time(nullptr);
   // An interrupted run has written what it recorded; its status says so.
   if (!complete) return 128 + LastStopSignal();

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "app/far_field_run.h"
 #include "engine/engine.h"
 #include "engine/model_record.h"
 #include "files/project.h"
@@ -20,6 +21,7 @@ struct App {
   int csvMask = 0;
   int vtkEvery = 0;  // -vtk: a field snapshot every vtkEvery steps; 0 = none
   std::string vtkPrefix;
+  FarFieldOptions nf2ff;  // -nf2ff, -nf2ff-box: far field of a batch run
 };
 
 // Reads the command line into `app`. Returns -1000 when the command line was

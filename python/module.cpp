@@ -4,6 +4,7 @@
 // Python exception carrying the program's own message and leaves the object
 // as it was before the call.
 #include <omp.h>
+#include <pybind11/complex.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -31,6 +32,7 @@
 #include "files/result_files.h"
 #include "files/spectrum.h"
 #include "files/vtk_snapshot.h"
+#include "python/far_field_binding.h"
 #include "python/module_helpers.h"
 
 namespace py = pybind11;
@@ -220,6 +222,7 @@ class PyModel {
     if (stepping_) fail(PyExc_RuntimeError, "the model is being stepped in another thread");
     refuseDuplicateProbes();
     engine_ = std::make_unique<SimulationEngine>();
+    farField_.reset();
     ready_ = false;
     steps_ = 0;
     report_.clear();
@@ -260,7 +263,14 @@ class PyModel {
     {
       py::gil_scoped_release release;
       SimulationEngine& eng = *engine_;
+      FarFieldRecorder* far = farField_.recorder();
       while (done < steps && eng.sam.stepCount < eng.sam.stepLimit && !g_interrupted) {
+        if (far) {  // the far field is recorded after every single step
+          stepBatch(eng);
+          far->record(eng);
+          ++done;
+          continue;
+        }
         // Two steps per sweep where both are wanted and the first leaves a
         // sample to take, as the batch run steps.
         FDTD_SAM next = eng.sam;
@@ -412,6 +422,46 @@ class PyModel {
     return {x, y, z};
   }
 
+  // --- far field (far_field_binding.h) -------------------------------------
+
+  std::string recordFarField(const std::vector<double>& freqs, const std::vector<int>& box) {
+    requireReady();
+    if (steps_ != 0)
+      fail(PyExc_RuntimeError,
+           "the far field is recorded from the first step; call setup() again first");
+    std::string console;
+    const std::string error = farField_.start(*engine_, freqs, box, console);
+    if (!error.empty()) fail(PyExc_ValueError, error);
+    return console;
+  }
+
+  py::tuple farField(double freq, const std::vector<double>& theta,
+                     const std::vector<double>& phi) {
+    if (theta.size() != phi.size()) fail(PyExc_ValueError, "theta and phi differ in length");
+    std::size_t f = 0;
+    const std::string error = farField_.find(freq, f);
+    if (!error.empty()) fail(PyExc_ValueError, error);
+    std::vector<FarFieldPoint> pts;
+    std::vector<double> dbi;
+    farField_.evaluate(f, theta, phi, pts, dbi);
+    const py::ssize_t n = static_cast<py::ssize_t>(pts.size());
+    py::array_t<std::complex<double>> eTheta(n), ePhi(n);
+    py::array_t<double> d(n);
+    for (py::ssize_t i = 0; i < n; ++i) {
+      eTheta.mutable_data()[i] = pts[static_cast<std::size_t>(i)].eTheta;
+      ePhi.mutable_data()[i] = pts[static_cast<std::size_t>(i)].ePhi;
+      d.mutable_data()[i] = dbi[static_cast<std::size_t>(i)];
+    }
+    return py::make_tuple(eTheta, ePhi, d);
+  }
+
+  double farFieldPower(double freq) {
+    std::size_t f = 0;
+    const std::string error = farField_.find(freq, f);
+    if (!error.empty()) fail(PyExc_ValueError, error);
+    return farField_.power(f);
+  }
+
  private:
   // "(x,y,z)" of cell index k.
   std::string where(uint64_t k) const {
@@ -480,6 +530,7 @@ class PyModel {
   int64_t steps_ = 0;  // time steps since the set-up
   bool ready_ = false;
   bool stepping_ = false;
+  FarFieldBinding farField_;  // record_far_field(); none by default
 };
 
 }  // namespace
@@ -529,5 +580,8 @@ PYBIND11_MODULE(_core, m) {
       .def_property_readonly("time", &PyModel::time)
       .def_property_readonly("dt", &PyModel::dt)
       .def_property_readonly("probes", &PyModel::probeNames)
-      .def("_probe_cell", &PyModel::probeCell);
+      .def("_probe_cell", &PyModel::probeCell)
+      .def("_record_far_field", &PyModel::recordFarField)
+      .def("_far_field", &PyModel::farField)
+      .def("_far_field_power", &PyModel::farFieldPower);
 }

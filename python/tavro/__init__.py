@@ -234,6 +234,27 @@ class Model(_core.Model):
         """H of every cell, shape (X, Y, Z, 3) [A/m]; a read-only copy."""
         return self._field(True)
 
+    def record_far_field(self, freqs, box=None):
+        """Records the far field at freqs [Hz] (one or several) on a closed
+        box surface, from the first step after setup() on (as -nf2ff). box is
+        (x0, y0, z0, x1, y1, z1) in grids (as -nf2ff-box); by default the
+        surface lies 3 cells inside the area's faces. Returns the warnings."""
+        freqs = [float(f) for f in np.atleast_1d(freqs)]
+        return self._record_far_field(freqs, [int(v) for v in (box or ())])
+
+    def far_field(self, freq, theta, phi):
+        """The far field at a recorded frequency in the directions theta, phi
+        [deg] (arrays of one shape, or scalars): complex rE_theta and rE_phi
+        [V] (r E at r -> infinity, phase of the box centre, exp(+jwt)) and the
+        directivity D [dBi], each of the shape of theta and phi."""
+        t, p = np.broadcast_arrays(np.asarray(theta, float), np.asarray(phi, float))
+        e_theta, e_phi, d = self._far_field(float(freq), t.ravel().tolist(), p.ravel().tolist())
+        return e_theta.reshape(t.shape), e_phi.reshape(t.shape), d.reshape(t.shape)
+
+    def far_field_power(self, freq):
+        """The radiated power [W] at a recorded frequency, as -nf2ff gives it."""
+        return self._far_field_power(float(freq))
+
     def write_results(self, timelog="", freqlog="", directory="."):
         """Writes <probe>.<timelog> and <probe>.<freqlog> files exactly as a
         batch run with -timelog and -freqlog does. Returns the paths."""
