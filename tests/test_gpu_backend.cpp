@@ -3,6 +3,7 @@
 // sizes, and the program tavro without a driver.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <link.h>
 
 #include <cstring>
 #include <map>
@@ -15,6 +16,7 @@
 #include "engine/gpu_backend.h"
 #include "model_fixture.h"
 #if defined(TAVRO_GPU_PROGRAM)
+#include "gpu/gpu_calls.h"
 #include "gpu/gpu_context.h"
 #endif
 
@@ -340,6 +342,22 @@ TEST(GpuModule, BufferSizesFollowTheRecordLayouts) {
   }
 }
 
+namespace {
+
+// Whether the loader finds a CUDA driver other than the tests' stand-in
+// (which a test of this process may have loaded).
+bool realDriverInstalled() {
+  void* lib = dlopen("libcuda.so.1", RTLD_NOW);
+  if (!lib) return false;
+  link_map* map = nullptr;
+  const bool stub = dlinfo(lib, RTLD_DI_LINKMAP, &map) == 0 && map &&
+                    std::string(map->l_name).find("stub_cuda") != std::string::npos;
+  dlclose(lib);
+  return !stub;
+}
+
+}  // namespace
+
 TEST(GpuProgram, CudaOptionWithoutADriver) {
   auto dir = test::scratchDir("gpu_program");
   const std::string banner = test::kBanner;
@@ -351,10 +369,8 @@ TEST(GpuProgram, CudaOptionWithoutADriver) {
   EXPECT_EQ(r.status, 255);
   EXPECT_EQ(r.err, banner + "error: GPU# have to be more than 0.\n");
 
-  if (void* lib = dlopen("libcuda.so.1", RTLD_NOW)) {
-    dlclose(lib);
+  if (realDriverInstalled())
     GTEST_SKIP() << "a CUDA driver is installed; scripts/gpu-check runs the GPU";
-  }
   r = test::runProgram({"-area", "4", "4", "4", "-cuda", "0", "-batch"}, dir, "",
                        TAVRO_GPU_PROGRAM);
   EXPECT_EQ(r.status, 254);
@@ -363,6 +379,56 @@ TEST(GpuProgram, CudaOptionWithoutADriver) {
                        "info: the CUDA driver could not be loaded: libcuda.so.1"),
             std::string::npos)
       << r.err;
+}
+
+#endif
+
+#if defined(TAVRO_GPU_PROGRAM) && defined(TAVRO_STUB_CUDA_DIR)
+
+// The CUDA back end itself over the stand-in driver, loaded into this
+// process (the back end's dlopen of libcuda.so.1 then finds it by its name):
+// its buffers follow the host grid through the window's set-ups, and a host
+// grid it does not hold is refused instead of copied over.
+TEST(GpuContext, DeviceBuffersFollowTheHostGrid) {
+  void* stub = dlopen(TAVRO_STUB_CUDA_DIR "/libcuda.so.1", RTLD_NOW | RTLD_GLOBAL);
+  ASSERT_NE(stub, nullptr) << dlerror();
+  InstallCudaBackend();
+  SimulationEngine eng;
+  eng.cudaFlag = 1;
+  auto holds = [&] { return DeviceHoldsGrid(TheGpuContext(), eng); };
+
+  ModelRecord first, refused, second;
+  ASSERT_TRUE(test::vacuumModel(first, 8, 8, 8));
+  first.setProbe(first.index(2, 2, 2), "a");
+  std::string log;
+  ASSERT_EQ(test::setQuiet(eng, first, &log), 1) << log;
+  EXPECT_TRUE(holds());
+  stepBatch(eng);
+
+  // A model refused after the host grid was rebuilt: the device is empty and
+  // colouring leaves it so.
+  ASSERT_TRUE(test::vacuumModel(refused, 4, 4, 4));
+  refused.setPin(refused.index(1, 1, 1), "PULSE Z 1");
+  EXPECT_EQ(test::setQuiet(eng, refused), 0);
+  EXPECT_FALSE(TheGpuContext().allocated);
+  ColourCells(eng);
+  EXPECT_FALSE(eng.gpuFailed);
+
+  ASSERT_TRUE(test::vacuumModel(second, 5, 4, 6));
+  ASSERT_EQ(test::setQuiet(eng, second), 1);
+  EXPECT_TRUE(holds());
+  stepInteractive(eng);
+  EXPECT_FALSE(eng.gpuFailed);
+
+  // A host grid rebuilt behind the back end's back is not the device's.
+  ASSERT_EQ(eng.grid.buildGrid(9, 9, 9), 1);
+  {
+    test::ConsoleCapture capture;
+    ColourCells(eng);
+    EXPECT_EQ(capture.text(), "error: the GPU holds no buffers of this run.\n");
+  }
+  EXPECT_TRUE(eng.gpuFailed);
+  InstallGpuBackend(nullptr);
 }
 
 #endif
