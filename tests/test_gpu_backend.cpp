@@ -228,34 +228,6 @@ TEST(GpuBackend, SecondSetUpKeepsDeviceAndHostGridsTogether) {
   }
 }
 
-// A device step that fails stops the run where it stands: no later step or
-// colouring reaches the device and the counters do not advance.
-TEST(GpuBackend, FailedDeviceStepStopsTheRun) {
-  FakeDevice dev;
-  g_dev = &dev;
-  InstallGpuBackend(&kFakeDevice);
-  SimulationEngine eng;
-  eng.cudaFlag = 1;
-  ModelRecord model;
-  ASSERT_TRUE(test::vacuumModel(model, 6, 6, 6));
-  ASSERT_EQ(test::setQuiet(eng, model), 1);
-  stepBatch(eng);
-  EXPECT_EQ(eng.sam.stepCount, 1);
-  dev.held[0] += 1;  // the next device operation fails
-  stepBatch(eng);
-  EXPECT_TRUE(eng.gpuFailed);
-  stepBatch(eng);
-  stepInteractive(eng);
-  ColourCells(eng);
-  EXPECT_EQ(dev.mismatches, 1);
-  EXPECT_EQ(eng.sam.stepCount, 1);
-  // The next set-up is a new run.
-  EXPECT_EQ(test::setQuiet(eng, model), 1);
-  EXPECT_FALSE(eng.gpuFailed);
-  InstallGpuBackend(nullptr);
-  g_dev = nullptr;
-}
-
 #if defined(TAVRO_GPU_PROGRAM)
 
 namespace {
