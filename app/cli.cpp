@@ -393,6 +393,9 @@ int ProgramMain(int argc, char** argv, WindowEntry window) {
   const bool complete = RunBatch(app->engine, farField.ready() ? &everyStep : &snapshots);
   if (farField.ready()) app->engine.failedResultFiles += WriteFarFieldResults(app->nf2ff, farField);
   const std::time_t end = std::time(nullptr);
+  // A failed GPU run has written nothing; its status is that of a failed
+  // set-up.
+  if (app->engine.gpuFailed) return -2;
   // An interrupted run has written what it recorded; its status says so.
   if (!complete) return 128 + LastStopSignal();
   con() << "- FDTD calculation complete.\n";

@@ -1,6 +1,7 @@
 #include "app/run_driver.h"
 
 #include <csignal>
+#include <sstream>
 
 #include "engine/console.h"
 #include "engine/field_kernels.h"
@@ -38,6 +39,18 @@ class StopSignals {
   void (*oldTerm_)(int) = SIG_DFL;
 };
 
+// One step on the GPU; the message of a failed step starts on a line of its
+// own, below the progress line.
+int deviceStep(SimulationEngine& eng) {
+  std::ostringstream messages;
+  std::ostream& console = con();
+  setConsole(&messages);
+  const int done = stepBatchSteps(eng, 1);
+  setConsole(&console);
+  if (!messages.str().empty()) con() << "\n" << messages.str();
+  return done;
+}
+
 }  // namespace
 
 int LastStopSignal() { return g_stopSignal; }
@@ -55,7 +68,8 @@ bool RunBatch(SimulationEngine& eng, const StepHook* hook) {
       shown = percent;
     }
   };
-  while (s.stepCount < s.stepLimit && g_stopSignal == 0) {
+  const bool gpu = RunsOnGpu(eng);
+  while (s.stepCount < s.stepLimit && g_stopSignal == 0 && !eng.gpuFailed) {
     progress(s);
     // Two steps per sweep where the first leaves a sample to take; the
     // progress line of the second step is the one it would have had.
@@ -63,10 +77,16 @@ bool RunBatch(SimulationEngine& eng, const StepHook* hook) {
     advanceCounters(next);
     // A hook due after the first step splits the pair.
     const bool two = next.stepCount < next.stepLimit && !(every > 0 && (steps + 1) % every == 0);
-    const int done = stepBatchSteps(eng, two ? 2 : 1);
+    const int done = gpu ? deviceStep(eng) : stepBatchSteps(eng, two ? 2 : 1);
+    if (eng.gpuFailed) break;
     if (done == 2) progress(next);
     steps += done;
     if (every > 0 && steps % every == 0) hook->call(steps);
+  }
+  if (eng.gpuFailed) {
+    con() << "error: the GPU run stopped after " << s.stepCount << " of " << s.stepLimit
+          << " samples; no result files were written.\n";
+    return false;
   }
   con() << "\r";
   const bool complete = g_stopSignal == 0;
@@ -75,14 +95,23 @@ bool RunBatch(SimulationEngine& eng, const StepHook* hook) {
           << " samples; writing the samples recorded so far.\n";
   }
   FinishRun(eng);
-  return complete;
+  return complete && !eng.gpuFailed;
 }
 
 int FinishRun(SimulationEngine& eng) {
   con() << std::string(78, ' ') << "\r";
   if (eng.cudaFlag) {
     con() << "- Sending CUDA to CPU...\n";
-    if (RunsOnGpu(eng)) InstalledGpuBackend()->copyBack(eng);
+    if (RunsOnGpu(eng) && !eng.gpuFailed && !InstalledGpuBackend()->copyBack(eng))
+      eng.gpuFailed = true;
+  }
+  // Samples of a failed device run are not the run's: no file pretends to
+  // hold them.
+  if (eng.gpuFailed) {
+    if (eng.sam.probeCount > 0 && (!eng.timeExtension.empty() || !eng.freqExtension.empty()))
+      con() << "error: the GPU run failed; no result files were written.\n";
+    eng.failedResultFiles = 0;
+    return 0;
   }
   const int probes = eng.sam.probeCount;
   int failed = 0;

@@ -9,7 +9,7 @@ namespace tavro {
 void ColourCells(SimulationEngine& eng) {
   // On the GPU the fields live on the device: colour there, copy the bytes.
   if (RunsOnGpu(eng)) {
-    InstalledGpuBackend()->recolour(eng);
+    if (!eng.gpuFailed && !InstalledGpuBackend()->recolour(eng)) eng.gpuFailed = true;
     return;
   }
   GridHolder& grid = eng.grid;

@@ -69,6 +69,10 @@ struct SimulationEngine {
   int32_t requestedStepLimit = kStepLimitMax;
   // Result files the last end of a run could not write.
   int failedResultFiles = 0;
+  // A driver call of the GPU back end failed during this run: the device is
+  // released, no further step runs and the end of the run writes no result
+  // files. Cleared by the next set-up.
+  bool gpuFailed = false;
 
   // How the CPU step visits the cells; the results never depend on it. The
   // step uses the widest vectors the processor has, up to maxLanes cells at a

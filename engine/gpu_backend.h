@@ -16,23 +16,33 @@ namespace tavro {
 // What a preparation of the device gives back.
 enum class GpuPrepareResult { kReady, kInitFailed, kAllocFailed };
 
+// Every operation that runs on the device gives false when a driver call
+// failed; the back end has then printed the "error: " line and released the
+// device, and the engine stops the run (SimulationEngine::gpuFailed).
 struct GpuBackend {
   // Initialises the device on first use, then allocates and uploads every
   // engine array. Called by the set-up right after the run reset.
   GpuPrepareResult (*prepare)(SimulationEngine& eng);
   // One batch step (all passes of a step, sampling included).
-  void (*stepBatch)(SimulationEngine& eng);
+  bool (*stepBatch)(SimulationEngine& eng);
   // One interactive step: the batch step, the samples of this step copied
   // back and, with `colour`, the colour bytes computed and copied back.
-  void (*stepInteractive)(SimulationEngine& eng, bool colour);
+  bool (*stepInteractive)(SimulationEngine& eng, bool colour);
   // The colouring alone, from the current device fields.
-  void (*recolour)(SimulationEngine& eng);
+  bool (*recolour)(SimulationEngine& eng);
   // End of a run: the sample store back to the host.
-  void (*copyBack)(SimulationEngine& eng);
+  bool (*copyBack)(SimulationEngine& eng);
   // Device label and memory figures of the device report, in bytes.
   std::string (*deviceLabel)();
   uint64_t (*usedBytes)();
   uint64_t (*totalBytes)();
+  // Why the last preparation failed: "info: " lines (driver error names, the
+  // compiler's log of a refused module) printed below the set-up's error.
+  std::string (*failureCause)();
+  // Frees the device buffers. The set-up calls it before it changes the host
+  // grid, so that the device never holds buffers of another grid: a refused
+  // set-up leaves the device empty, a successful one prepares it anew.
+  void (*discard)();
 };
 
 // Installs the back end (nullptr removes it).

@@ -287,6 +287,10 @@ void resetRun(SimulationEngine& eng) {
 }
 
 int set(SimulationEngine& eng, ModelRecord& model) {
+  // The device buffers go before the host grid changes: a refused set-up
+  // leaves the device empty, never holding the buffers of the old grid.
+  eng.gpuFailed = false;
+  if (eng.cudaFlag && InstalledGpuBackend()) InstalledGpuBackend()->discard();
   if (!materialSetting(eng, model)) return 0;
 
   std::vector<int32_t> switchUse(kMaterialCount, 0);
@@ -307,10 +311,12 @@ int set(SimulationEngine& eng, ModelRecord& model) {
     const GpuPrepareResult r = gpu ? gpu->prepare(eng) : GpuPrepareResult::kInitFailed;
     if (r == GpuPrepareResult::kInitFailed) {
       con() << "error: can't initialize for CUDA.\n";
+      if (gpu) con() << gpu->failureCause();
       return 0;
     }
     if (r == GpuPrepareResult::kAllocFailed) {
       con() << "error: can't allocate memory for CUDA.\n";
+      con() << gpu->failureCause();
       return 0;
     }
   }

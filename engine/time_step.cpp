@@ -23,7 +23,13 @@ void stepBatchCpu(SimulationEngine& eng) {
 
 void stepBatch(SimulationEngine& eng) {
   if (RunsOnGpu(eng)) {
-    InstalledGpuBackend()->stepBatch(eng);
+    // After a failed device step nothing more runs: the counters stop where
+    // the device stopped.
+    if (eng.gpuFailed) return;
+    if (!InstalledGpuBackend()->stepBatch(eng)) {
+      eng.gpuFailed = true;
+      return;
+    }
     advanceCounters(eng.sam);
     return;
   }
@@ -39,7 +45,11 @@ int stepBatchSteps(SimulationEngine& eng, int steps) {
 
 void stepInteractive(SimulationEngine& eng, bool colour) {
   if (RunsOnGpu(eng)) {
-    InstalledGpuBackend()->stepInteractive(eng, colour);
+    if (eng.gpuFailed) return;
+    if (!InstalledGpuBackend()->stepInteractive(eng, colour)) {
+      eng.gpuFailed = true;
+      return;
+    }
     advanceCounters(eng.sam);
     return;
   }

@@ -6,9 +6,12 @@ namespace tavro {
 
 namespace {
 
+std::string g_loadError;
+
 template <class F>
 bool lookUp(void* lib, const char* name, F& f) {
   f = reinterpret_cast<F>(dlsym(lib, name));
+  if (!f) g_loadError = std::string("libcuda.so.1 has no entry point ") + name;
   return f != nullptr;
 }
 
@@ -16,7 +19,7 @@ bool loadAll(void* lib, CudaDriver& d) {
   return lookUp(lib, "cuInit", d.init) && lookUp(lib, "cuDeviceGet", d.deviceGet) &&
          lookUp(lib, "cuDeviceGetName", d.deviceGetName) &&
          lookUp(lib, "cuCtxCreate_v2", d.ctxCreate) &&
-         lookUp(lib, "cuModuleLoadData", d.moduleLoadData) &&
+         lookUp(lib, "cuModuleLoadDataEx", d.moduleLoadDataEx) &&
          lookUp(lib, "cuModuleGetFunction", d.moduleGetFunction) &&
          lookUp(lib, "cuMemAlloc_v2", d.memAlloc) && lookUp(lib, "cuMemFree_v2", d.memFree) &&
          lookUp(lib, "cuMemcpyHtoD_v2", d.memcpyHtoD) &&
@@ -24,7 +27,8 @@ bool loadAll(void* lib, CudaDriver& d) {
          lookUp(lib, "cuLaunchKernel", d.launchKernel) &&
          lookUp(lib, "cuCtxSynchronize", d.ctxSynchronize) &&
          lookUp(lib, "cuMemGetInfo_v2", d.memGetInfo) &&
-         lookUp(lib, "cuCtxDestroy_v2", d.ctxDestroy);
+         lookUp(lib, "cuCtxDestroy_v2", d.ctxDestroy) &&
+         lookUp(lib, "cuGetErrorName", d.getErrorName);
 }
 
 }  // namespace
@@ -34,7 +38,12 @@ const CudaDriver* LoadCudaDriver() {
   static const CudaDriver* loaded = []() -> const CudaDriver* {
     // The library stays loaded until the process ends.
     void* lib = dlopen("libcuda.so.1", RTLD_NOW | RTLD_LOCAL);
-    if (!lib) return nullptr;
+    if (!lib) {
+      const char* why = dlerror();
+      g_loadError = std::string("the CUDA driver could not be loaded: ") +
+                    (why ? why : "libcuda.so.1 not found");
+      return nullptr;
+    }
     if (!loadAll(lib, driver)) {
       dlclose(lib);
       return nullptr;
@@ -42,6 +51,15 @@ const CudaDriver* LoadCudaDriver() {
     return &driver;
   }();
   return loaded;
+}
+
+const std::string& CudaDriverLoadError() { return g_loadError; }
+
+std::string CudaErrorName(CUresult result) {
+  const CudaDriver* d = LoadCudaDriver();
+  const char* name = nullptr;
+  if (d && d->getErrorName(result, &name) == CUDA_SUCCESS && name) return name;
+  return "CUDA error " + std::to_string(static_cast<int>(result));
 }
 
 }  // namespace tavro

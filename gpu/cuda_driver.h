@@ -6,6 +6,7 @@
 #include <cuda.h>
 
 #include <cstddef>
+#include <string>
 
 namespace tavro {
 
@@ -14,7 +15,8 @@ struct CudaDriver {
   CUresult (*deviceGet)(CUdevice* device, int ordinal);
   CUresult (*deviceGetName)(char* name, int len, CUdevice device);
   CUresult (*ctxCreate)(CUcontext* ctx, unsigned int flags, CUdevice device);
-  CUresult (*moduleLoadData)(CUmodule* module, const void* image);
+  CUresult (*moduleLoadDataEx)(CUmodule* module, const void* image, unsigned int numOptions,
+                               CUjit_option* options, void** optionValues);
   CUresult (*moduleGetFunction)(CUfunction* f, CUmodule module, const char* name);
   CUresult (*memAlloc)(CUdeviceptr* p, size_t bytes);
   CUresult (*memFree)(CUdeviceptr p);
@@ -26,10 +28,19 @@ struct CudaDriver {
   CUresult (*ctxSynchronize)();
   CUresult (*memGetInfo)(size_t* freeBytes, size_t* totalBytes);
   CUresult (*ctxDestroy)(CUcontext ctx);
+  CUresult (*getErrorName)(CUresult error, const char** name);
 };
 
-// The driver's entry points, loaded on the first call from libcuda.so.1;
-// nullptr when the library or one of its entry points is missing.
+// The driver's entry points, loaded on the first call from libcuda.so.1 (as
+// the dynamic loader finds it, LD_LIBRARY_PATH first); nullptr when the
+// library or one of its entry points is missing.
 const CudaDriver* LoadCudaDriver();
+
+// Why LoadCudaDriver gave nullptr (empty when it did not).
+const std::string& CudaDriverLoadError();
+
+// The driver's name of a result, for example "CUDA_ERROR_OUT_OF_MEMORY"; the
+// number when the driver has no name for it.
+std::string CudaErrorName(CUresult result);
 
 }  // namespace tavro

@@ -1,20 +1,38 @@
 // The CUDA back end on the host: device start, the device copies of the
-// engine arrays, the launches of one step and the copies back.
+// engine arrays and their release. The steps and copies back are in
+// gpu_steps.cpp.
 #include "gpu/gpu_context.h"
 
 #include <cstdlib>
+#include <sstream>
 
-#include "engine/field_kernels.h"
-#include "gpu/cuda_driver.h"
+#include "engine/console.h"
+#include "gpu/gpu_calls.h"
 
 namespace tavro {
 
 const char* const kGpuKernelNames[kKernelCount] = {"h_field", "e_field", "h_mur",  "e_mur",
                                                    "source",  "meas",    "mkcolor"};
 
+const char* const kGpuBufferNames[kBufferCount] = {
+    "descriptor",       "E array",          "H array",          "Mur coefficients",
+    "Z-face Mur store", "X-face Mur store", "Y-face Mur store", "sampling record",
+    "sources",          "probe cells",      "sample store",     "colour bytes"};
+
 namespace {
 
-const CudaDriver* driver() { return LoadCudaDriver(); }
+// The cause of the last failed start-up or preparation, as "info: " lines
+// that the set-up prints below its own error line.
+std::string g_cause;
+
+void addCause(const std::string& text) { g_cause += "info: " + text + ".\n"; }
+
+// A start-up or preparation call: a failure becomes the cause.
+bool startCall(CUresult result, const char* call, const std::string& what = "") {
+  if (result == CUDA_SUCCESS) return true;
+  addCause(DescribeFailure(call, what, result));
+  return false;
+}
 
 unsigned blocksFor(uint64_t count) {
   return static_cast<unsigned>((count + kGpuBlock - 1) / kGpuBlock);
@@ -39,51 +57,66 @@ void fillArgs(GpuContext& c) {
     for (int a = 0; a < kMaxKernelArgs; ++a) c.args[k][a] = lists[k][a];
 }
 
-void launch(GpuContext& c, GpuKernel k, unsigned blocks) {
-  if (blocks == 0) return;
-  driver()->launchKernel(c.kernel[k], blocks, 1, 1, kGpuBlock, 1, 1, 0, nullptr, c.args[k],
-                         nullptr);
-}
-
-// One boundary kernel per face family, Z, X, then Y: the order of the CPU
-// passes, so that the edge values shared by two families come out the same.
-void launchMur(GpuContext& c, GpuKernel k, const GridDesc& g) {
-  const uint64_t bounds[4] = {0, g.countXY, g.countZXFaces, g.countFaces};
-  const unsigned blocks[3] = {c.zFaceBlocks, c.xFaceBlocks, c.yFaceBlocks};
-  for (int f = 0; f < 3; ++f) {
-    c.murFirst = bounds[f];
-    c.murEnd = bounds[f + 1];
-    launch(c, k, blocks[f]);  // the launch takes the argument values now
-  }
-}
-
-void freeBuffers(GpuContext& c) {
+// Frees every buffer; the first failure is kept in `failed` and the other
+// buffers are still freed.
+void freeBuffers(GpuContext& c, std::string* failed) {
   for (int i = 0; i < kBufferCount; ++i) {
-    if (c.ptr[i]) driver()->memFree(c.ptr[i]);
+    if (c.ptr[i]) {
+      const CUresult r = Driver()->memFree(c.ptr[i]);
+      if (r != CUDA_SUCCESS && failed && failed->empty())
+        *failed = DescribeFailure("cuMemFree_v2", kGpuBufferNames[i], r);
+    }
     c.ptr[i] = 0;
     c.bytes[i] = 0;
   }
   c.allocated = false;
+  c.rowsOnHost = 0;
+}
+
+// Loads the module; a refusal adds the driver's JIT log to the cause.
+bool loadModule(GpuContext& c, const CudaDriver* d) {
+  char log[8192] = {};
+  CUjit_option options[2] = {CU_JIT_ERROR_LOG_BUFFER, CU_JIT_ERROR_LOG_BUFFER_SIZE_BYTES};
+  void* values[2] = {log, reinterpret_cast<void*>(static_cast<uintptr_t>(sizeof(log)))};
+  if (startCall(d->moduleLoadDataEx(&c.module, kGpuModulePtx, 2, options, values),
+                "cuModuleLoadDataEx"))
+    return true;
+  log[sizeof(log) - 1] = '\0';
+  std::istringstream lines(log);
+  for (std::string line; std::getline(lines, line);)
+    if (!line.empty()) g_cause += "info: JIT log: " + line + "\n";
+  return false;
 }
 
 bool initialise(GpuContext& c, uint32_t gpu) {
-  const CudaDriver* d = driver();
-  if (!d || d->init(0) != CUDA_SUCCESS) return false;
-  if (gpu > 0x7fffffffu || d->deviceGet(&c.device, static_cast<int>(gpu)) != CUDA_SUCCESS)
+  const CudaDriver* d = Driver();
+  if (!d) {
+    addCause(CudaDriverLoadError());
+    return false;
+  }
+  if (!startCall(d->init(0), "cuInit")) return false;
+  if (gpu > 0x7fffffffu) {
+    addCause("GPU# " + std::to_string(gpu) + " is out of range");
+    return false;
+  }
+  if (!startCall(d->deviceGet(&c.device, static_cast<int>(gpu)), "cuDeviceGet",
+                 std::to_string(gpu)))
     return false;
   char name[40] = {};
-  if (d->deviceGetName(name, sizeof(name), c.device) != CUDA_SUCCESS) name[0] = '\0';
+  if (!startCall(d->deviceGetName(name, sizeof(name), c.device), "cuDeviceGetName")) return false;
   name[sizeof(name) - 1] = '\0';
   c.label = std::string(name) + " #" + std::to_string(gpu);
-  if (d->ctxCreate(&c.context, 0, c.device) != CUDA_SUCCESS) return false;
-  bool ok = d->moduleLoadData(&c.module, kGpuModulePtx) == CUDA_SUCCESS;
+  if (!startCall(d->ctxCreate(&c.context, 0, c.device), "cuCtxCreate_v2")) {
+    c.context = nullptr;
+    return false;
+  }
+  bool ok = loadModule(c, d);
   for (int k = 0; ok && k < kKernelCount; ++k)
-    ok = d->moduleGetFunction(&c.kernel[k], c.module, kGpuKernelNames[k]) == CUDA_SUCCESS;
+    ok = startCall(d->moduleGetFunction(&c.kernel[k], c.module, kGpuKernelNames[k]),
+                   "cuModuleGetFunction", kGpuKernelNames[k]);
   if (!ok) {
     // Nothing half-made stays behind; a later set-up starts afresh.
-    d->ctxDestroy(c.context);
-    c.context = nullptr;
-    c.module = nullptr;
+    ReleaseAfterFailure(c);
     return false;
   }
   c.initialised = true;
@@ -121,7 +154,70 @@ const void* hostData(const SimulationEngine& eng, int i) {
   }
 }
 
+// Allocates and uploads every buffer of this engine; false with the cause
+// set at the first failure.
+bool allocateAndUpload(GpuContext& c, const SimulationEngine& eng) {
+  const CudaDriver* d = Driver();
+  size_t sizes[kBufferCount];
+  GpuBufferSizes(eng, sizes);
+  for (int i = 0; i < kBufferCount; ++i) {
+    if (sizes[i] == 0) continue;  // no sources, no probes or no samples to keep
+    const std::string what =
+        std::string(kGpuBufferNames[i]) + ", " + std::to_string(sizes[i]) + " bytes";
+    if (!startCall(d->memAlloc(&c.ptr[i], sizes[i]), "cuMemAlloc_v2", what)) {
+      c.ptr[i] = 0;
+      return false;
+    }
+    c.bytes[i] = sizes[i];
+  }
+  // The device starts from the reset state of the host.
+  for (int i = 0; i < kBufferCount; ++i)
+    if (c.bytes[i] && !startCall(d->memcpyHtoD(c.ptr[i], hostData(eng, i), c.bytes[i]),
+                                 "cuMemcpyHtoD_v2", kGpuBufferNames[i]))
+      return false;
+  size_t freeBytes = 0, totalBytes = 0;
+  if (!startCall(d->memGetInfo(&freeBytes, &totalBytes), "cuMemGetInfo_v2")) return false;
+  c.freeBytes = freeBytes;
+  c.totalBytes = totalBytes;
+  c.usedBytes = totalBytes - freeBytes;
+  return true;
+}
+
 }  // namespace
+
+std::string DescribeFailure(const char* call, const std::string& what, CUresult result) {
+  std::string s = call;
+  if (!what.empty()) s += "(" + what + ")";
+  return s + " failed: " + CudaErrorName(result);
+}
+
+bool RunCall(GpuContext& c, CUresult result, const char* call, const std::string& what) {
+  if (result == CUDA_SUCCESS) return true;
+  con() << "error: " << DescribeFailure(call, what, result) << ".\n";
+  ReleaseAfterFailure(c);
+  return false;
+}
+
+void ReleaseAfterFailure(GpuContext& c) {
+  const CudaDriver* d = Driver();
+  if (d) {
+    freeBuffers(c, nullptr);
+    if (c.context) d->ctxDestroy(c.context);  // may fail on a lost context
+  }
+  c.context = nullptr;
+  c.module = nullptr;
+  c.allocated = false;
+  c.initialised = false;
+}
+
+bool DeviceHoldsGrid(const GpuContext& c, const SimulationEngine& eng) {
+  if (!c.allocated) return false;
+  size_t sizes[kBufferCount];
+  GpuBufferSizes(eng, sizes);
+  for (int i = 0; i < kBufferCount; ++i)
+    if (sizes[i] != c.bytes[i]) return false;
+  return true;
+}
 
 GpuContext& TheGpuContext() {
   static GpuContext context;
@@ -159,25 +255,22 @@ int GpuKernelArgSizes(int kernel, size_t out[kMaxKernelArgs]) {
 
 GpuPrepareResult PrepareGpu(SimulationEngine& eng) {
   GpuContext& c = TheGpuContext();
+  g_cause.clear();
   if (!c.initialised && !initialise(c, eng.gpuNumber)) return GpuPrepareResult::kInitFailed;
-  const CudaDriver* d = driver();
-  if (c.allocated) freeBuffers(c);
-
-  size_t sizes[kBufferCount];
-  GpuBufferSizes(eng, sizes);
-  for (int i = 0; i < kBufferCount; ++i) {
-    if (sizes[i] == 0) continue;  // no sources, no probes or no samples to keep
-    if (d->memAlloc(&c.ptr[i], sizes[i]) != CUDA_SUCCESS) {
-      c.ptr[i] = 0;
-      freeBuffers(c);
+  if (c.allocated) {
+    std::string failed;
+    freeBuffers(c, &failed);
+    if (!failed.empty()) {
+      addCause(failed);
+      ReleaseAfterFailure(c);
       return GpuPrepareResult::kAllocFailed;
     }
-    c.bytes[i] = sizes[i];
   }
-  // The device starts from the reset state of the host.
-  for (int i = 0; i < kBufferCount; ++i)
-    if (c.bytes[i]) d->memcpyHtoD(c.ptr[i], hostData(eng, i), c.bytes[i]);
-
+  if (!allocateAndUpload(c, eng)) {
+    // What was made is released; the next set-up starts the device afresh.
+    ReleaseAfterFailure(c);
+    return GpuPrepareResult::kAllocFailed;
+  }
   fillArgs(c);
   const GridDesc& g = eng.grid.desc;
   c.cellBlocks = blocksFor(g.cellCount);
@@ -189,113 +282,29 @@ GpuPrepareResult PrepareGpu(SimulationEngine& eng) {
   c.probeBlocks = c.bytes[kBufSamples] ? blocksFor(static_cast<uint64_t>(eng.sam.probeCount)) : 0;
   c.rowsOnHost = 0;
   c.allocated = true;
-
-  size_t freeBytes = 0, totalBytes = 0;
-  d->memGetInfo(&freeBytes, &totalBytes);
-  c.freeBytes = freeBytes;
-  c.totalBytes = totalBytes;
-  c.usedBytes = totalBytes - freeBytes;
   return GpuPrepareResult::kReady;
 }
 
-namespace {
+std::string GpuFailureCause() { return g_cause; }
 
-// Items 1 to 5 of a step: E boundary, H update, H boundary, E update, sources.
-void fieldLaunches(GpuContext& c, const SimulationEngine& eng) {
-  const GridDesc& g = eng.grid.desc;
-  launchMur(c, kEMur, g);
-  launch(c, kHField, c.cellBlocks);
-  launchMur(c, kHMur, g);
-  launch(c, kEField, c.cellBlocks);
-  launch(c, kSource, c.sourceBlocks);
-}
-
-void colourLaunch(GpuContext& c, SimulationEngine& eng) {
-  launch(c, kMkcolor, c.cellBlocks);
-  driver()->memcpyDtoH(eng.grid.cellColor.data(), c.ptr[kBufColour], c.bytes[kBufColour]);
-}
-
-// Copies the sample rows [rowsOnHost, rows) to the host store. Every row is
-// written once on the device, so the rows copied before stay valid and the
-// host never needs the whole history again.
-void syncSamples(GpuContext& c, SimulationEngine& eng, int64_t rows) {
-  if (!c.bytes[kBufSamples] || rows <= c.rowsOnHost) return;
-  const size_t rowBytes = static_cast<size_t>(eng.sam.probeCount) * sizeof(ProbeSample);
-  const size_t first = static_cast<size_t>(c.rowsOnHost) * rowBytes;
-  driver()->memcpyDtoH(reinterpret_cast<char*>(eng.samples.data()) + first,
-                       c.ptr[kBufSamples] + first,
-                       static_cast<size_t>(rows - c.rowsOnHost) * rowBytes);
-  c.rowsOnHost = rows;
-}
-
-// Rows recorded so far by the host's counters.
-int64_t rowsTaken(const FDTD_SAM& s) {
-  const int32_t taken = s.stepCount < s.stepLimit ? s.stepCount : s.stepLimit;
-  return taken > 0 ? taken : 0;
-}
-
-}  // namespace
-
-void GpuStepBatch(SimulationEngine& eng) {
+void GpuDiscard() {
   GpuContext& c = TheGpuContext();
   if (!c.allocated) return;
-  // The host's sampling record is the master: time and counters reach the
-  // device only through this upload.
-  driver()->memcpyHtoD(c.ptr[kBufSam], &eng.sam, sizeof(FDTD_SAM));
-  fieldLaunches(c, eng);
-  launch(c, kMeas, c.probeBlocks);
-  driver()->ctxSynchronize();
-}
-
-void GpuStepInteractive(SimulationEngine& eng, bool colour) {
-  GpuContext& c = TheGpuContext();
-  if (!c.allocated) return;
-  const CudaDriver* d = driver();
-  d->memcpyHtoD(c.ptr[kBufDesc], &eng.grid.desc, sizeof(GridDesc));
-  d->memcpyHtoD(c.ptr[kBufSam], &eng.sam, sizeof(FDTD_SAM));
-  fieldLaunches(c, eng);
-  if (c.probeBlocks) {
-    launch(c, kMeas, c.probeBlocks);
-    // The rows up to the one taken in this step (usually that one alone):
-    // the host store holds every sample so far without copying the history
-    // after every step.
-    if (sampleDue(eng.sam)) syncSamples(c, eng, int64_t{eng.sam.stepCount} + 1);
-  }
-  if (colour) colourLaunch(c, eng);
-  d->ctxSynchronize();
-}
-
-void GpuRecolour(SimulationEngine& eng) {
-  GpuContext& c = TheGpuContext();
-  if (!c.allocated) return;
-  driver()->memcpyHtoD(c.ptr[kBufDesc], &eng.grid.desc, sizeof(GridDesc));
-  colourLaunch(c, eng);
-  syncSamples(c, eng, rowsTaken(eng.sam));
-  driver()->ctxSynchronize();
-}
-
-void GpuCopyBack(SimulationEngine& eng) {
-  GpuContext& c = TheGpuContext();
-  if (!c.allocated) return;
-  // The rows taken since the last copy; rows after them are zero on both
-  // sides.
-  syncSamples(c, eng, rowsTaken(eng.sam));
-  driver()->ctxSynchronize();
-}
-
-void GpuCopyFields(SimulationEngine& eng) {
-  GpuContext& c = TheGpuContext();
-  if (!c.allocated) return;
-  for (int i : {kBufE, kBufH, kBufMurZ, kBufMurX, kBufMurY})
-    driver()->memcpyDtoH(const_cast<void*>(hostData(eng, i)), c.ptr[i], c.bytes[i]);
-  driver()->ctxSynchronize();
+  std::string failed;
+  freeBuffers(c, &failed);
+  if (failed.empty()) return;
+  con() << "warning: " << failed << "; the GPU is started afresh.\n";
+  ReleaseAfterFailure(c);
 }
 
 void GpuRelease() {
   GpuContext& c = TheGpuContext();
   if (!c.initialised) return;
-  if (c.allocated) freeBuffers(c);
-  driver()->ctxDestroy(c.context);
+  std::string failed;
+  if (c.allocated) freeBuffers(c, &failed);
+  const CUresult r = Driver()->ctxDestroy(c.context);
+  if (failed.empty() && r != CUDA_SUCCESS) failed = DescribeFailure("cuCtxDestroy_v2", "", r);
+  if (!failed.empty()) con() << "warning: " << failed << ".\n";
   c.context = nullptr;
   c.module = nullptr;
   c.initialised = false;
@@ -307,8 +316,9 @@ std::string deviceLabel() { return TheGpuContext().label; }
 uint64_t usedBytes() { return TheGpuContext().usedBytes; }
 uint64_t totalBytes() { return TheGpuContext().totalBytes; }
 
-const GpuBackend kCudaBackend = {PrepareGpu,  GpuStepBatch, GpuStepInteractive, GpuRecolour,
-                                 GpuCopyBack, deviceLabel,  usedBytes,          totalBytes};
+const GpuBackend kCudaBackend = {PrepareGpu,      GpuStepBatch, GpuStepInteractive, GpuRecolour,
+                                 GpuCopyBack,     deviceLabel,  usedBytes,          totalBytes,
+                                 GpuFailureCause, GpuDiscard};
 
 }  // namespace
 

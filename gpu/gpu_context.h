@@ -73,17 +73,24 @@ void GpuBufferSizes(const SimulationEngine& eng, size_t out[kBufferCount]);
 // against the module.
 int GpuKernelArgSizes(int kernel, size_t out[kMaxKernelArgs]);
 
+// Every operation below checks each driver result: a failure prints its
+// "error: " line, releases the device and gives false (or, for the
+// preparation, a failed result with the cause kept for GpuFailureCause).
 GpuPrepareResult PrepareGpu(SimulationEngine& eng);
-void GpuStepBatch(SimulationEngine& eng);
-void GpuStepInteractive(SimulationEngine& eng, bool colour);
+bool GpuStepBatch(SimulationEngine& eng);
+bool GpuStepInteractive(SimulationEngine& eng, bool colour);
 // The colouring alone; it also brings the host's sample store up to date, so
 // that a window that colours only before it paints has current graphs too.
-void GpuRecolour(SimulationEngine& eng);
-void GpuCopyBack(SimulationEngine& eng);
+bool GpuRecolour(SimulationEngine& eng);
+bool GpuCopyBack(SimulationEngine& eng);
+// The "info: " lines that say why the last preparation failed.
+std::string GpuFailureCause();
+// Frees the device buffers (before the host grid is rebuilt).
+void GpuDiscard();
 void GpuRelease();
 // The device's fields and boundary stores into the host arrays (for checks
 // of the device against the CPU; runs never need them).
-void GpuCopyFields(SimulationEngine& eng);
+bool GpuCopyFields(SimulationEngine& eng);
 
 // The module's PTX text, carried by the program.
 extern const char kGpuModulePtx[];

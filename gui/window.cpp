@@ -99,6 +99,12 @@ void onIdle() {
   if (g_steps++ == 0) g_firstStep = Clock::now();
   WindowStep(app);
   g_gui->coloursStale = true;
+  if (app.engine.gpuFailed) {
+    // The device step failed and said why; the run cannot go on.
+    g_gui->view.running = 0;
+    glutIdleFunc(nullptr);
+    return;
+  }
   if (s.stepCount == s.stepLimit) {
     g_gui->view.running = 0;
     glutIdleFunc(nullptr);

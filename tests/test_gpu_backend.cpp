@@ -3,7 +3,9 @@
 // sizes, and the program tavro without a driver.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <link.h>
 
+#include <cstring>
 #include <map>
 #include <regex>
 
@@ -14,6 +16,7 @@
 #include "engine/gpu_backend.h"
 #include "model_fixture.h"
 #if defined(TAVRO_GPU_PROGRAM)
+#include "gpu/gpu_calls.h"
 #include "gpu/gpu_context.h"
 #endif
 
@@ -34,15 +37,27 @@ const GpuBackend kRecording = {
       g_rec->calls.push_back("prepare");
       return g_rec->prepareResult;
     },
-    [](SimulationEngine&) { g_rec->calls.push_back("batch"); },
+    [](SimulationEngine&) {
+      g_rec->calls.push_back("batch");
+      return true;
+    },
     [](SimulationEngine&, bool colour) {
       g_rec->calls.push_back(colour ? "interactive+colour" : "interactive");
+      return true;
     },
-    [](SimulationEngine&) { g_rec->calls.push_back("recolour"); },
-    [](SimulationEngine&) { g_rec->calls.push_back("copyback"); },
+    [](SimulationEngine&) {
+      g_rec->calls.push_back("recolour");
+      return true;
+    },
+    [](SimulationEngine&) {
+      g_rec->calls.push_back("copyback");
+      return true;
+    },
     [] { return std::string("Test GPU #0"); },
     [] { return uint64_t{537001984}; },
     [] { return uint64_t{8589934592}; },
+    [] { return std::string("info: cuInit failed: CUDA_ERROR_NO_DEVICE.\n"); },
+    [] { g_rec->calls.push_back("discard"); },
 };
 
 struct Installed {
@@ -68,9 +83,11 @@ TEST(GpuBackend, SetUpPreparesTheDeviceAndReportsItOrFails) {
        "- Running with CUDA on Test GPU #0.\nCUDA memory 512.125[Mbytes] used in total "
        "8192[Mbytes]\n"},
       {GpuPrepareResult::kInitFailed, 0,
-       "- measure setting...\nerror: can't initialize for CUDA.\n"},
+       "- measure setting...\nerror: can't initialize for CUDA.\n"
+       "info: cuInit failed: CUDA_ERROR_NO_DEVICE.\n"},
       {GpuPrepareResult::kAllocFailed, 0,
-       "- measure setting...\nerror: can't allocate memory for CUDA.\n"},
+       "- measure setting...\nerror: can't allocate memory for CUDA.\n"
+       "info: cuInit failed: CUDA_ERROR_NO_DEVICE.\n"},
   };
   for (const Row& row : rows) {
     Recorder rec;
@@ -82,7 +99,7 @@ TEST(GpuBackend, SetUpPreparesTheDeviceAndReportsItOrFails) {
     ASSERT_TRUE(test::vacuumModel(model, 4, 4, 4));
     std::string log;
     EXPECT_EQ(test::setQuiet(eng, model, &log), row.ok);
-    EXPECT_EQ(rec.calls, std::vector<std::string>{"prepare"});
+    EXPECT_EQ(rec.calls, (std::vector<std::string>{"discard", "prepare"}));
     ASSERT_GE(log.size(), row.tail.size());
     EXPECT_EQ(log.substr(log.size() - row.tail.size()), row.tail);
   }
@@ -121,6 +138,94 @@ TEST(GpuBackend, DeviceReportFigures) {
   EXPECT_EQ(GpuMbytes(537001984), 512.125f);
   EXPECT_EQ(GpuMbytes(8589934592ull), 8192.0f);
   EXPECT_EQ(GpuMbytes(1023), 0.0f);
+}
+
+namespace {
+
+// A back end whose "device" holds buffers of the sizes of the host arrays it
+// was prepared from, and that checks them against the host grid whenever it
+// colours (the copy of the colour bytes back to the host).
+struct FakeDevice {
+  GpuPrepareResult prepareResult = GpuPrepareResult::kReady;
+  std::vector<size_t> held;  // E, H and colour bytes; empty = nothing held
+  int mismatches = 0;
+};
+FakeDevice* g_dev = nullptr;
+
+std::vector<size_t> hostSizes(const SimulationEngine& eng) {
+  return {eng.grid.e.bytes(), eng.grid.h.bytes(), eng.grid.cellColor.bytes()};
+}
+
+bool fakeColour(SimulationEngine& eng) {
+  if (g_dev->held.empty()) return true;
+  if (g_dev->held != hostSizes(eng)) {
+    ++g_dev->mismatches;
+    return false;
+  }
+  std::memset(eng.grid.cellColor.data(), 7, g_dev->held[2]);
+  return true;
+}
+
+const GpuBackend kFakeDevice = {
+    [](SimulationEngine& eng) {
+      // A failed preparation releases what it made, as the CUDA back end does.
+      g_dev->held.clear();
+      if (g_dev->prepareResult == GpuPrepareResult::kReady) g_dev->held = hostSizes(eng);
+      return g_dev->prepareResult;
+    },
+    [](SimulationEngine& eng) { return fakeColour(eng); },
+    [](SimulationEngine& eng, bool) { return fakeColour(eng); },
+    fakeColour,
+    [](SimulationEngine&) { return true; },
+    [] { return std::string("Fake GPU #0"); },
+    [] { return uint64_t{0}; },
+    [] { return uint64_t{0}; },
+    [] { return std::string(); },
+    [] { g_dev->held.clear(); },
+};
+
+}  // namespace
+
+// The window's Run sets up a second model in the same process: whatever
+// becomes of it, the device holds the buffers of the host grid or nothing,
+// and colouring never meets buffers of another grid.
+TEST(GpuBackend, SecondSetUpKeepsDeviceAndHostGridsTogether) {
+  struct Row {
+    const char* what;
+    GpuPrepareResult prepare;
+    const char* pin;  // a source text of the second model
+    int ok;
+  } rows[] = {
+      {"accepted", GpuPrepareResult::kReady, "CW Z 1 1e9", 1},
+      {"allocation refused", GpuPrepareResult::kAllocFailed, "CW Z 1 1e9", 0},
+      {"start-up refused", GpuPrepareResult::kInitFailed, "CW Z 1 1e9", 0},
+      {"model refused after the grid was rebuilt", GpuPrepareResult::kReady, "PULSE Z 1", 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakeDevice dev;
+    g_dev = &dev;
+    InstallGpuBackend(&kFakeDevice);
+    SimulationEngine eng;
+    eng.cudaFlag = 1;
+    ModelRecord first, second;
+    ASSERT_TRUE(test::vacuumModel(first, 8, 8, 8));
+    ASSERT_EQ(test::setQuiet(eng, first), 1);
+    ASSERT_EQ(dev.held, hostSizes(eng));
+
+    ASSERT_TRUE(test::vacuumModel(second, 4, 5, 6));
+    second.setPin(second.index(1, 1, 1), row.pin);
+    dev.prepareResult = row.prepare;
+    EXPECT_EQ(test::setQuiet(eng, second), row.ok);
+    EXPECT_TRUE(dev.held.empty() || dev.held == hostSizes(eng));
+    EXPECT_EQ(dev.held.empty(), row.ok == 0);
+    ColourCells(eng);
+    if (row.ok) stepInteractive(eng);
+    EXPECT_EQ(dev.mismatches, 0);
+    EXPECT_FALSE(eng.gpuFailed);
+    InstallGpuBackend(nullptr);
+    g_dev = nullptr;
+  }
 }
 
 #if defined(TAVRO_GPU_PROGRAM)
@@ -209,6 +314,22 @@ TEST(GpuModule, BufferSizesFollowTheRecordLayouts) {
   }
 }
 
+namespace {
+
+// Whether the loader finds a CUDA driver other than the tests' stand-in
+// (which a test of this process may have loaded).
+bool realDriverInstalled() {
+  void* lib = dlopen("libcuda.so.1", RTLD_NOW);
+  if (!lib) return false;
+  link_map* map = nullptr;
+  const bool stub = dlinfo(lib, RTLD_DI_LINKMAP, &map) == 0 && map &&
+                    std::string(map->l_name).find("stub_cuda") != std::string::npos;
+  dlclose(lib);
+  return !stub;
+}
+
+}  // namespace
+
 TEST(GpuProgram, CudaOptionWithoutADriver) {
   auto dir = test::scratchDir("gpu_program");
   const std::string banner = test::kBanner;
@@ -220,16 +341,66 @@ TEST(GpuProgram, CudaOptionWithoutADriver) {
   EXPECT_EQ(r.status, 255);
   EXPECT_EQ(r.err, banner + "error: GPU# have to be more than 0.\n");
 
-  if (void* lib = dlopen("libcuda.so.1", RTLD_NOW)) {
-    dlclose(lib);
+  if (realDriverInstalled())
     GTEST_SKIP() << "a CUDA driver is installed; scripts/gpu-check runs the GPU";
-  }
   r = test::runProgram({"-area", "4", "4", "4", "-cuda", "0", "-batch"}, dir, "",
                        TAVRO_GPU_PROGRAM);
   EXPECT_EQ(r.status, 254);
-  const std::string tail = "- measure setting...\nerror: can't initialize for CUDA.\n";
-  ASSERT_GE(r.err.size(), tail.size());
-  EXPECT_EQ(r.err.substr(r.err.size() - tail.size()), tail);
+  // The line of the failure, then its cause.
+  EXPECT_NE(r.err.find("- measure setting...\nerror: can't initialize for CUDA.\n"
+                       "info: the CUDA driver could not be loaded: libcuda.so.1"),
+            std::string::npos)
+      << r.err;
+}
+
+#endif
+
+#if defined(TAVRO_GPU_PROGRAM) && defined(TAVRO_STUB_CUDA_DIR)
+
+// The CUDA back end itself over the stand-in driver, loaded into this
+// process (the back end's dlopen of libcuda.so.1 then finds it by its name):
+// its buffers follow the host grid through the window's set-ups, and a host
+// grid it does not hold is refused instead of copied over.
+TEST(GpuContext, DeviceBuffersFollowTheHostGrid) {
+  void* stub = dlopen(TAVRO_STUB_CUDA_DIR "/libcuda.so.1", RTLD_NOW | RTLD_GLOBAL);
+  ASSERT_NE(stub, nullptr) << dlerror();
+  InstallCudaBackend();
+  SimulationEngine eng;
+  eng.cudaFlag = 1;
+  auto holds = [&] { return DeviceHoldsGrid(TheGpuContext(), eng); };
+
+  ModelRecord first, refused, second;
+  ASSERT_TRUE(test::vacuumModel(first, 8, 8, 8));
+  first.setProbe(first.index(2, 2, 2), "a");
+  std::string log;
+  ASSERT_EQ(test::setQuiet(eng, first, &log), 1) << log;
+  EXPECT_TRUE(holds());
+  stepBatch(eng);
+
+  // A model refused after the host grid was rebuilt: the device is empty and
+  // colouring leaves it so.
+  ASSERT_TRUE(test::vacuumModel(refused, 4, 4, 4));
+  refused.setPin(refused.index(1, 1, 1), "PULSE Z 1");
+  EXPECT_EQ(test::setQuiet(eng, refused), 0);
+  EXPECT_FALSE(TheGpuContext().allocated);
+  ColourCells(eng);
+  EXPECT_FALSE(eng.gpuFailed);
+
+  ASSERT_TRUE(test::vacuumModel(second, 5, 4, 6));
+  ASSERT_EQ(test::setQuiet(eng, second), 1);
+  EXPECT_TRUE(holds());
+  stepInteractive(eng);
+  EXPECT_FALSE(eng.gpuFailed);
+
+  // A host grid rebuilt behind the back end's back is not the device's.
+  ASSERT_EQ(eng.grid.buildGrid(9, 9, 9), 1);
+  {
+    test::ConsoleCapture capture;
+    ColourCells(eng);
+    EXPECT_EQ(capture.text(), "error: the GPU holds no buffers of this run.\n");
+  }
+  EXPECT_TRUE(eng.gpuFailed);
+  InstallGpuBackend(nullptr);
 }
 
 #endif
