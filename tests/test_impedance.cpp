@@ -1,93 +1,27 @@
-// The impedance columns of the frequency file.
+// The impedance columns of the frequency file, end to end.
 //
-// Physics checked: a series R-C load fed by a Gaussian current keeps the
-// charge it received, so its voltage settles at Q / C; its impedance is
-// R + 1 / (j w C) at every frequency, whatever the length of the recording.
-// A probe whose recording does not settle keeps the plain ratio of the sums
-// (the files of such probes stay as they were). End to end, a dipole fed in
-// a one-cell gap gives the Z of the differences of its time file, for two
-// run lengths; under -avgmat a dipole of one-cell wires is a wire of no
-// thickness, which resonates where a half-wave line of its length does.
+// Physics checked: a Gaussian source in the gap of a dipole leaves the arms
+// charged, so the gap voltage settles at a step; the file's Z must equal the
+// ratio of the transforms of the differences of V and I from the time file
+// (I moved half a step on, to V's instant) and must not move with the
+// length of the run. Under -avgmat a dipole of one-cell wires is a wire of no
+// thickness: 29 mm of it resonates at 4.68 GHz (a thin PEC line of that
+// length in a peer solver), and its feed current dies away.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <fstream>
 #include <sstream>
 
 #include "cli_runner.h"
-#include "engine/engine.h"
-#include "files/spectrum.h"
 
 namespace tavro {
 namespace {
 
 using cplx = std::complex<double>;
 constexpr double kPi = 3.14159265358979323846;
-
-// Probe 0 of a recording of n samples every dt: I a Gaussian current (taken
-// half a step before V, as the engine samples it), V = R I + Q(t) / C, plus
-// `ring` times a slow cosine on both (a field that does not settle).
-void seriesRC(SimulationEngine& eng, int n, float dt, double R, double C, double ring) {
-  eng.sam.probeCount = 1;
-  eng.sam.stepLimit = eng.sam.stepCount = n;
-  eng.sam.dt = dt;
-  ASSERT_TRUE(eng.samples.allocate(static_cast<size_t>(n)));
-  ASSERT_TRUE(eng.spectrum.points.allocate(kSpectrumPoints));
-  eng.spectrum.names.assign(1, "P");
-  const double t0 = 60.0 * dt, tau = 15.0 * dt, w = 2.0 * kPi * 1e9;
-  float t = 0.0f;
-  for (int j = 0; j < n; ++j, t += dt) {
-    ProbeSample& s = eng.samples[static_cast<size_t>(j)];
-    for (float& v : s.v) v = 0.0f;
-    const double ti = t - 0.5 * dt;
-    const double i = std::exp(-std::pow((ti - t0) / tau, 2.0));
-    const double iv = std::exp(-std::pow((t - t0) / tau, 2.0));
-    const double q = 0.5 * tau * std::sqrt(kPi) * (1.0 + std::erf((t - t0) / tau));
-    s.v[kSlotTime] = t;
-    s.v[kSlotIz] = static_cast<float>(i + ring * std::cos(w * ti));
-    s.v[kSlotVz] = static_cast<float>(R * iv + q / C + ring * 50.0 * std::cos(w * t));
-  }
-}
-
-cplx impedanceAt(const SimulationEngine& eng, int k) {
-  const float* v = eng.spectrum.points[static_cast<size_t>(k)].v;
-  return {v[kSlotZx], v[kSlotZy]};
-}
-
-TEST(Impedance, SettlingLoadReadsItsImpedanceForAnyRecordingLength) {
-  const double R = 50.0, C = 1e-12;
-  const float dt = 2e-12f;
-  for (int n : {4000, 9000}) {
-    SimulationEngine eng;
-    seriesRC(eng, n, dt, R, C, 0.0);
-    ComputeSpectrum(eng, 0);
-    int checked = 0;
-    for (int k = 0; k < kSpectrumPoints; ++k) {
-      const double f = eng.spectrum.points[static_cast<size_t>(k)].v[0];
-      if (f < 1e9 || f > 10e9) continue;
-      const cplx expected(R, -1.0 / (2.0 * kPi * f * C));
-      EXPECT_NEAR(std::abs(impedanceAt(eng, k) - expected) / std::abs(expected), 0.0, 0.01)
-          << "n " << n << " f " << f;
-      ++checked;
-    }
-    EXPECT_GT(checked, 100);
-  }
-}
-
-// A probe that only rings keeps the plain ratio: Z equals (Vr + j Vi) /
-// (Ir + j Ii) of its own columns, and the half-step rotation is not applied.
-TEST(Impedance, ProbeThatDoesNotSettleKeepsThePlainRatio) {
-  SimulationEngine eng;
-  seriesRC(eng, 4000, 2e-12f, 0.0, 1e30, 1.0);  // no charge kept: V = 50 cos, I = cos lagging
-  ComputeSpectrum(eng, 0);
-  for (int k = 0; k < kSpectrumPoints; k += 7) {
-    const float* v = eng.spectrum.points[static_cast<size_t>(k)].v;
-    const cplx V(v[kSlotVx], v[kSlotVy]), I(v[kSlotIx], v[kSlotIy]);
-    if (std::abs(I) == 0.0) continue;
-    EXPECT_NEAR(std::abs(impedanceAt(eng, k) - V / I), 0.0, 1e-4 * std::abs(V / I)) << k;
-  }
-}
 
 std::vector<std::vector<double>> readRows(const std::filesystem::path& file) {
   std::vector<std::vector<double>> rows;
