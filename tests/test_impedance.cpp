@@ -97,32 +97,15 @@ std::filesystem::path runDipole(const std::filesystem::path& dir, int arm, int m
     csv << "\n";
   }
   csv.close();
-  std::vector<std::string> args = {"-batch",
-                                   "-n",
-                                   std::to_string(n),
-                                   "-area",
-                                   std::to_string(w),
-                                   std::to_string(h),
-                                   std::to_string(w),
-                                   "-unit",
-                                   "1e-3",
-                                   "1e-3",
-                                   "1e-3",
-                                   "-mat",
-                                   "1",
-                                   "CU",
-                                   "-layer",
-                                   std::to_string(margin),
-                                   "dipole.csv",
-                                   "-timelog",
-                                   "txt",
-                                   "-freqlog",
-                                   "frq"};
-  if (avg) args.insert(args.begin() + 1, "-avgmat");
+  const std::string W = std::to_string(w), M = std::to_string(margin);
+  std::istringstream words("-batch -n " + std::to_string(n) + " -area " + W + " " +
+                           std::to_string(h) + " " + W + " -unit 1e-3 1e-3 1e-3 -mat 1 CU -layer " +
+                           M + " dipole.csv -timelog txt -freqlog frq" + (avg ? " -avgmat" : ""));
+  std::vector<std::string> args;
+  for (std::string word; words >> word;) args.push_back(word);
   auto r = test::runProgram(args, dir);
   EXPECT_EQ(r.status, 0) << r.err;
-  const std::string m = std::to_string(margin);
-  return dir / ("GAUSS_" + m + "_" + std::to_string(margin + arm) + "_" + m);
+  return dir / ("GAUSS_" + M + "_" + std::to_string(margin + arm) + "_" + M);
 }
 
 TEST(Impedance, DipoleFileMatchesTheTransformOfItsTimeFileForTwoLengths) {
