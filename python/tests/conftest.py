@@ -14,8 +14,8 @@ CAVITY = ["-area", "24", "20", "10", "-unit", "1e-3", "1e-3", "1e-3", "-mat", "1
           "-layer", "1", "cavity_plate.csv"] + sum(
     [["-layer", str(z), "cavity_ring.csv"] for z in (2, 3, 5, 6, 7)], []) + [
     "-layer", "4", "cavity_feed.csv", "-layer", "8", "cavity_plate.csv"]
-DIPOLE = ["-area", "35", "58", "35", "-unit", "1e-3", "1e-3", "1e-3", "-mat", "1", "CU",
-          "-layer", "17", "dipole.csv"]
+DIPOLE = ["-area", "30", "40", "30", "-unit", "1e-3", "1e-3", "1e-3", "-mat", "1", "CU",
+          "-layer", "15", "dipole.csv"]
 
 
 @pytest.fixture
