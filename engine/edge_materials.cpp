@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/console.h"
 #include "engine/grid_index.h"
 
 namespace tavro {
@@ -25,30 +26,72 @@ struct Share {
   bool conductor;
 };
 
+// Whether cell q conducts along all three axes: its loss per step outweighs
+// its storage.
+bool conductorCell(const AxisArrays& m, uint64_t q, double halfDt) {
+  for (int t = 0; t < 3; ++t)
+    if (!(static_cast<double>(m.sigma[t][q]) * halfDt > static_cast<double>(m.eps[t][q])))
+      return false;
+  return true;
+}
+
+// Per cell 1 + a where the cell is a one-cell wire along axis a, else 0. Such
+// a cell is a conductor with a conductor before or after it along a and none
+// of the four cells beside it across a conducts (cells outside the area do
+// not). A corner, a single cell and every thicker body are not wires.
+std::vector<uint8_t> thinWireCells(const AxisArrays& m, const GridDesc& g, double halfDt) {
+  const int64_t n = static_cast<int64_t>(g.cellCount);
+  const int64_t size[3] = {g.nx, g.ny, g.nz};
+  std::vector<uint8_t> wire(static_cast<size_t>(n), 0);
+#pragma omp parallel for schedule(static)
+  for (int64_t k = 0; k < n; ++k) {
+    if (!conductorCell(m, static_cast<uint64_t>(k), halfDt)) continue;
+    int64_t c[3];
+    cellCoords(g, static_cast<uint64_t>(k), c[0], c[1], c[2]);
+    // Conducting neighbours along each axis, either side.
+    int along[3] = {0, 0, 0};
+    for (int t = 0; t < 3; ++t)
+      for (int side : {-1, 1}) {
+        int64_t p[3] = {c[0], c[1], c[2]};
+        p[t] += side;
+        if (p[t] < 0 || p[t] >= size[t]) continue;
+        if (conductorCell(m, plainIndex(g, p[0], p[1], p[2]), halfDt)) ++along[t];
+      }
+    for (int a = 0; a < 3; ++a)
+      if (along[a] > 0 && along[(a + 1) % 3] == 0 && along[(a + 2) % 3] == 0)
+        wire[static_cast<size_t>(k)] = static_cast<uint8_t>(1 + a);
+  }
+  return wire;
+}
+
 // Mean conductivity and permittivity along axis a of the cells sharing the E
 // edge that leaves node c along a: the cells c, c - e_b, c - e_d, c - e_b - e_d
-// (b, d the other two axes) that lie inside the area. Returns whether they
-// differ.
-bool edgeMean(const AxisArrays& m, const GridDesc& g, const int64_t c[3], int a, float& sg,
-              float& eps) {
+// (b, d the other two axes) that lie inside the area. Wire cells (`wire`
+// not 0) take no part: a wire is a line of held edges, not a body (at least
+// one cell beside a wire is no wire; where the area's faces leave none, all
+// take part). Returns whether the cells differ.
+bool edgeMean(const AxisArrays& m, const GridDesc& g, const std::vector<uint8_t>& wire,
+              const int64_t c[3], int a, float& sg, float& eps) {
   const int b = (a + 1) % 3, d = (a + 2) % 3;
   double s = 0.0, e = 0.0;
   int count = 0;
   bool mixed = false;
-  for (int i = 0; i < 2; ++i)
-    for (int j = 0; j < 2; ++j) {
-      int64_t p[3] = {c[0], c[1], c[2]};
-      p[b] -= i;
-      p[d] -= j;
-      if (p[b] < 0 || p[d] < 0) continue;
-      const uint64_t q = plainIndex(g, p[0], p[1], p[2]);
-      if (count > 0) mixed = mixed || m.sigma[a][q] != sg || m.eps[a][q] != eps;
-      sg = m.sigma[a][q];
-      eps = m.eps[a][q];
-      s += sg;
-      e += eps;
-      ++count;
-    }
+  for (int pass = 0; pass < 2 && count == 0; ++pass)
+    for (int i = 0; i < 2; ++i)
+      for (int j = 0; j < 2; ++j) {
+        int64_t p[3] = {c[0], c[1], c[2]};
+        p[b] -= i;
+        p[d] -= j;
+        if (p[b] < 0 || p[d] < 0) continue;
+        const uint64_t q = plainIndex(g, p[0], p[1], p[2]);
+        if (pass == 0 && wire[q] != 0) continue;
+        if (count > 0) mixed = mixed || m.sigma[a][q] != sg || m.eps[a][q] != eps;
+        sg = m.sigma[a][q];
+        eps = m.eps[a][q];
+        s += sg;
+        e += eps;
+        ++count;
+      }
   sg = static_cast<float>(s / count);
   eps = static_cast<float>(e / count);
   return mixed;
@@ -125,6 +168,7 @@ void averagedCoefficients(SimulationEngine& eng) {
   HCell* h = grid.h.data();
   const int64_t n = static_cast<int64_t>(g.cellCount);
 
+  const std::vector<uint8_t> wire = thinWireCells(m, g, hdt);
   // Which edges conduct, for the test of held faces below.
   std::vector<uint8_t> flags(static_cast<size_t>(n));
 #pragma omp parallel for schedule(static)
@@ -134,7 +178,7 @@ void averagedCoefficients(SimulationEngine& eng) {
     uint8_t f = 0;
     for (int a = 0; a < 3; ++a) {
       float sg, eps;
-      edgeMean(m, g, c, a, sg, eps);
+      edgeMean(m, g, wire, c, a, sg, eps);
       if (static_cast<double>(sg) * hdt > static_cast<double>(eps)) f |= uint8_t(1u << a);
     }
     flags[static_cast<size_t>(k)] = f;
@@ -150,7 +194,7 @@ void averagedCoefficients(SimulationEngine& eng) {
     float sg[3], eps[3];
     Share edge[3];
     for (int a = 0; a < 3; ++a) {
-      const bool mixed = edgeMean(m, g, c, a, sg[a], eps[a]);
+      const bool mixed = edgeMean(m, g, wire, c, a, sg[a], eps[a]);
       edge[a].den =
           static_cast<float>(static_cast<double>(sg[a]) * hdt + static_cast<double>(eps[a]));
       edge[a].mixed = mixed;
@@ -242,6 +286,43 @@ void averagedCoefficients(SimulationEngine& eng) {
     hc.chy = dt / face[1].den / size[1];
     hc.chz = dt / face[2].den / size[2];
   }
+}
+
+bool appendThinWireHolds(SimulationEngine& eng) {
+  const GridDesc g = eng.grid.desc;
+  const MaterialArrays& mat = eng.grid.mat;
+  const AxisArrays m{{mat.sigmaX.data(), mat.sigmaY.data(), mat.sigmaZ.data()},
+                     {mat.epsX.data(), mat.epsY.data(), mat.epsZ.data()},
+                     {mat.muX.data(), mat.muY.data(), mat.muZ.data()}};
+  const std::vector<uint8_t> wire = thinWireCells(m, g, 0.5 * static_cast<double>(eng.sam.dt));
+  size_t holds = 0;
+  for (uint8_t w : wire) holds += w != 0;
+  if (holds == 0) return true;
+
+  size_t given = eng.sources.size();
+  if (eng.sam.sourceCount >= 0 && static_cast<size_t>(eng.sam.sourceCount) < given)
+    given = static_cast<size_t>(eng.sam.sourceCount);
+  Buffer<FDTD_SRC> list;
+  if (given + holds > static_cast<size_t>(INT32_MAX) || !list.allocate(given + holds)) {
+    con() << "error: can't allocate memory for sources[" << given + holds << "].\n";
+    return false;
+  }
+  for (size_t i = 0; i < given; ++i) list[i] = eng.sources[i];
+  size_t next = given;
+  for (uint64_t k = 0; k < g.cellCount; ++k) {
+    if (wire[k] == 0) continue;
+    int64_t x, y, z;
+    cellCoords(g, k, x, y, z);
+    FDTD_SRC hold{};
+    hold.cell = static_cast<int64_t>(eIndex(g, x, y, z));
+    hold.dir = wire[k] - 1;
+    hold.type = kSrcDC;
+    hold.volt = 0.0f;
+    list[next++] = hold;
+  }
+  eng.sources = std::move(list);
+  eng.sam.sourceCount = static_cast<int32_t>(given + holds);
+  return true;
 }
 
 }  // namespace tavro

@@ -31,6 +31,15 @@
 //   keeps the plain rule (cb_a from the axis-a material).
 // - Likewise an H cell with a face on an interface takes the mean of those
 //   faces for all three ch, and the plain axis rule otherwise.
+// - A one-cell wire (a conductor cell with a conductor before or after it
+//   along its axis and none beside it) is a thin conductor along its own
+//   edge only, the edge from the cell's lower corner node along the wire, as
+//   a wire of no thickness on the Yee grid: its cells take no part in the
+//   means, so the E across the wire and around it moves as in the medium
+//   around it, and a hold pass keeps the wire edges at zero. The shared
+//   coefficients cannot hold one edge of a node while its two neighbours
+//   move, so the hold is a source of 0 V on each wire edge, applied after
+//   the E update like every hard source.
 #pragma once
 
 #include "engine/engine.h"
@@ -41,5 +50,10 @@ namespace tavro {
 // arrays, with eng.sam.dt and the cell sizes already set. Fields, boundary
 // coefficients and guard layers are left alone.
 void averagedCoefficients(SimulationEngine& eng);
+
+// Appends to the source list, after the sources of the model, one hold (a DC
+// source of 0 V) on the wire edge of every one-cell wire cell, with eng.sam.dt
+// set. Returns false after an error message when the list cannot grow.
+bool appendThinWireHolds(SimulationEngine& eng);
 
 }  // namespace tavro

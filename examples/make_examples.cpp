@@ -30,14 +30,15 @@ Project freshProject(float cell) {
   return p;
 }
 
-// Half-wave dipole for 3 GHz: a 1 mm square copper wire along Y, 47 mm long
-// (0.47 of the 100 mm free-space wavelength), fed in a one-cell air gap at its
-// middle by a Gaussian pulse; the gap is also the probe, so the logs hold the
-// gap voltage and the current around it across the band of the pulse.
+// Half-wave dipole: a 1 mm square copper wire along Y, 33 mm long, fed in a
+// one-cell air gap at its middle by a Gaussian pulse; the gap is also the
+// probe, so the logs hold the gap voltage and the current around it across the
+// band of the pulse. The wire is short enough for the 80-cell box to leave more
+// than a quarter wavelength of air between its ends and the boundary.
 Project dipole() {
   Project p = freshProject(0.001f);
   const int x = 32, z = 32, gap = 31;
-  for (int y = 8; y <= 54; ++y) setCell(p, x, y, z, kCopper);
+  for (int y = 15; y <= 47; ++y) setCell(p, x, y, z, kCopper);
   setCell(p, x, gap, z, tavro::kCellSource1 | tavro::kCellProbe | kAir);
   p.sourceType = tavro::kSourceGauss;
   p.sourceDirection = 1;  // Y

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "engine/buffer.h"
+#include "files/probe_impedance.h"
 
 namespace tavro {
 
@@ -61,13 +62,15 @@ inline T wholeTurns(T t) {
   return r;
 }
 
-// Slots of the twelve summed components: E, H, V and I along x, y, z. The
-// sums are held in 16 lanes (the last four stay zero) so that the sum over
-// the components compiles to whole vector operations.
+// Slots of the twelve summed components: E, H, V and I along x, y, z. After
+// them come the differences of V and I from each sample to the next (see
+// probe_impedance.h). The sums are held in 24 lanes (the last six stay zero)
+// so that the sum over the components compiles to whole vector operations.
 constexpr int kSummed[12] = {kSlotEx, kSlotEy, kSlotEz, kSlotHx, kSlotHy, kSlotHz,
                              kSlotVx, kSlotVy, kSlotVz, kSlotIx, kSlotIy, kSlotIz};
-constexpr int kLanes = 16;
-enum { kE = 0, kH = 3, kV = 6, kI = 9 };
+constexpr int kLanes = 24;
+constexpr int kVectors = kLanes / 4;
+enum { kE = 0, kH = 3, kV = 6, kI = 9, kDV = 12, kDI = 15, kUsed = 18 };
 
 // Samples m summed at frequency f: the largest whole number of periods of f
 // in the recording of duration T, P = trunc(f T), spans m = trunc(P / (f t1))
@@ -101,16 +104,24 @@ inline void accumulate(const float* x, float c, float d, float* re, float* im) {
   }
 }
 
-// The twelve summed components of one sample, gathered into 16 lanes.
-inline void gather(const float* s, float* x) {
+// The twelve summed components of one sample and the differences of its V
+// and I to the next sample (0 for the last one, `next` null), gathered into
+// the lanes.
+inline void gather(const float* s, const float* next, float* x) {
   for (int q = 0; q < 12; ++q) x[q] = s[kSummed[q]];
-  for (int q = 12; q < kLanes; ++q) x[q] = 0.0f;
+  for (int q = 0; q < 3; ++q) {
+    x[kDV + q] = next ? next[kSlotVx + q] - s[kSlotVx + q] : 0.0f;
+    x[kDI + q] = next ? next[kSlotIx + q] - s[kSlotIx + q] : 0.0f;
+  }
+  for (int q = kUsed; q < kLanes; ++q) x[q] = 0.0f;
 }
 
 // Derived quantities of one point from its sums (normalised by the n
 // recorded samples) into `out`, whose slot 0 holds the frequency. Slots 11,
-// 15 and 23 are left as they are.
-void finishPoint(const float* re, const float* im, uint64_t n, ProbeSample& out) {
+// 15 and 23 are left as they are. With `differences` Z comes from the sums of
+// the differences, with I taken half a time step (halfStep seconds) later.
+void finishPoint(const float* re, const float* im, uint64_t n, bool differences, double halfStep,
+                 ProbeSample& out) {
   const float N = static_cast<float>(n);
   float* v = out.v;
   auto amplitude = [&](int q) { return std::sqrt(re[q] * re[q] + im[q] * im[q]) / N; };
@@ -154,6 +165,11 @@ void finishPoint(const float* re, const float* im, uint64_t n, ProbeSample& out)
     v[kSlotZx] = real / D;
     v[kSlotZy] = imag / D;
   }
+  if (differences) {
+    const double omega = static_cast<double>(v[kSlotTime]) * 2.0 * 3.14159265358979323846;
+    ImpedanceFromSums(re + kDV, im + kDV, re + kDI, im + kDI, omega * halfStep, v[kSlotZx],
+                      v[kSlotZy]);
+  }
   v[kSlotZ] = std::sqrt(v[kSlotZx] * v[kSlotZx] + v[kSlotZy] * v[kSlotZy]);
   v[kSlotPx] = real / N;
   v[kSlotPy] = imag / N;
@@ -167,8 +183,15 @@ struct Recording {
   uint64_t n = 0;                 // recorded samples
   float T = 0.0f;                 // time of the last sample
   float t1 = 0.0f;                // time of the second sample
+  bool differences = false;       // Z from the differences (the recording settles away)
+  double halfStep = 0.0;          // half the time step [s]: I's lag behind V
   ProbeSample* points = nullptr;  // the probe's 2000 points
 };
+
+// The sample after sample j, or null for the last one.
+inline const float* nextSample(const Recording& r, uint64_t j) {
+  return j + 1 < r.n ? r.samples[(j + 1) * r.stride].v : nullptr;
+}
 
 // Checks the probe and its recording and writes the frequency grid into the
 // probe's points of the store, or into `out` when given. Returns false when
@@ -204,6 +227,8 @@ bool prepare(SimulationEngine& eng, int p, Recording& r, ProbeSample* out = null
     std::memset(static_cast<void*>(r.points), 0, kSpectrumPoints * sizeof(ProbeSample));
     return false;
   }
+  r.differences = SettlesAway(r.samples, r.stride, n);
+  r.halfStep = 0.5 * static_cast<double>(eng.sam.dt);
   const float invT = 1.0f / r.T;
   const float invT1 = 1.0f / r.t1;
 
@@ -222,8 +247,8 @@ bool prepare(SimulationEngine& eng, int p, Recording& r, ProbeSample* out = null
 }
 
 // Adds samples 0 to end-1 of a gathered tile (components x, times) to the
-// sums of one point at angular frequency omega (sums at acc: 16 real, then
-// 16 imaginary lanes): first the phases, four at a time, then the kernel
+// sums of one point at angular frequency omega (sums at acc: kLanes real, then
+// kLanes imaginary lanes): first the phases, four at a time, then the kernel
 // values, then the sums, four lanes per vector, so that the sums stay in
 // registers instead of being saved around every library call. cs and ds are
 // scratch rows of the tile's length (a multiple of four, like the times,
@@ -238,32 +263,23 @@ void sumTile(const float* x, const float* times, float* cs, float* ds, uint64_t 
   }
   for (uint64_t j = 0; j < end; ++j) kernel(cs[j], cs[j], ds[j]);
   for (const float* w : {cs, ds}) {
-    Floats4 a0, a1, a2, a3;
-    std::memcpy(&a0, acc, sizeof a0);
-    std::memcpy(&a1, acc + 4, sizeof a1);
-    std::memcpy(&a2, acc + 8, sizeof a2);
-    std::memcpy(&a3, acc + 12, sizeof a3);
+    Floats4 a[kVectors];
+    std::memcpy(&a, acc, sizeof a);
     for (uint64_t j = 0; j < end; ++j) {
       const float* v = x + j * kLanes;
-      Floats4 v0, v1, v2, v3;
-      std::memcpy(&v0, v, sizeof v0);
-      std::memcpy(&v1, v + 4, sizeof v1);
-      std::memcpy(&v2, v + 8, sizeof v2);
-      std::memcpy(&v3, v + 12, sizeof v3);
-      a0 += v0 * w[j];
-      a1 += v1 * w[j];
-      a2 += v2 * w[j];
-      a3 += v3 * w[j];
+#pragma GCC unroll 8
+      for (int q = 0; q < kVectors; ++q) {
+        Floats4 vq;
+        std::memcpy(&vq, v + 4 * q, sizeof vq);
+        a[q] += vq * w[j];
+      }
     }
-    std::memcpy(acc, &a0, sizeof a0);
-    std::memcpy(acc + 4, &a1, sizeof a1);
-    std::memcpy(acc + 8, &a2, sizeof a2);
-    std::memcpy(acc + 12, &a3, sizeof a3);
+    std::memcpy(acc, &a, sizeof a);
     acc += kLanes;
   }
 }
 
-// Samples per tile of the blocked transform: the gathered tile (68 bytes per
+// Samples per tile of the blocked transform: the gathered tile (100 bytes per
 // sample) stays in the core's cache while every point of the thread sums it.
 constexpr uint64_t kTile = 2048;
 
@@ -284,10 +300,10 @@ void ComputeSpectrumDirect(SimulationEngine& eng, int p) {
       const float* s = rc.samples[j * rc.stride].v;
       float c, d;
       kernel(phase(s[kSlotTime], omega), c, d);
-      gather(s, x);
+      gather(s, nextSample(rc, j), x);
       accumulate(x, c, d, re, im);
     }
-    finishPoint(re, im, rc.n, out);
+    finishPoint(re, im, rc.n, rc.differences, rc.halfStep, out);
   }
 }
 
@@ -338,7 +354,7 @@ void ComputeSpectrum(SimulationEngine& eng, int p) {
       for (uint64_t j = j0; j < j1; ++j) {
         const float* s = rc.samples[j * rc.stride].v;
         times[j - j0] = s[kSlotTime];
-        gather(s, x + (j - j0) * kLanes);
+        gather(s, nextSample(rc, j), x + (j - j0) * kLanes);
       }
       for (int k = k0; k < k1; ++k) {
         const float f = rc.points[k].v[kSlotTime];
@@ -351,7 +367,7 @@ void ComputeSpectrum(SimulationEngine& eng, int p) {
     }
     for (int k = k0; k < k1; ++k) {
       const float* acc = sumsAll + static_cast<size_t>(k) * 2 * kLanes;
-      finishPoint(acc, acc + kLanes, rc.n, rc.points[k]);
+      finishPoint(acc, acc + kLanes, rc.n, rc.differences, rc.halfStep, rc.points[k]);
     }
   }
 }
@@ -363,7 +379,7 @@ void ComputeSpectrum(SimulationEngine& eng, int p) {
 struct SpectrumJob::State {
   Recording r;
   Buffer<ProbeSample> points;  // the grid, then the results
-  Buffer<float> sums;          // per point 16 real, then 16 imaginary lanes
+  Buffer<float> sums;          // per point kLanes real, then kLanes imaginary lanes
   Buffer<float> tile;          // kTile samples: components, then times
   Buffer<float> scratch;       // per thread the kernel rows cs and ds
   uint64_t next = 0;           // first sample not yet added
@@ -416,7 +432,7 @@ void SpectrumJob::Advance(uint64_t samples) {
   for (uint64_t j = j0; j < j1; ++j) {
     const float* v = rc.samples[j * rc.stride].v;
     times[j - j0] = v[kSlotTime];
-    gather(v, x + (j - j0) * kLanes);
+    gather(v, nextSample(rc, j), x + (j - j0) * kLanes);
   }
   float* sumsAll = s.sums.data();
   float* scratch = s.scratch.data();
@@ -437,7 +453,7 @@ void SpectrumJob::Advance(uint64_t samples) {
   if (j1 < s.end) return;
   for (int k = 0; k < kSpectrumPoints; ++k) {
     const float* acc = sumsAll + static_cast<size_t>(k) * 2 * kLanes;
-    finishPoint(acc, acc + kLanes, rc.n, points[k]);
+    finishPoint(acc, acc + kLanes, rc.n, rc.differences, rc.halfStep, points[k]);
   }
   s.done = true;
 }
