@@ -12,9 +12,10 @@
 // before the E of the voltage; taking I at V's instant multiplies S(dI) by
 // e^{j w dt/2}.
 //
-// A probe whose V and I end where they started keeps the plain ratio of the
-// sums, so that its results stay as they were; the differences are used only
-// for a probe whose recording settles away from its start.
+// A probe whose V and I end where they started, and every probe of a run
+// without a Gaussian or pulse source, keeps the plain ratio of the sums, so
+// that its results stay as they were; the differences are used only for a
+// probe whose recording settles away from its start in a run fed by one.
 #pragma once
 
 #include <cstdint>

@@ -193,6 +193,19 @@ inline const float* nextSample(const Recording& r, uint64_t j) {
   return j + 1 < r.n ? r.samples[(j + 1) * r.stride].v : nullptr;
 }
 
+// Whether the run is fed by a Gaussian or pulse source: only their charge
+// remains as a step in a recording. A CW or DC source holds its level from the
+// first step on, a constant that the whole-period sums remove, so the probes
+// of such runs keep the plain ratio of the sums.
+bool HasTransientSource(const SimulationEngine& eng) {
+  const int count = eng.sam.sourceCount;
+  for (int i = 0; i < count && static_cast<size_t>(i) < eng.sources.size(); ++i) {
+    const int32_t type = eng.sources[i].type;
+    if (type == kSrcGauss || type == kSrcPulse) return true;
+  }
+  return false;
+}
+
 // Checks the probe and its recording and writes the frequency grid into the
 // probe's points of the store, or into `out` when given. Returns false when
 // there is nothing to transform (the points are then untouched or zero, as
@@ -227,7 +240,7 @@ bool prepare(SimulationEngine& eng, int p, Recording& r, ProbeSample* out = null
     std::memset(static_cast<void*>(r.points), 0, kSpectrumPoints * sizeof(ProbeSample));
     return false;
   }
-  r.differences = SettlesAway(r.samples, r.stride, n);
+  r.differences = HasTransientSource(eng) && SettlesAway(r.samples, r.stride, n);
   r.halfStep = 0.5 * static_cast<double>(eng.sam.dt);
   const float invT = 1.0f / r.T;
   const float invT1 = 1.0f / r.t1;
