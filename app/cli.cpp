@@ -6,6 +6,7 @@
 #include <memory>
 #include <sstream>
 
+#include "app/cli_pml.h"
 #include "app/cli_words.h"
 #include "app/conversion.h"
 #include "app/presets.h"
@@ -68,6 +69,7 @@ void printUsage() {
        "                           ID : material when the switch is off.\n"
        "                            F : frequency of the switch [Hz].\n"
        "         -vtk <EVERY> <PREFIX>: field snapshots every EVERY steps for ParaView.\n";
+  o << "         -pml <CELLS>         : absorbing layer of CELLS (1-64) grids instead of Mur.\n";
 }
 
 // Material ID check shared by -mat, -matx, -maty and -matz. IDs index the
@@ -264,6 +266,11 @@ int ParseCommandLine(App& app, int argc, char** argv) {
       app.vtkEvery = every;
       app.vtkPrefix = arg(2);
       i += 2;
+      continue;
+    }
+    if (word == "-pml" && remain >= 1) {
+      if (!ReadPmlCells(eng, arg(1))) return -1;
+      i += 1;
       continue;
     }
     if (word == "-batch") {

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "engine/console.h"
+#include "engine/pml.h"
 #include "engine/probe_kernels.h"
 
 namespace tavro {
@@ -53,7 +54,9 @@ int measureSetting(SimulationEngine& eng, const ModelRecord& model) {
   uint64_t j = 0;
   for (const auto& [k, name] : model.probes()) {
     if (k >= cells) continue;
-    eng.probeCells[j++] = static_cast<int64_t>(k);
+    eng.probeCells[j++] = static_cast<int64_t>(gridCellIndex(
+        eng, static_cast<int64_t>(k / (Y * Z)), static_cast<int64_t>((k / Z) % Y),
+        static_cast<int64_t>(k % Z)));
     store.names.push_back(name);
     con() << "(" << k / (Y * Z) << "," << (k / Z) % Y << "," << k % Z << ") " << name << "\n";
   }

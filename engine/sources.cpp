@@ -10,6 +10,7 @@
 
 #include "engine/console.h"
 #include "engine/field_kernels.h"
+#include "engine/pml.h"
 
 namespace tavro {
 
@@ -191,9 +192,9 @@ int sourceSetting(SimulationEngine& eng, ModelRecord& model, std::vector<int32_t
     const int64_t z = static_cast<int64_t>(k % Z);
     FDTD_SRC& src = eng.sources[next++];
     src = FDTD_SRC{};
-    src.cell = static_cast<int64_t>(
-        (static_cast<uint64_t>(x) * (Y + 1) + static_cast<uint64_t>(y)) * (Z + 1) +
-        static_cast<uint64_t>(z));
+    int64_t gx, gy, gz;
+    cellCoords(eng.grid.desc, gridCellIndex(eng, x, y, z), gx, gy, gz);
+    src.cell = static_cast<int64_t>(eIndex(eng.grid.desc, gx, gy, gz));
     if (!parseSource(model, k, fields, x, y, z, src, switchUse)) {
       // Leave no half-filled list behind for a step to apply.
       eng.sources.release();

@@ -5,6 +5,7 @@
 #include "engine/field_passes.h"
 #include "engine/field_update.h"
 #include "engine/gpu_backend.h"
+#include "engine/pml.h"
 #include "engine/probes.h"
 #include "engine/sources.h"
 
@@ -12,8 +13,17 @@ namespace tavro {
 
 namespace {
 
+// Items 1 to 4 of a step on the CPU: with the absorbing layer the plain
+// passes and the layer's corrections, otherwise the swept passes with Mur.
+void fieldPasses(SimulationEngine& eng) {
+  if (eng.pmlCells > 0)
+    fieldPassesPml(eng);
+  else
+    fieldPassesCpu(eng);
+}
+
 void stepBatchCpu(SimulationEngine& eng) {
-  fieldPassesCpu(eng);
+  fieldPasses(eng);
   applySources(eng);  // on this thread, in list order
   measure(eng);       // records a sample only when one is due
   advanceCounters(eng.sam);
@@ -32,7 +42,8 @@ void stepBatch(SimulationEngine& eng) {
 
 int stepBatchSteps(SimulationEngine& eng, int steps) {
   // The GPU takes one step per call; its kernels have no two-step form.
-  if (steps >= 2 && !RunsOnGpu(eng) && stepPairCpu(eng)) return 2;
+  // Nor has the layer: its corrections come between the H and E passes.
+  if (steps >= 2 && !RunsOnGpu(eng) && eng.pmlCells == 0 && stepPairCpu(eng)) return 2;
   stepBatch(eng);
   return 1;
 }
@@ -43,7 +54,7 @@ void stepInteractive(SimulationEngine& eng, bool colour) {
     advanceCounters(eng.sam);
     return;
   }
-  fieldPassesCpu(eng);
+  fieldPasses(eng);
   applySources(eng);
   measure(eng);
   if (colour) ColourCells(eng);

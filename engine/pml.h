@@ -1,0 +1,51 @@
+// The absorbing layer (-pml <CELLS>): a convolutional perfectly matched layer
+// of CELLS cells around the drawn area on all six faces. The set-up extends
+// the grid by the layer and continues the materials of the area's faces
+// through it; every step adds the layer's corrections to the plain H and E
+// updates (pml_kernels.h holds the per-cell arithmetic).
+#pragma once
+
+#include <cstdint>
+
+#include "engine/engine.h"
+
+namespace tavro {
+
+constexpr int kPmlMaxCells = 64;
+
+// The drawn area in cells: the grid without the layer.
+struct DrawnArea {
+  int nx, ny, nz;
+  uint64_t cellCount() const {
+    return static_cast<uint64_t>(nx) * static_cast<uint64_t>(ny) * static_cast<uint64_t>(nz);
+  }
+};
+DrawnArea drawnArea(const SimulationEngine& eng);
+
+// Plain grid index of drawn cell (x, y, z) (drawnCellIndex with the engine's
+// layer), and back: the drawn coordinates of plain grid index k (negative or
+// beyond the area inside the layer).
+uint64_t gridCellIndex(const SimulationEngine& eng, int64_t x, int64_t y, int64_t z);
+void drawnCoords(const SimulationEngine& eng, uint64_t k, int64_t& x, int64_t& y, int64_t& z);
+
+// Bytes the layer's own arrays take for a drawn area of X x Y x Z cells.
+uint64_t pmlBytes(int cells, uint64_t X, uint64_t Y, uint64_t Z);
+
+// After the drawn cells' materials are in the grid's material arrays: every
+// layer cell takes the material of the nearest drawn cell, so that whatever
+// touches a face runs on into the layer. Then allocates the auxiliary
+// fields. Returns 1, or 0 after a message when the memory is not there.
+int buildPml(SimulationEngine& eng);
+
+// Back to time 0: the coefficients for the current time step, zero psi.
+void resetPml(SimulationEngine& eng);
+
+// The report line of the layer; `extraBytes` is what the layer adds to the
+// run's memory (its own arrays and the grid cells it adds).
+void reportPml(const SimulationEngine& eng, uint64_t extraBytes);
+
+// Items 1 to 4 of a step with the layer on: H update, H corrections of the
+// layer, E update, E corrections (no Mur boundary).
+void fieldPassesPml(SimulationEngine& eng);
+
+}  // namespace tavro
