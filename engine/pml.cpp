@@ -135,8 +135,30 @@ DrawnArea drawnArea(const SimulationEngine& eng) {
   return {d.nx - p, d.ny - p, d.nz - p};
 }
 
+GridDesc drawnDesc(const SimulationEngine& eng) {
+  GridDesc d = eng.grid.desc;
+  const DrawnArea a = drawnArea(eng);
+  d.nx = a.nx;
+  d.ny = a.ny;
+  d.nz = a.nz;
+  d.cellCount = a.cellCount();
+  return d;
+}
+
 uint64_t gridCellIndex(const SimulationEngine& eng, int64_t x, int64_t y, int64_t z) {
   return drawnCellIndex(eng.grid.desc, eng.pmlCells, x, y, z);
+}
+
+uint64_t drawnEIndex(const SimulationEngine& eng, int64_t x, int64_t y, int64_t z) {
+  int64_t gx, gy, gz;
+  cellCoords(eng.grid.desc, gridCellIndex(eng, x, y, z), gx, gy, gz);
+  return eIndex(eng.grid.desc, gx, gy, gz);
+}
+
+uint64_t drawnHIndex(const SimulationEngine& eng, int64_t x, int64_t y, int64_t z) {
+  int64_t gx, gy, gz;
+  cellCoords(eng.grid.desc, gridCellIndex(eng, x, y, z), gx, gy, gz);
+  return hIndex(eng.grid.desc, gx, gy, gz);
 }
 
 void drawnCoords(const SimulationEngine& eng, uint64_t k, int64_t& x, int64_t& y, int64_t& z) {

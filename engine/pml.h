@@ -21,11 +21,17 @@ struct DrawnArea {
   }
 };
 DrawnArea drawnArea(const SimulationEngine& eng);
+// The grid descriptor with the drawn area's cell counts (nx, ny, nz and
+// cellCount), for code that walks the drawn cells, such as the views.
+GridDesc drawnDesc(const SimulationEngine& eng);
 
 // Plain grid index of drawn cell (x, y, z) (drawnCellIndex with the engine's
 // layer), and back: the drawn coordinates of plain grid index k (negative or
 // beyond the area inside the layer).
 uint64_t gridCellIndex(const SimulationEngine& eng, int64_t x, int64_t y, int64_t z);
+// E and H array elements of drawn cell (x, y, z).
+uint64_t drawnEIndex(const SimulationEngine& eng, int64_t x, int64_t y, int64_t z);
+uint64_t drawnHIndex(const SimulationEngine& eng, int64_t x, int64_t y, int64_t z);
 void drawnCoords(const SimulationEngine& eng, uint64_t k, int64_t& x, int64_t& y, int64_t& z);
 
 // Bytes the layer's own arrays take for a drawn area of X x Y x Z cells.

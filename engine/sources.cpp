@@ -192,9 +192,7 @@ int sourceSetting(SimulationEngine& eng, ModelRecord& model, std::vector<int32_t
     const int64_t z = static_cast<int64_t>(k % Z);
     FDTD_SRC& src = eng.sources[next++];
     src = FDTD_SRC{};
-    int64_t gx, gy, gz;
-    cellCoords(eng.grid.desc, gridCellIndex(eng, x, y, z), gx, gy, gz);
-    src.cell = static_cast<int64_t>(eIndex(eng.grid.desc, gx, gy, gz));
+    src.cell = static_cast<int64_t>(drawnEIndex(eng, x, y, z));
     if (!parseSource(model, k, fields, x, y, z, src, switchUse)) {
       // Leave no half-filled list behind for a step to apply.
       eng.sources.release();
