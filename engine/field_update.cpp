@@ -687,6 +687,10 @@ bool stepPairCpu(SimulationEngine& eng) {
   return true;
 }
 
+void updateHTeam(SimulationEngine& eng) { hPassTeam(eng.grid, laneCount(eng)); }
+
+void updateETeam(SimulationEngine& eng) { ePassTeam(eng.grid, laneCount(eng)); }
+
 void updateH(SimulationEngine& eng) {
   const int lanes = laneCount(eng);
 #pragma omp parallel

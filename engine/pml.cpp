@@ -8,7 +8,7 @@
 
 #include "engine/console.h"
 #include "engine/field_kernels.h"
-#include "engine/field_update.h"
+#include "engine/field_passes.h"
 #include "engine/grid_index.h"
 
 namespace tavro {
@@ -255,18 +255,19 @@ void reportPml(const SimulationEngine& eng, uint64_t bytes) {
   if (eng.pmlCells <= 0) return;
   const PmlGrading& gr = eng.pml.grading;
   con() << "absorbing layer : " << eng.pmlCells << "[grids] CPML, sigma " << gr.sigmaFactor
-        << "*optimum rho^" << gr.order << ", kappa 1.." << gr.kappaMax << ", alpha "
-        << gr.alphaMax << "..0[S/m], "
-        << static_cast<float>(bytes >> 10) * 0.0009765625f << "[Mbytes] more memory\n";
+        << "*optimum rho^" << gr.order << ", kappa 1.." << gr.kappaMax << ", alpha " << gr.alphaMax
+        << "..0[S/m], " << static_cast<float>(bytes >> 10) * 0.0009765625f
+        << "[Mbytes] more memory\n";
 }
 
 void fieldPassesPml(SimulationEngine& eng) {
-  updateH(eng);
 #pragma omp parallel
-  pmlHTeam(eng);
-  updateE(eng);
-#pragma omp parallel
-  pmlETeam(eng);
+  {
+    updateHTeam(eng);
+    pmlHTeam(eng);
+    updateETeam(eng);
+    pmlETeam(eng);
+  }
 }
 
 }  // namespace tavro

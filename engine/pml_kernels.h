@@ -38,8 +38,8 @@ struct PmlPsi {
 // face of the layer, 1 at its outer face; rho <= 0 is outside the layer):
 // sigma = sigmaMax rho^m, kappa = 1 + (kappaMax - 1) rho^m,
 // alpha = alphaMax (1 - rho), all in SI units.
-inline PmlCoef pmlCoefAt(double rho, double m, double sigmaMax, double kappaMax,
-                         double alphaMax, double dt, double eps0) {
+inline PmlCoef pmlCoefAt(double rho, double m, double sigmaMax, double kappaMax, double alphaMax,
+                         double dt, double eps0) {
   if (!(rho > 0.0)) return {1.0f, 0.0f, 0.0f};
   const double g = pow(rho, m);
   const double sigma = sigmaMax * g;

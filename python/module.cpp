@@ -537,6 +537,7 @@ class PyModel {
   int64_t steps_ = 0;  // time steps since the set-up
   bool ready_ = false;
   bool stepping_ = false;
+  int pml_ = 0;  // cells of the absorbing layer of the next set-up
 };
 
 }  // namespace

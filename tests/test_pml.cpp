@@ -64,7 +64,8 @@ double differenceDb(const std::vector<float>& a, const std::vector<float>& ref) 
   double peak = 0.0, diff = 0.0;
   for (size_t i = 0; i + 2 < ref.size(); i += 3) {
     peak = std::max(peak, std::hypot(double(ref[i]), double(ref[i + 1]), double(ref[i + 2])));
-    diff = std::max(diff, std::hypot(double(a[i] - ref[i]), double(a[i + 1] - ref[i + 1]), double(a[i + 2] - ref[i + 2])));
+    diff = std::max(diff, std::hypot(double(a[i] - ref[i]), double(a[i + 1] - ref[i + 1]),
+                                     double(a[i + 2] - ref[i + 2])));
   }
   return 20.0 * std::log10(diff / peak);
 }
@@ -85,7 +86,6 @@ TEST(Pml, DISABLED_ReflectionTable) {
   }
 }
 
-
 // A 30^3 box with an 8-cell layer against a 92^3 box without one, whose
 // faces lie 46 cells from the source: over 150 steps (86 cells at 0.57 cells
 // per step) no reflection from them reaches a probe, while the small box's
@@ -102,19 +102,20 @@ TEST(Pml, ReflectionAtNormalIncidenceAndTowardsACorner) {
 
 double energy(const SimulationEngine& eng) {
   double w = 0.0;
-  for (const ECell& c : eng.grid.e) w += double(c.ex) * c.ex + double(c.ey) * c.ey + double(c.ez) * c.ez;
+  for (const ECell& c : eng.grid.e)
+    w += double(c.ex) * c.ex + double(c.ey) * c.ey + double(c.ez) * c.ez;
   for (const HCell& c : eng.grid.h)
     w += 1.4e5 * (double(c.hx) * c.hx + double(c.hy) * c.hy + double(c.hz) * c.hz);
   return w;
 }
 
-double energy(const SimulationEngine& eng);
-
 // A lossy dielectric filling the lower half and a copper bar crossing the box
-// both run into the layer, and a DC source holds its cell: the fields settle
-// to the static solution. A late-time instability of the layer shows as
-// growth of the total field energy after the settling; the energy of the
-// last thousand steps must stay within that of the thousand before.
+// both run into the layer, and a DC source holds its cell. The fields settle
+// to the static solution (by hand: over 100 000 steps the energy stays within
+// 1e-4 of its value at step 10 000, where the Mur faces let it grow without
+// bound). Settling approaches the end value ever more slowly; a late-time
+// instability of the layer grows ever faster. So the change of the mean
+// energy over the last window must be smaller than over the window before.
 void stableModel(SimulationEngine& eng, ModelRecord& model, int pml) {
   ASSERT_TRUE(test::vacuumModel(model, 12, 12, 12));
   model.materialX[1] = model.materialY[1] = model.materialZ[1] = {0.05f, 4.0f, 1.0f};
@@ -129,40 +130,19 @@ void stableModel(SimulationEngine& eng, ModelRecord& model, int pml) {
   ASSERT_EQ(test::setQuiet(eng, model), 1);
 }
 
-TEST(Pml, DISABLED_LongRun) {
-  for (int pml : {0, 6}) {
-    SimulationEngine eng;
-    ModelRecord model;
-    stableModel(eng, model, pml);
-    for (int n = 1; n <= 100000; ++n) {
-      stepBatch(eng);
-      if (n % 5000 == 0) std::printf("pml %d step %d energy %.6g\n", pml, n, energy(eng));
-    }
-  }
-}
-
 TEST(Pml, StaysStableWithLossAConductorAndADcSourceInTheLayer) {
   SimulationEngine eng;
   ModelRecord model;
-  ASSERT_TRUE(test::vacuumModel(model, 12, 12, 12));
-  model.materialX[1] = model.materialY[1] = model.materialZ[1] = {0.05f, 4.0f, 1.0f};
-  model.materialX[2] = model.materialY[2] = model.materialZ[2] = {5.8e7f, 1.0f, 1.0f};
-  for (int x = 0; x < 12; ++x)
-    for (int y = 0; y < 12; ++y)
-      for (int z = 0; z < 6; ++z) model.data[model.index(x, y, z)] = 1;
-  for (int x = 0; x < 12; ++x) model.data[model.index(x, 6, 8)] = 2;
-  model.setPin(model.index(6, 6, 6), "DC Z 1");
-  eng.pmlCells = 6;
-  eng.requestedStepLimit = 0;
-  ASSERT_EQ(test::setQuiet(eng, model), 1);
-  double before = 0.0, after = 0.0;
-  for (int n = 0; n < 4000; ++n) {
+  stableModel(eng, model, 6);
+  double mean[3] = {0.0, 0.0, 0.0};
+  for (int n = 0; n < 4500; ++n) {
     stepBatch(eng);
-    if (n >= 2000) (n < 3000 ? before : after) = std::max(n < 3000 ? before : after, energy(eng));
+    if (n >= 1500 && n % 1000 >= 800) mean[(n - 1500) / 1000] += energy(eng) / 200.0;
   }
-  ASSERT_TRUE(std::isfinite(after));
-  EXPECT_GT(before, 0.0);
-  EXPECT_LE(after, before * 1.0001);
+  ASSERT_TRUE(std::isfinite(mean[2]));
+  EXPECT_GT(mean[0], 0.0);
+  EXPECT_LT(std::fabs(mean[2] - mean[1]), 0.7 * std::fabs(mean[1] - mean[0]) + 1e-4 * mean[1])
+      << mean[0] << " " << mean[1] << " " << mean[2];
 }
 
 // The drawn area keeps its coordinates: the report gives its size and one
