@@ -169,8 +169,8 @@ int cmdPml(int N, int threads, int cells) {
     const double grid = static_cast<double>(eng.grid.desc.cellCount);
     rate[layer] = stepThroughput(eng, pair, steps / 2, 5) * 2 * drawn / grid;
   }
-  std::printf("pml N %d threads %d cells %d mcells %.1f plain %.1f\n", N, threads, cells,
-              rate[1], rate[0]);
+  std::printf("pml N %d threads %d cells %d mcells %.1f plain %.1f\n", N, threads, cells, rate[1],
+              rate[0]);
   return 0;
 }
 
@@ -320,10 +320,10 @@ int cmdGraphs(int mode, double secs, int samples, char* program) {
 }
 
 int usage() {
-  std::fprintf(
-      stderr,
-      "usage: tavro_bench bandwidth | step N THREADS [ref] | spectrum N SAMPLES PROBES "
-      "THREADS | pml N THREADS CELLS | rss PROGRAM ARGS... | interactive SECONDS | graphs MODE SECONDS SAMPLES\n");
+  std::fprintf(stderr,
+               "usage: tavro_bench bandwidth | step N THREADS [ref] | spectrum N SAMPLES PROBES "
+               "THREADS | pml N THREADS CELLS | rss PROGRAM ARGS... | interactive SECONDS | graphs "
+               "MODE SECONDS SAMPLES\n");
   return 2;
 }
 

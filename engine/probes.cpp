@@ -54,9 +54,9 @@ int measureSetting(SimulationEngine& eng, const ModelRecord& model) {
   uint64_t j = 0;
   for (const auto& [k, name] : model.probes()) {
     if (k >= cells) continue;
-    eng.probeCells[j++] = static_cast<int64_t>(gridCellIndex(
-        eng, static_cast<int64_t>(k / (Y * Z)), static_cast<int64_t>((k / Z) % Y),
-        static_cast<int64_t>(k % Z)));
+    eng.probeCells[j++] = static_cast<int64_t>(gridCellIndex(eng, static_cast<int64_t>(k / (Y * Z)),
+                                                             static_cast<int64_t>((k / Z) % Y),
+                                                             static_cast<int64_t>(k % Z)));
     store.names.push_back(name);
     con() << "(" << k / (Y * Z) << "," << (k / Z) % Y << "," << k % Z << ") " << name << "\n";
   }

@@ -112,9 +112,9 @@ int materialSetting(SimulationEngine& eng, ModelRecord& model) {
   int32_t limit = eng.requestedStepLimit, cull = 0;
   decimation(dt, eng.minFreq, limit, cull);
   const uint64_t P2 = 2 * static_cast<uint64_t>(eng.pmlCells);
-  const uint64_t need = estimateBytes(X + P2, Y + P2, Z + P2, model.pins().size(),
-                                      model.probes().size(), limit) +
-                        pmlBytes(eng.pmlCells, X, Y, Z);
+  const uint64_t need =
+      estimateBytes(X + P2, Y + P2, Z + P2, model.pins().size(), model.probes().size(), limit) +
+      pmlBytes(eng.pmlCells, X, Y, Z);
   const unsigned long long avail = availableMemoryBytes();
   if (avail != 0 && need > avail) {
     con() << "error: the run needs " << toMbytes(need) << "[Mbytes] of memory but only "
@@ -132,10 +132,10 @@ int materialSetting(SimulationEngine& eng, ModelRecord& model) {
   for (uint64_t km = 0; km < n; ++km) {
     const uint32_t id = static_cast<uint32_t>(model.data[km]);
     if (id > 65535u) return 0;
-    const uint64_t k = P == 0 ? km
-                              : gridCellIndex(eng, static_cast<int64_t>(km / (uint64_t(Y) * Z)),
-                                              static_cast<int64_t>(km / Z % Y),
-                                              static_cast<int64_t>(km % Z));
+    const uint64_t k =
+        P == 0 ? km
+               : gridCellIndex(eng, static_cast<int64_t>(km / (uint64_t(Y) * Z)),
+                               static_cast<int64_t>(km / Z % Y), static_cast<int64_t>(km % Z));
     const Material& mx = model.materialX[id];
     const Material& my = model.materialY[id];
     const Material& mz = model.materialZ[id];
@@ -194,10 +194,9 @@ void calculationReport(const SimulationEngine& eng) {
   con() << "area size : (" << a.nx << "," << a.ny << "," << a.nz << ")[grids]\n";
   if (eng.pmlCells > 0) {
     const uint64_t grown = memoryEstimateBytes(eng);
-    const uint64_t plain =
-        estimateBytes(static_cast<uint64_t>(a.nx), static_cast<uint64_t>(a.ny),
-                      static_cast<uint64_t>(a.nz), static_cast<uint64_t>(s.sourceCount),
-                      static_cast<uint64_t>(s.probeCount), s.stepLimit);
+    const uint64_t plain = estimateBytes(
+        static_cast<uint64_t>(a.nx), static_cast<uint64_t>(a.ny), static_cast<uint64_t>(a.nz),
+        static_cast<uint64_t>(s.sourceCount), static_cast<uint64_t>(s.probeCount), s.stepLimit);
     reportPml(eng, grown > plain ? grown - plain : 0);
   }
   con() << "grid size : (" << s.dx << "," << s.dy << "," << s.dz << ")[m]\n";
