@@ -11,10 +11,10 @@ namespace tavro {
 // update, swept together where the box allows it.
 void fieldPassesCpu(SimulationEngine& eng);
 
-// The plain H and E passes (no boundary) for a caller inside a parallel
-// region: the planes split statically among the team, a barrier at the end.
-void updateHTeam(SimulationEngine& eng);
-void updateETeam(SimulationEngine& eng);
+// The H (E) update of all rows of plane x, without boundary, on the
+// calling thread.
+void updateHPlane(SimulationEngine& eng, int64_t x);
+void updateEPlane(SimulationEngine& eng, int64_t x);
 
 // Two whole batch steps in one sweep over the box, counters included; false
 // (and nothing done) when the box is too small for the thread team.

@@ -687,9 +687,13 @@ bool stepPairCpu(SimulationEngine& eng) {
   return true;
 }
 
-void updateHTeam(SimulationEngine& eng) { hPassTeam(eng.grid, laneCount(eng)); }
+void updateHPlane(SimulationEngine& eng, int64_t x) {
+  hPlane(eng.grid, x, {0, eng.grid.desc.ny}, laneCount(eng));
+}
 
-void updateETeam(SimulationEngine& eng) { ePassTeam(eng.grid, laneCount(eng)); }
+void updateEPlane(SimulationEngine& eng, int64_t x) {
+  ePlane(eng.grid, x, {0, eng.grid.desc.ny}, laneCount(eng));
+}
 
 void updateH(SimulationEngine& eng) {
   const int lanes = laneCount(eng);

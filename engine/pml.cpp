@@ -54,78 +54,82 @@ double depthAt(double pos, int P, int64_t N) {
   return 0.0;
 }
 
-// Calls f(slab, x, y, z) for every cell of the two slabs of one axis, split
-// among the team (an implicit barrier at the end).
+// Calls f(axis, slab, x, y, z) for every slab cell of plane x: the whole
+// plane where it lies in an x slab, the rows of the y slabs, and the ends of
+// every row that lie in the z slabs.
 template <class F>
-void forAxisSlabs(PmlLayer& layer, int axis, F&& f) {
+void forPlaneSlabCells(PmlLayer& layer, int64_t x, F&& f) {
   for (int side = 0; side < 2; ++side) {
-    PmlSlab& s = layer.slabs[2 * axis + side];
-    const int64_t x0 = s.lo[0], y0 = s.lo[1], ny = s.hi[1] - s.lo[1];
-    const int64_t rows = (s.hi[0] - s.lo[0]) * ny;
-#pragma omp for schedule(static) nowait
-    for (int64_t r = 0; r < rows; ++r) {
-      const int64_t x = x0 + r / ny, y = y0 + r % ny;
-      for (int64_t z = s.lo[2]; z < s.hi[2]; ++z) f(s, x, y, z);
+    PmlSlab& s = layer.slabs[side];
+    if (x < s.lo[0] || x >= s.hi[0]) continue;
+    for (int64_t y = s.lo[1]; y < s.hi[1]; ++y)
+      for (int64_t z = s.lo[2]; z < s.hi[2]; ++z) f(0, s, x, y, z);
+  }
+  for (int side = 0; side < 2; ++side) {
+    PmlSlab& s = layer.slabs[2 + side];
+    for (int64_t y = s.lo[1]; y < s.hi[1]; ++y)
+      for (int64_t z = s.lo[2]; z < s.hi[2]; ++z) f(1, s, x, y, z);
+  }
+  PmlSlab& low = layer.slabs[4];
+  PmlSlab& high = layer.slabs[5];
+  for (int64_t y = low.lo[1]; y < low.hi[1]; ++y) {
+    for (int64_t z = low.lo[2]; z < low.hi[2]; ++z) f(2, low, x, y, z);
+    for (int64_t z = high.lo[2]; z < high.hi[2]; ++z) f(2, high, x, y, z);
+  }
+}
+
+// The layer's correction of H (E) of cell (x, y, z) for the derivative along
+// `axis`, with the signed magnitude brought up to date.
+struct Corrector {
+  GridDesc d;
+  Strides st;
+  ECell* e;
+  HCell* h;
+  const PmlCoef* hCoef[3];
+  const PmlCoef* eCoef[3];
+
+  explicit Corrector(SimulationEngine& eng)
+      : d(eng.grid.desc), st(stridesOf(d)), e(eng.grid.e.data()), h(eng.grid.h.data()) {
+    for (int a = 0; a < 3; ++a) {
+      hCoef[a] = eng.pml.hCoef[a].data();
+      eCoef[a] = eng.pml.eCoef[a].data();
     }
   }
-#pragma omp barrier
-}
 
-void pmlHTeam(SimulationEngine& eng) {
-  GridHolder& g = eng.grid;
-  const GridDesc d = g.desc;
-  const Strides st = stridesOf(d);
-  ECell* e = g.e.data();
-  HCell* h = g.h.data();
-  PmlLayer& L = eng.pml;
-  for (int axis = 0; axis < 3; ++axis) {
-    const PmlCoef* coef = L.hCoef[axis].data();
-    forAxisSlabs(L, axis, [&](PmlSlab& s, int64_t x, int64_t y, int64_t z) {
-      HCell& c = h[hIndex(d, x, y, z)];
-      const ECell* ec = e + eIndex(d, x, y, z);
-      PmlPsi& psi = s.psi[static_cast<uint64_t>(slabIndex(s, x, y, z))];
-      if (axis == 0) {
-        const ECell& n = ec[st.sx];
-        pmlHCorrect(c.hy, c.hz, c.chx, coef[x], psi, n.ez - ec->ez, n.ey - ec->ey);
-      } else if (axis == 1) {
-        const ECell& n = ec[st.sy];
-        pmlHCorrect(c.hz, c.hx, c.chy, coef[y], psi, n.ex - ec->ex, n.ez - ec->ez);
-      } else {
-        const ECell& n = ec[1];
-        pmlHCorrect(c.hx, c.hy, c.chz, coef[z], psi, n.ey - ec->ey, n.ex - ec->ex);
-      }
-      c.hmag = signedMagnitude(c.hx, c.hy, c.hz);
-    });
+  void hCell(int axis, PmlSlab& s, int64_t x, int64_t y, int64_t z) const {
+    HCell& c = h[hIndex(d, x, y, z)];
+    const ECell* ec = e + eIndex(d, x, y, z);
+    PmlPsi& psi = s.psi[static_cast<uint64_t>(slabIndex(s, x, y, z))];
+    if (axis == 0) {
+      const ECell& n = ec[st.sx];
+      pmlHCorrect(c.hy, c.hz, c.chx, hCoef[0][x], psi, n.ez - ec->ez, n.ey - ec->ey);
+    } else if (axis == 1) {
+      const ECell& n = ec[st.sy];
+      pmlHCorrect(c.hz, c.hx, c.chy, hCoef[1][y], psi, n.ex - ec->ex, n.ez - ec->ez);
+    } else {
+      const ECell& n = ec[1];
+      pmlHCorrect(c.hx, c.hy, c.chz, hCoef[2][z], psi, n.ey - ec->ey, n.ex - ec->ex);
+    }
+    c.hmag = signedMagnitude(c.hx, c.hy, c.hz);
   }
-}
 
-void pmlETeam(SimulationEngine& eng) {
-  GridHolder& g = eng.grid;
-  const GridDesc d = g.desc;
-  const Strides st = stridesOf(d);
-  ECell* e = g.e.data();
-  HCell* h = g.h.data();
-  PmlLayer& L = eng.pml;
-  for (int axis = 0; axis < 3; ++axis) {
-    const PmlCoef* coef = L.eCoef[axis].data();
-    forAxisSlabs(L, axis, [&](PmlSlab& s, int64_t x, int64_t y, int64_t z) {
-      ECell& c = e[eIndex(d, x, y, z)];
-      const HCell* hc = h + hIndex(d, x, y, z);
-      PmlPsi& psi = s.psi[static_cast<uint64_t>(slabIndex(s, x, y, z))];
-      if (axis == 0) {
-        const HCell& p = *(hc - st.sx);
-        pmlECorrect(c.ez, c.ey, c.cbx, coef[x], psi, hc->hy - p.hy, hc->hz - p.hz);
-      } else if (axis == 1) {
-        const HCell& p = *(hc - st.sy);
-        pmlECorrect(c.ex, c.ez, c.cby, coef[y], psi, hc->hz - p.hz, hc->hx - p.hx);
-      } else {
-        const HCell& p = *(hc - 1);
-        pmlECorrect(c.ey, c.ex, c.cbz, coef[z], psi, hc->hx - p.hx, hc->hy - p.hy);
-      }
-      c.emag = signedMagnitude(c.ex, c.ey, c.ez);
-    });
+  void eCell(int axis, PmlSlab& s, int64_t x, int64_t y, int64_t z) const {
+    ECell& c = e[eIndex(d, x, y, z)];
+    const HCell* hc = h + hIndex(d, x, y, z);
+    PmlPsi& psi = s.psi[static_cast<uint64_t>(slabIndex(s, x, y, z))];
+    if (axis == 0) {
+      const HCell& p = *(hc - st.sx);
+      pmlECorrect(c.ez, c.ey, c.cbx, eCoef[0][x], psi, hc->hy - p.hy, hc->hz - p.hz);
+    } else if (axis == 1) {
+      const HCell& p = *(hc - st.sy);
+      pmlECorrect(c.ex, c.ez, c.cby, eCoef[1][y], psi, hc->hz - p.hz, hc->hx - p.hx);
+    } else {
+      const HCell& p = *(hc - 1);
+      pmlECorrect(c.ey, c.ex, c.cbz, eCoef[2][z], psi, hc->hx - p.hx, hc->hy - p.hy);
+    }
+    c.emag = signedMagnitude(c.ex, c.ey, c.ez);
   }
-}
+};
 
 }  // namespace
 
@@ -261,12 +265,29 @@ void reportPml(const SimulationEngine& eng, uint64_t bytes) {
 }
 
 void fieldPassesPml(SimulationEngine& eng) {
+  // Each plane's corrections follow its update at once, while the plane is
+  // still in cache. H of plane x reads E of planes x and x+1, which the H
+  // pass leaves alone; E of plane x reads H of planes x-1 and x, final after
+  // the barrier that ends the H pass.
+  const Corrector k(eng);
+  PmlLayer& L = eng.pml;
+  const int64_t X = eng.grid.desc.nx;
 #pragma omp parallel
   {
-    updateHTeam(eng);
-    pmlHTeam(eng);
-    updateETeam(eng);
-    pmlETeam(eng);
+#pragma omp for schedule(static)
+    for (int64_t x = 0; x < X; ++x) {
+      updateHPlane(eng, x);
+      forPlaneSlabCells(L, x, [&](int a, PmlSlab& s, int64_t cx, int64_t cy, int64_t cz) {
+        k.hCell(a, s, cx, cy, cz);
+      });
+    }
+#pragma omp for schedule(static)
+    for (int64_t x = 0; x < X; ++x) {
+      updateEPlane(eng, x);
+      forPlaneSlabCells(L, x, [&](int a, PmlSlab& s, int64_t cx, int64_t cy, int64_t cz) {
+        k.eCell(a, s, cx, cy, cz);
+      });
+    }
   }
 }
 
