@@ -54,25 +54,25 @@ double depthAt(double pos, int P, int64_t N) {
   return 0.0;
 }
 
-// Calls f(axis, slab, x, y, z) for every slab cell of plane x: the whole
-// plane where it lies in an x slab, the rows of the y slabs, and the ends of
-// every row that lie in the z slabs.
+// Calls f(axis, slab, x, y, z) for every slab cell of rows y0 <= y < y1 of
+// plane x: the whole rows where the plane lies in an x slab, the rows of the
+// y slabs, and the ends of every row that lie in the z slabs.
 template <class F>
-void forPlaneSlabCells(PmlLayer& layer, int64_t x, F&& f) {
+void forRowSlabCells(PmlLayer& layer, int64_t x, int64_t y0, int64_t y1, F&& f) {
   for (int side = 0; side < 2; ++side) {
     PmlSlab& s = layer.slabs[side];
     if (x < s.lo[0] || x >= s.hi[0]) continue;
-    for (int64_t y = s.lo[1]; y < s.hi[1]; ++y)
+    for (int64_t y = std::max(y0, s.lo[1]); y < std::min(y1, s.hi[1]); ++y)
       for (int64_t z = s.lo[2]; z < s.hi[2]; ++z) f(0, s, x, y, z);
   }
   for (int side = 0; side < 2; ++side) {
     PmlSlab& s = layer.slabs[2 + side];
-    for (int64_t y = s.lo[1]; y < s.hi[1]; ++y)
+    for (int64_t y = std::max(y0, s.lo[1]); y < std::min(y1, s.hi[1]); ++y)
       for (int64_t z = s.lo[2]; z < s.hi[2]; ++z) f(1, s, x, y, z);
   }
   PmlSlab& low = layer.slabs[4];
   PmlSlab& high = layer.slabs[5];
-  for (int64_t y = low.lo[1]; y < low.hi[1]; ++y) {
+  for (int64_t y = std::max(y0, low.lo[1]); y < std::min(y1, low.hi[1]); ++y) {
     for (int64_t z = low.lo[2]; z < low.hi[2]; ++z) f(2, low, x, y, z);
     for (int64_t z = high.lo[2]; z < high.hi[2]; ++z) f(2, high, x, y, z);
   }
@@ -264,31 +264,41 @@ void reportPml(const SimulationEngine& eng, uint64_t bytes) {
         << "[Mbytes] more memory\n";
 }
 
-void fieldPassesPml(SimulationEngine& eng) {
+void pmlHRows(SimulationEngine& eng, int64_t x, int64_t y0, int64_t y1) {
+  const Corrector k(eng);
+  forRowSlabCells(eng.pml, x, y0, y1, [&](int a, PmlSlab& s, int64_t cx, int64_t cy, int64_t cz) {
+    k.hCell(a, s, cx, cy, cz);
+  });
+}
+
+void pmlERows(SimulationEngine& eng, int64_t x, int64_t y0, int64_t y1) {
+  const Corrector k(eng);
+  forRowSlabCells(eng.pml, x, y0, y1, [&](int a, PmlSlab& s, int64_t cx, int64_t cy, int64_t cz) {
+    k.eCell(a, s, cx, cy, cz);
+  });
+}
+
+void fieldPassesPmlTeam(SimulationEngine& eng) {
   // Each plane's corrections follow its update at once, while the plane is
   // still in cache. H of plane x reads E of planes x and x+1, which the H
   // pass leaves alone; E of plane x reads H of planes x-1 and x, final after
   // the barrier that ends the H pass.
-  const Corrector k(eng);
-  PmlLayer& L = eng.pml;
-  const int64_t X = eng.grid.desc.nx;
-#pragma omp parallel
-  {
+  const int64_t X = eng.grid.desc.nx, Y = eng.grid.desc.ny;
 #pragma omp for schedule(static)
-    for (int64_t x = 0; x < X; ++x) {
-      updateHPlane(eng, x);
-      forPlaneSlabCells(L, x, [&](int a, PmlSlab& s, int64_t cx, int64_t cy, int64_t cz) {
-        k.hCell(a, s, cx, cy, cz);
-      });
-    }
-#pragma omp for schedule(static)
-    for (int64_t x = 0; x < X; ++x) {
-      updateEPlane(eng, x);
-      forPlaneSlabCells(L, x, [&](int a, PmlSlab& s, int64_t cx, int64_t cy, int64_t cz) {
-        k.eCell(a, s, cx, cy, cz);
-      });
-    }
+  for (int64_t x = 0; x < X; ++x) {
+    updateHPlane(eng, x);
+    pmlHRows(eng, x, 0, Y);
   }
+#pragma omp for schedule(static)
+  for (int64_t x = 0; x < X; ++x) {
+    updateEPlane(eng, x);
+    pmlERows(eng, x, 0, Y);
+  }
+}
+
+void fieldPassesPml(SimulationEngine& eng) {
+#pragma omp parallel
+  fieldPassesPmlTeam(eng);
 }
 
 }  // namespace tavro

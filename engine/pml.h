@@ -50,8 +50,19 @@ void resetPml(SimulationEngine& eng);
 // run's memory (its own arrays and the grid cells it adds).
 void reportPml(const SimulationEngine& eng, uint64_t extraBytes);
 
-// Items 1 to 4 of a step with the layer on: H update, H corrections of the
-// layer, E update, E corrections (no Mur boundary).
+// The layer's corrections of H (E) of rows y0 <= y < y1 of plane x, after
+// the H (E) update of those rows, on the calling thread. The H corrections
+// read E of planes x and x+1 (and rows y, y+1); the E corrections read H of
+// planes x-1 and x (and rows y-1, y), which must be final.
+void pmlHRows(SimulationEngine& eng, int64_t x, int64_t y0, int64_t y1);
+void pmlERows(SimulationEngine& eng, int64_t x, int64_t y0, int64_t y1);
+
+// Items 1 to 4 of a step with the layer on, plane by plane: H update and its
+// corrections, then E update and its corrections (no Mur boundary). The
+// swept step of field_passes.h gives the same values; this plain form serves
+// boxes too small for the sweep and is the reference it is checked against.
+// The Team form is for a caller inside a parallel region.
 void fieldPassesPml(SimulationEngine& eng);
+void fieldPassesPmlTeam(SimulationEngine& eng);
 
 }  // namespace tavro

@@ -5,7 +5,6 @@
 #include "engine/field_passes.h"
 #include "engine/field_update.h"
 #include "engine/gpu_backend.h"
-#include "engine/pml.h"
 #include "engine/probes.h"
 #include "engine/sources.h"
 
@@ -13,17 +12,8 @@ namespace tavro {
 
 namespace {
 
-// Items 1 to 4 of a step on the CPU: with the absorbing layer the plain
-// passes and the layer's corrections, otherwise the swept passes with Mur.
-void fieldPasses(SimulationEngine& eng) {
-  if (eng.pmlCells > 0)
-    fieldPassesPml(eng);
-  else
-    fieldPassesCpu(eng);
-}
-
 void stepBatchCpu(SimulationEngine& eng) {
-  fieldPasses(eng);
+  fieldPassesCpu(eng);
   applySources(eng);  // on this thread, in list order
   measure(eng);       // records a sample only when one is due
   advanceCounters(eng.sam);
@@ -54,7 +44,7 @@ void stepInteractive(SimulationEngine& eng, bool colour) {
     advanceCounters(eng.sam);
     return;
   }
-  fieldPasses(eng);
+  fieldPassesCpu(eng);
   applySources(eng);
   measure(eng);
   if (colour) ColourCells(eng);
