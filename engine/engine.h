@@ -21,6 +21,9 @@ struct MaterialArrays {
   Buffer<float> muX, muY, muZ;           // H/m
 };
 
+// The descriptor of a grid of X x Y x Z cells (view selection cleared).
+GridDesc describeGrid(int X, int Y, int Z);
+
 struct GridHolder {
   GridDesc desc{};
   Buffer<ECell> e;            // P elements

@@ -153,10 +153,19 @@ uint64_t gridCellIndex(const SimulationEngine& eng, int64_t x, int64_t y, int64_
   return drawnCellIndex(eng.grid.desc, eng.pmlCells, x, y, z);
 }
 
-uint64_t drawnEIndex(const SimulationEngine& eng, int64_t x, int64_t y, int64_t z) {
+GridDesc gridDescFor(const SimulationEngine& eng, int X, int Y, int Z) {
+  const int p = 2 * eng.pmlCells;
+  return describeGrid(X + p, Y + p, Z + p);
+}
+
+uint64_t drawnEIndex(const GridDesc& g, int32_t layer, int64_t x, int64_t y, int64_t z) {
   int64_t gx, gy, gz;
-  cellCoords(eng.grid.desc, gridCellIndex(eng, x, y, z), gx, gy, gz);
-  return eIndex(eng.grid.desc, gx, gy, gz);
+  cellCoords(g, drawnCellIndex(g, layer, x, y, z), gx, gy, gz);
+  return eIndex(g, gx, gy, gz);
+}
+
+uint64_t drawnEIndex(const SimulationEngine& eng, int64_t x, int64_t y, int64_t z) {
+  return drawnEIndex(eng.grid.desc, eng.pmlCells, x, y, z);
 }
 
 uint64_t drawnHIndex(const SimulationEngine& eng, int64_t x, int64_t y, int64_t z) {

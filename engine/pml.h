@@ -29,6 +29,15 @@ GridDesc drawnDesc(const SimulationEngine& eng);
 // layer), and back: the drawn coordinates of plain grid index k (negative or
 // beyond the area inside the layer).
 uint64_t gridCellIndex(const SimulationEngine& eng, int64_t x, int64_t y, int64_t z);
+// The descriptor of the grid that the set-up builds for the model's area
+// with the engine's layer; the source and probe settings place their cells
+// by it.
+GridDesc gridDescFor(const SimulationEngine& eng, int X, int Y, int Z);
+
+// The E element of drawn cell (x, y, z) in grid `g` with a layer of `layer`
+// cells.
+uint64_t drawnEIndex(const GridDesc& g, int32_t layer, int64_t x, int64_t y, int64_t z);
+
 // E and H array elements of drawn cell (x, y, z).
 uint64_t drawnEIndex(const SimulationEngine& eng, int64_t x, int64_t y, int64_t z);
 uint64_t drawnHIndex(const SimulationEngine& eng, int64_t x, int64_t y, int64_t z);
