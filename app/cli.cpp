@@ -6,6 +6,7 @@
 #include <memory>
 #include <sstream>
 
+#include "app/cli_pml.h"
 #include "app/cli_words.h"
 #include "app/conversion.h"
 #include "app/presets.h"
@@ -70,6 +71,7 @@ void printUsage() {
        "         -vtk <EVERY> <PREFIX>: field snapshots every EVERY steps for ParaView.\n"
        "         -nf2ff <FREQ> <PREFIX>: far field at FREQ[,FREQ...] [Hz] into PREFIX_FREQ.txt.\n"
        "         -nf2ff-box <X0> <Y0> <Z0> <X1> <Y1> <Z1>: far-field surface [grids].\n";
+  o << "         -pml <CELLS>         : absorbing layer of CELLS (1-64) grids instead of Mur.\n";
 }
 
 // Material ID check shared by -mat, -matx, -maty and -matz. IDs index the
@@ -300,6 +302,11 @@ int ParseCommandLine(App& app, int argc, char** argv) {
         if (!ReadIntArg(word, arg(k + 1), *corner[k])) return -1;
       app.nf2ff.haveBox = true;
       i += 6;
+      continue;
+    }
+    if (word == "-pml" && remain >= 1) {
+      if (!ReadPmlCells(eng, arg(1))) return -1;
+      i += 1;
       continue;
     }
     if (word == "-batch") {

@@ -26,6 +26,7 @@ constexpr OptionWord kOptions[] = {
     {"-csv", 4},  {"-timelog", 1}, {"-freqlog", 1}, {"-n", 1},    {"-minfreq", 1},
     {"-cuda", 1}, {"-batch", 0},   {"-far", 0},     {"-vtk", 2},  {"-avgmat", 0},
     {"-nf2ff", 2}, {"-nf2ff-box", 6},
+    {"-pml", 1},
 };
 
 bool isBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }

@@ -149,6 +149,31 @@ int cmdStep(int N, int threads, bool withReference) {
   return 0;
 }
 
+// The batch run's stepping of an N^3 area with an absorbing layer of `cells`
+// cells against the same area with Mur faces, both counted in drawn cells.
+int cmdPml(int N, int threads, int cells) {
+  omp_set_num_threads(threads);
+  const double drawn = static_cast<double>(N) * N * N;
+  const int steps = std::max(6, static_cast<int>(2e8 / drawn)) / 2 * 2;
+  // Two steps per call, as the batch run asks for them (taken one at a time
+  // where the pair sweep does not apply).
+  auto pair = [](tavro::SimulationEngine& e) {
+    for (int done = 0; done < 2;) done += tavro::stepBatchSteps(e, 2 - done);
+  };
+  double rate[2];
+  for (int layer = 0; layer < 2; ++layer) {
+    tavro::SimulationEngine eng;
+    tavro::ModelRecord model;
+    eng.pmlCells = layer ? cells : 0;
+    if (!setUpBox(eng, model, N, 0, tavro::kStepLimitMax)) return 1;
+    const double grid = static_cast<double>(eng.grid.desc.cellCount);
+    rate[layer] = stepThroughput(eng, pair, steps / 2, 5) * 2 * drawn / grid;
+  }
+  std::printf("pml N %d threads %d cells %d mcells %.1f plain %.1f\n", N, threads, cells, rate[1],
+              rate[0]);
+  return 0;
+}
+
 // The cost of the spectra of a realistic batch run: `limit` samples of
 // `probes` probes. The step time is measured on `measured` steps (with the
 // probes sampled) and scaled to `limit` steps; the rest of the sample store is
@@ -295,10 +320,10 @@ int cmdGraphs(int mode, double secs, int samples, char* program) {
 }
 
 int usage() {
-  std::fprintf(
-      stderr,
-      "usage: tavro_bench bandwidth | step N THREADS [ref] | spectrum N SAMPLES PROBES "
-      "THREADS | rss PROGRAM ARGS... | interactive SECONDS | graphs MODE SECONDS SAMPLES\n");
+  std::fprintf(stderr,
+               "usage: tavro_bench bandwidth | step N THREADS [ref] | spectrum N SAMPLES PROBES "
+               "THREADS | pml N THREADS CELLS | rss PROGRAM ARGS... | interactive SECONDS | graphs "
+               "MODE SECONDS SAMPLES\n");
   return 2;
 }
 
@@ -314,6 +339,8 @@ int main(int argc, char** argv) {
   if (cmd == "spectrum" && argc >= 6)
     return cmdSpectrum(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]),
                        std::atoi(argv[5]));
+  if (cmd == "pml" && argc >= 5)
+    return cmdPml(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]));
   if (cmd == "rss" && argc >= 3) return cmdRss(argc - 2, argv + 2);
   if (cmd == "interactive" && argc >= 3) return cmdInteractive(std::atof(argv[2]), argv[0]);
   if (cmd == "graphs" && argc >= 5)

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/buffer.h"
+#include "engine/pml_layer.h"
 #include "engine/records.h"
 
 namespace tavro {
@@ -19,6 +20,9 @@ struct MaterialArrays {
   Buffer<float> epsX, epsY, epsZ;        // F/m
   Buffer<float> muX, muY, muZ;           // H/m
 };
+
+// The descriptor of a grid of X x Y x Z cells (view selection cleared).
+GridDesc describeGrid(int X, int Y, int Z);
 
 struct GridHolder {
   GridDesc desc{};
@@ -64,6 +68,12 @@ struct SimulationEngine {
   // faces (engine/edge_materials.h) instead of giving every component of a
   // cell that cell's own material.
   bool averageMaterials = false;
+  // -pml: cells of the absorbing layer that the set-up puts around the drawn
+  // area on all six faces, in place of the Mur boundary; 0 = off. The grid
+  // is then larger than the drawn area; drawnCellIndex (grid_index.h) maps
+  // drawn coordinates into it.
+  int pmlCells = 0;
+  PmlLayer pml;
   // The step limit given with -n. Every set-up starts from it, so that a
   // repeated set-up gives the same run (a minimum frequency reduces it).
   int32_t requestedStepLimit = kStepLimitMax;

@@ -29,6 +29,7 @@
 #include "engine/field_lanes.h"
 #include "engine/field_passes.h"
 #include "engine/grid_index.h"
+#include "engine/pml.h"
 #include "engine/probe_kernels.h"
 #include "engine/probes.h"
 #include "engine/sources.h"
@@ -401,23 +402,35 @@ class PlaneSweep {
       for (int64_t y = r_.y0; y < r_.y1; ++y)
         hRowColumns(g_.h.data() + hIndex(d, x, y, 0), g_.e.data() + eIndex(d, x, y, 0), d.nz, s,
                     cc_, x, y);
-      murHAfterPlane(eng_, x, r_.y0, r_.y1);
-      copyHBoundary(g_, cc_, x, r_);
+      if (eng_.pmlCells > 0) {
+        // The layer's corrections reach every row (its z slabs), so all
+        // rows of the plane go to the copies again.
+        pmlHRows(eng_, x, r_.y0, r_.y1);
+        for (int64_t y = r_.y0; y < r_.y1; ++y) copyHRow(g_, cc_, x, y);
+      } else {
+        murHAfterPlane(eng_, x, r_.y0, r_.y1);
+        copyHBoundary(g_, cc_, x, r_);
+      }
       finalEPlanes(x, d.nx, [&](int64_t p) {
         if (!eFinal(p)) return;
         for (int64_t y = r_.y0; y < r_.y1; ++y)
           eRowColumns(g_.e.data() + eIndex(d, p, y, 0), g_.h.data() + hIndex(d, p, y, 0), d.nz, s,
                       cc_, p, y);
+        if (eng_.pmlCells > 0) pmlERows(eng_, p, r_.y0, r_.y1);
         done(p);
       });
       return;
     }
 #endif
     hPlane(g_, x, r_, lanes_);
-    murHAfterPlane(eng_, x, r_.y0, r_.y1);
+    if (eng_.pmlCells > 0)
+      pmlHRows(eng_, x, r_.y0, r_.y1);
+    else
+      murHAfterPlane(eng_, x, r_.y0, r_.y1);
     finalEPlanes(x, d.nx, [&](int64_t p) {
       if (!eFinal(p)) return;
       ePlane(g_, p, r_, lanes_);
+      if (eng_.pmlCells > 0) pmlERows(eng_, p, r_.y0, r_.y1);
       done(p);
     });
   }
@@ -464,6 +477,7 @@ void sweepTeam(SimulationEngine& eng, int lanes) {
   }
 #pragma omp barrier
   ePlane(g, a, {0, Y}, lanes);
+  if (eng.pmlCells > 0) pmlERows(eng, a, 0, Y);
 }
 
 // ---------------------------------------------------------------------------
@@ -660,9 +674,11 @@ void fieldPassesCpu(SimulationEngine& eng) {
     const int64_t team = omp_get_num_threads(), t = omp_get_thread_num();
     if (canSweep(eng.grid.desc, static_cast<int>(team))) {
       // The E boundary of the thread's own planes, those it sweeps next.
-      murERange(eng, X * t / team, X * (t + 1) / team);
+      if (eng.pmlCells == 0) murERange(eng, X * t / team, X * (t + 1) / team);
 #pragma omp barrier
       sweepTeam(eng, lanes);
+    } else if (eng.pmlCells > 0) {
+      fieldPassesPmlTeam(eng);
     } else {
       murETeam(eng);  // ends with a barrier
       hPassTeam(eng.grid, lanes);
@@ -685,6 +701,14 @@ bool stepPairCpu(SimulationEngine& eng) {
   eng.sam = plan.sam[1];
   advanceCounters(eng.sam);
   return true;
+}
+
+void updateHPlane(SimulationEngine& eng, int64_t x) {
+  hPlane(eng.grid, x, {0, eng.grid.desc.ny}, laneCount(eng));
+}
+
+void updateEPlane(SimulationEngine& eng, int64_t x) {
+  ePlane(eng.grid, x, {0, eng.grid.desc.ny}, laneCount(eng));
 }
 
 void updateH(SimulationEngine& eng) {

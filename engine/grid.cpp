@@ -5,12 +5,12 @@
 
 namespace tavro {
 
-int GridHolder::buildGrid(int X, int Y, int Z) {
+GridDesc describeGrid(int X, int Y, int Z) {
   const uint64_t x = static_cast<uint64_t>(X), y = static_cast<uint64_t>(Y),
                  z = static_cast<uint64_t>(Z);
   const uint64_t n = x * y * z;
   const uint64_t p = (x + 1) * (y + 1) * (z + 1);
-  desc = GridDesc{};
+  GridDesc desc{};
   desc.cellCount = n;
   desc.extendedCount = p;
   desc.countXY = x * y;
@@ -24,6 +24,12 @@ int GridHolder::buildGrid(int X, int Y, int Z) {
   desc.viewField = 0;
   desc.viewComponent = 0;
   desc.viewScale = 0.0f;
+  return desc;
+}
+
+int GridHolder::buildGrid(int X, int Y, int Z) {
+  desc = describeGrid(X, Y, Z);
+  const uint64_t p = desc.extendedCount, n = desc.cellCount;
   bool ok = e.allocate(p);
   ok = ok && h.allocate(p);
   ok = ok && murCoef.allocate(3 * p);

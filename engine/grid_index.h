@@ -57,4 +57,12 @@ FDTD_HD void cellCoords(const GridDesc& g, uint64_t k, int64_t& x, int64_t& y, i
   z = static_cast<int64_t>(k % static_cast<uint64_t>(g.nz));
 }
 
+// Plain grid index of drawn cell (x, y, z). An absorbing layer of `layer`
+// cells (0 = none) lies around the drawn area on every side, so drawn cell
+// (0, 0, 0) is grid cell (layer, layer, layer). Every conversion of a drawn
+// coordinate into an array index goes through this function.
+FDTD_HD uint64_t drawnCellIndex(const GridDesc& g, int32_t layer, int64_t x, int64_t y, int64_t z) {
+  return plainIndex(g, x + layer, y + layer, z + layer);
+}
+
 }  // namespace tavro

@@ -27,9 +27,9 @@ float hComponent(const HCell& c, int k) { return k == 0 ? c.hx : (k == 1 ? c.hy 
 // a cell off the face on either side; the two planes weigh half each.
 class FaceBuilder {
  public:
-  FaceBuilder(const GridDesc& g, const SurfaceBox& box, const double cell[3],
+  FaceBuilder(const GridDesc& g, int32_t layer, const SurfaceBox& box, const double cell[3],
               std::vector<SurfaceSample>& eOut, std::vector<SurfaceSample>& hOut)
-      : g_(g), cell_(cell), eOut_(eOut), hOut_(hOut) {
+      : g_(g), layer_(layer), cell_(cell), eOut_(eOut), hOut_(hOut) {
     lo_[0] = box.x0, lo_[1] = box.y0, lo_[2] = box.z0;
     hi_[0] = box.x1, hi_[1] = box.y1, hi_[2] = box.z1;
   }
@@ -76,8 +76,8 @@ class FaceBuilder {
     int half[3];
     half[a] = da, half[b] = db, half[c] = dc;
     SurfaceSample smp;
-    smp.element = magnetic ? drawnElement(g_, cellAt[0] + 1, cellAt[1] + 1, cellAt[2] + 1)
-                           : drawnElement(g_, cellAt[0], cellAt[1], cellAt[2]);
+    smp.element = magnetic ? drawnElement(g_, layer_, cellAt[0] + 1, cellAt[1] + 1, cellAt[2] + 1)
+                           : drawnElement(g_, layer_, cellAt[0], cellAt[1], cellAt[2]);
     smp.component = static_cast<uint8_t>(comp);
     smp.axis = static_cast<uint8_t>(axis);
     smp.magnetic = magnetic;
@@ -87,6 +87,7 @@ class FaceBuilder {
   }
 
   const GridDesc& g_;
+  int32_t layer_;
   const double* cell_;
   std::vector<SurfaceSample>& eOut_;
   std::vector<SurfaceSample>& hOut_;
@@ -114,14 +115,14 @@ bool CheckSurfaceBox(const SurfaceBox& b, int X, int Y, int Z) {
   return false;
 }
 
-uint64_t drawnElement(const GridDesc& g, int64_t x, int64_t y, int64_t z) {
-  return eIndex(g, x, y, z);
+uint64_t drawnElement(const GridDesc& g, int32_t layer, int64_t x, int64_t y, int64_t z) {
+  return eIndex(g, x + layer, y + layer, z + layer);
 }
 
-void drawnArea(const GridDesc& g, int& X, int& Y, int& Z) {
-  X = g.nx;
-  Y = g.ny;
-  Z = g.nz;
+void drawnArea(const GridDesc& g, int32_t layer, int& X, int& Y, int& Z) {
+  X = g.nx - 2 * layer;
+  Y = g.ny - 2 * layer;
+  Z = g.nz - 2 * layer;
 }
 
 bool FarFieldRecorder::prepare(const SimulationEngine& eng, const std::vector<double>& freqs,
@@ -132,7 +133,7 @@ bool FarFieldRecorder::prepare(const SimulationEngine& eng, const std::vector<do
   steps_ = 0;
   const GridDesc& g = eng.grid.desc;
   int X = 0, Y = 0, Z = 0;
-  drawnArea(g, X, Y, Z);
+  drawnArea(g, eng.pmlCells, X, Y, Z);
   if (!CheckSurfaceBox(box, X, Y, Z)) return false;
   box_ = box;
   cell_[0] = eng.sam.dx, cell_[1] = eng.sam.dy, cell_[2] = eng.sam.dz;
@@ -147,7 +148,7 @@ bool FarFieldRecorder::prepare(const SimulationEngine& eng, const std::vector<do
   }
   try {
     std::vector<SurfaceSample> eSide, hSide;
-    FaceBuilder faces(g, box, cell_, eSide, hSide);
+    FaceBuilder faces(g, eng.pmlCells, box, cell_, eSide, hSide);
     for (int a = 0; a < 3; ++a) faces.faces(a);
     firstH_ = eSide.size();
     samples_ = std::move(eSide);

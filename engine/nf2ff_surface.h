@@ -29,12 +29,13 @@ SurfaceBox DefaultSurfaceBox(int X, int Y, int Z);
 // to Z-1) and x0 < x1, y0 < y1, z0 < z1. Prints the error and returns false.
 bool CheckSurfaceBox(const SurfaceBox& box, int X, int Y, int Z);
 
-// Element of the field arrays for drawn cell (x, y, z). The E element of a
+// Element of the field arrays for drawn cell (x, y, z) in grid `g` with an
+// absorbing layer of `layer` cells around the drawn area. The E element of a
 // cell is drawnElement(x, y, z), its H element drawnElement(x+1, y+1, z+1).
 // The far-field recording reads every field value through this one mapping.
-uint64_t drawnElement(const GridDesc& g, int64_t x, int64_t y, int64_t z);
+uint64_t drawnElement(const GridDesc& g, int32_t layer, int64_t x, int64_t y, int64_t z);
 // The drawn area in cells, which the box's coordinates refer to.
-void drawnArea(const GridDesc& g, int& X, int& Y, int& Z);
+void drawnArea(const GridDesc& g, int32_t layer, int& X, int& Y, int& Z);
 
 // One field component on the surface and the equivalent current it stands
 // for: E gives the magnetic current M = -n x E, H the electric current

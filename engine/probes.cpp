@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "engine/console.h"
+#include "engine/pml.h"
 #include "engine/probe_kernels.h"
 
 namespace tavro {
@@ -50,10 +51,13 @@ int measureSetting(SimulationEngine& eng, const ModelRecord& model) {
 
   const uint64_t Y = static_cast<uint64_t>(model.areaY);
   const uint64_t Z = static_cast<uint64_t>(model.areaZ);
+  const GridDesc grid = gridDescFor(eng, model.areaX, model.areaY, model.areaZ);
   uint64_t j = 0;
   for (const auto& [k, name] : model.probes()) {
     if (k >= cells) continue;
-    eng.probeCells[j++] = static_cast<int64_t>(k);
+    eng.probeCells[j++] = static_cast<int64_t>(
+        drawnCellIndex(grid, eng.pmlCells, static_cast<int64_t>(k / (Y * Z)),
+                       static_cast<int64_t>((k / Z) % Y), static_cast<int64_t>(k % Z)));
     store.names.push_back(name);
     con() << "(" << k / (Y * Z) << "," << (k / Z) % Y << "," << k % Z << ") " << name << "\n";
   }

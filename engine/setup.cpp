@@ -11,6 +11,7 @@
 #include "engine/edge_materials.h"
 #include "engine/gpu_backend.h"
 #include "engine/grid_index.h"
+#include "engine/pml.h"
 #include "engine/probes.h"
 #include "engine/sources.h"
 
@@ -110,7 +111,10 @@ int materialSetting(SimulationEngine& eng, ModelRecord& model) {
   // Refuse a run that cannot fit before allocating anything of it.
   int32_t limit = eng.requestedStepLimit, cull = 0;
   decimation(dt, eng.minFreq, limit, cull);
-  const uint64_t need = estimateBytes(X, Y, Z, model.pins().size(), model.probes().size(), limit);
+  const uint64_t P2 = 2 * static_cast<uint64_t>(eng.pmlCells);
+  const uint64_t need =
+      estimateBytes(X + P2, Y + P2, Z + P2, model.pins().size(), model.probes().size(), limit) +
+      pmlBytes(eng.pmlCells, X, Y, Z);
   const unsigned long long avail = availableMemoryBytes();
   if (avail != 0 && need > avail) {
     con() << "error: the run needs " << toMbytes(need) << "[Mbytes] of memory but only "
@@ -119,14 +123,19 @@ int materialSetting(SimulationEngine& eng, ModelRecord& model) {
   }
 
   GridHolder& g = eng.grid;
-  if (!g.allocateMaterials(X, Y, Z)) {
+  const int P = eng.pmlCells;
+  if (!g.allocateMaterials(X + 2 * P, Y + 2 * P, Z + 2 * P)) {
     con() << "error: can't allocate memory for FDTD...\n";
     return 0;
   }
   MaterialArrays& m = g.mat;
-  for (uint64_t k = 0; k < n; ++k) {
-    const uint32_t id = static_cast<uint32_t>(model.data[k]);
+  for (uint64_t km = 0; km < n; ++km) {
+    const uint32_t id = static_cast<uint32_t>(model.data[km]);
     if (id > 65535u) return 0;
+    const uint64_t k =
+        P == 0 ? km
+               : gridCellIndex(eng, static_cast<int64_t>(km / (uint64_t(Y) * Z)),
+                               static_cast<int64_t>(km / Z % Y), static_cast<int64_t>(km % Z));
     const Material& mx = model.materialX[id];
     const Material& my = model.materialY[id];
     const Material& mz = model.materialZ[id];
@@ -162,7 +171,7 @@ int materialSetting(SimulationEngine& eng, ModelRecord& model) {
       return 0;
     }
   }
-  return 1;
+  return buildPml(eng);
 }
 
 void specialMaterialReport(const ModelRecord& model, const std::vector<int32_t>& switchUse) {
@@ -179,10 +188,17 @@ void specialMaterialReport(const ModelRecord& model, const std::vector<int32_t>&
 }
 
 void calculationReport(const SimulationEngine& eng) {
-  const GridDesc& g = eng.grid.desc;
   const FDTD_SAM& s = eng.sam;
   con() << "- calculation parameters...\n";
-  con() << "area size : (" << g.nx << "," << g.ny << "," << g.nz << ")[grids]\n";
+  const DrawnArea a = drawnArea(eng);
+  con() << "area size : (" << a.nx << "," << a.ny << "," << a.nz << ")[grids]\n";
+  if (eng.pmlCells > 0) {
+    const uint64_t grown = memoryEstimateBytes(eng);
+    const uint64_t plain = estimateBytes(
+        static_cast<uint64_t>(a.nx), static_cast<uint64_t>(a.ny), static_cast<uint64_t>(a.nz),
+        static_cast<uint64_t>(s.sourceCount), static_cast<uint64_t>(s.probeCount), s.stepLimit);
+    reportPml(eng, grown > plain ? grown - plain : 0);
+  }
   con() << "grid size : (" << s.dx << "," << s.dy << "," << s.dz << ")[m]\n";
   if (eng.averageMaterials) con() << "material : averaged onto the grid edges (-avgmat)\n";
   con() << "time resolution : " << s.dt << "[sec]\n";
@@ -199,9 +215,12 @@ SimulationEngine::SimulationEngine() {
 
 uint64_t memoryEstimateBytes(const SimulationEngine& eng) {
   const GridDesc& g = eng.grid.desc;
+  const DrawnArea a = drawnArea(eng);
   return estimateBytes(static_cast<uint64_t>(g.nx), static_cast<uint64_t>(g.ny),
                        static_cast<uint64_t>(g.nz), static_cast<uint64_t>(eng.sam.sourceCount),
-                       static_cast<uint64_t>(eng.sam.probeCount), eng.sam.stepLimit);
+                       static_cast<uint64_t>(eng.sam.probeCount), eng.sam.stepLimit) +
+         pmlBytes(eng.pmlCells, static_cast<uint64_t>(a.nx), static_cast<uint64_t>(a.ny),
+                  static_cast<uint64_t>(a.nz));
 }
 
 float memoryEstimateMbytes(const SimulationEngine& eng) {
@@ -279,6 +298,7 @@ void resetRun(SimulationEngine& eng) {
   }
   // -avgmat replaces the per-cell coefficients by the averaged ones.
   if (eng.averageMaterials) averagedCoefficients(eng);
+  resetPml(eng);
 
   std::memset(g.murZ.data(), 0, g.murZ.bytes());
   std::memset(g.murX.data(), 0, g.murX.bytes());
@@ -287,6 +307,11 @@ void resetRun(SimulationEngine& eng) {
 }
 
 int set(SimulationEngine& eng, ModelRecord& model) {
+  // The GPU kernels have no absorbing layer yet.
+  if (eng.cudaFlag && eng.pmlCells > 0) {
+    con() << "error: -pml does not run with -cuda yet; leave out one of them.\n";
+    return 0;
+  }
   // The device buffers go before the host grid changes: a refused set-up
   // leaves the device empty, never holding the buffers of the old grid.
   eng.gpuFailed = false;

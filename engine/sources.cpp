@@ -10,6 +10,7 @@
 
 #include "engine/console.h"
 #include "engine/field_kernels.h"
+#include "engine/pml.h"
 
 namespace tavro {
 
@@ -181,6 +182,7 @@ int sourceSetting(SimulationEngine& eng, ModelRecord& model, std::vector<int32_t
   eng.sam.sourceCount = static_cast<int32_t>(count);
 
   const uint64_t Y = static_cast<uint64_t>(model.areaY), Z = static_cast<uint64_t>(model.areaZ);
+  const GridDesc grid = gridDescFor(eng, model.areaX, model.areaY, model.areaZ);
   size_t next = 0;
   for (const auto& [k, text] : model.pins()) {
     if (k >= cells) break;
@@ -191,9 +193,7 @@ int sourceSetting(SimulationEngine& eng, ModelRecord& model, std::vector<int32_t
     const int64_t z = static_cast<int64_t>(k % Z);
     FDTD_SRC& src = eng.sources[next++];
     src = FDTD_SRC{};
-    src.cell = static_cast<int64_t>(
-        (static_cast<uint64_t>(x) * (Y + 1) + static_cast<uint64_t>(y)) * (Z + 1) +
-        static_cast<uint64_t>(z));
+    src.cell = static_cast<int64_t>(drawnEIndex(grid, eng.pmlCells, x, y, z));
     if (!parseSource(model, k, fields, x, y, z, src, switchUse)) {
       // Leave no half-filled list behind for a step to apply.
       eng.sources.release();

@@ -9,6 +9,7 @@
 
 #include "engine/console.h"
 #include "engine/grid_index.h"
+#include "engine/pml.h"
 
 namespace tavro {
 
@@ -95,7 +96,8 @@ void appendArray(SnapshotFile& out, const GridDesc& d, F&& cellValues) {
 }  // namespace
 
 bool WriteVtkImage(const SimulationEngine& eng, const ModelRecord& model, const std::string& path) {
-  const GridDesc& d = eng.grid.desc;
+  // The drawn area only: an absorbing layer around it is not written.
+  const GridDesc d = drawnDesc(eng);
   const FDTD_SAM& s = eng.sam;
   const uint64_t n = d.cellCount;
   // The IDs come from the model as it stands; a model changed since the
@@ -137,13 +139,13 @@ bool WriteVtkImage(const SimulationEngine& eng, const ModelRecord& model, const 
   const ECell* e = eng.grid.e.data();
   const HCell* h = eng.grid.h.data();
   appendArray<float, 3>(out, d, [&](int64_t x, int64_t y, int64_t z, float* v) {
-    const ECell& c = e[eIndex(d, x, y, z)];
+    const ECell& c = e[drawnEIndex(eng, x, y, z)];
     v[0] = c.ex;
     v[1] = c.ey;
     v[2] = c.ez;
   });
   appendArray<float, 3>(out, d, [&](int64_t x, int64_t y, int64_t z, float* v) {
-    const HCell& c = h[hIndex(d, x, y, z)];
+    const HCell& c = h[drawnHIndex(eng, x, y, z)];
     v[0] = c.hx;
     v[1] = c.hy;
     v[2] = c.hz;

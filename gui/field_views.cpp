@@ -6,6 +6,7 @@
 #include <sstream>
 #include <vector>
 
+#include "engine/pml.h"
 #include "gui/overlay_text.h"
 
 namespace tavro {
@@ -108,8 +109,8 @@ float LegendBound(int band, int viewMode, float colourGain, float colourBase) {
 void DrawFieldPoints(const GuiState& gui) {
   const ViewState& v = gui.view;
   const GridHolder& grid = gui.app.engine.grid;
-  const GridDesc& d = grid.desc;
-  if (grid.cellColor.size() < d.cellCount) return;
+  const GridDesc d = drawnDesc(gui.app.engine);  // the absorbing layer is not drawn
+  if (grid.cellColor.size() < grid.desc.cellCount) return;
   const uint8_t* colour = grid.cellColor.data();
   const Buffer<int32_t>& hideBuf = gui.app.model.hide;
   const int32_t* hide = hideBuf.size() >= d.cellCount ? hideBuf.data() : nullptr;
@@ -122,7 +123,7 @@ void DrawFieldPoints(const GuiState& gui) {
   colours.clear();
   visitBackToFront(d, v, [&](int x, int y, int z, uint64_t k) {
     if (hide && hide[k] == 1) return;
-    const int b = static_cast<int8_t>(colour[k]);
+    const int b = static_cast<int8_t>(colour[gridCellIndex(gui.app.engine, x, y, z)]);
     if (b < 0) return;
     const float* c = kBandColour[b & 7];
     colours.insert(colours.end(), {c[0], c[1], c[2], c[3] / v.pointSize});
@@ -141,7 +142,7 @@ void DrawFieldPoints(const GuiState& gui) {
 
 void DrawModelCubes(const GuiState& gui) {
   const ViewState& v = gui.view;
-  const GridDesc& d = gui.app.engine.grid.desc;
+  const GridDesc d = drawnDesc(gui.app.engine);
   const Buffer<int32_t>& data = gui.app.model.data;
   if (data.size() < d.cellCount) return;
   const int32_t* id = data.data();

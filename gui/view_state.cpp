@@ -8,6 +8,7 @@
 #include <cmath>
 #include <limits>
 
+#include "engine/pml.h"
 #include "gui/engine_link.h"
 #include "gui/model_view.h"
 
@@ -29,7 +30,7 @@ PanelPoint PickPanelPoint(const ViewState& v, int x, int y) {
 
 void ResetView(GuiState& gui) {
   ViewState& v = gui.view;
-  const GridDesc& g = gui.app.engine.grid.desc;
+  const GridDesc g = drawnDesc(gui.app.engine);
   const FDTD_SAM& s = gui.app.engine.sam;
   v.modelCentre = {static_cast<float>(g.nx / 2), static_cast<float>(g.ny / 2),
                    static_cast<float>(g.nz / 2)};

@@ -26,6 +26,7 @@
 #include "engine/field_update.h"
 #include "engine/grid_index.h"
 #include "engine/material_axes.h"
+#include "engine/pml.h"
 #include "engine/setup.h"
 #include "files/csv_layer.h"
 #include "files/project.h"
@@ -230,6 +231,7 @@ class PyModel {
     engine_->sam.stepLimit = samples;
     engine_->minFreq = minfreq;
     engine_->averageMaterials = avgmat;
+    engine_->pmlCells = pml_;
     Capture cap;
     const int ok = set(*engine_, model_);
     const std::string text = cap.text();
@@ -323,20 +325,20 @@ class PyModel {
     return out;
   }
 
-  // E or H of every cell as an (X, Y, Z, 3) array.
+  // E or H of every drawn cell as an (X, Y, Z, 3) array.
   py::array_t<float> field(bool magnetic) const {
     requireReady();
-    const GridDesc& d = engine_->grid.desc;
+    const GridDesc d = drawnDesc(*engine_);
     py::array_t<float> out({int64_t{d.nx}, int64_t{d.ny}, int64_t{d.nz}, int64_t{3}});
     float* o = out.mutable_data();
     for (int64_t x = 0; x < d.nx; ++x)
       for (int64_t y = 0; y < d.ny; ++y)
         for (int64_t z = 0; z < d.nz; ++z, o += 3) {
           if (magnetic) {
-            const HCell& c = engine_->grid.h[hIndex(d, x, y, z)];
+            const HCell& c = engine_->grid.h[drawnHIndex(*engine_, x, y, z)];
             o[0] = c.hx, o[1] = c.hy, o[2] = c.hz;
           } else {
-            const ECell& c = engine_->grid.e[eIndex(d, x, y, z)];
+            const ECell& c = engine_->grid.e[drawnEIndex(*engine_, x, y, z)];
             o[0] = c.ex, o[1] = c.ey, o[2] = c.ez;
           }
         }
@@ -407,6 +409,14 @@ class PyModel {
   bool ready() const { return ready_; }
   const std::string& report() const { return report_; }
   int64_t steps() const { return steps_; }
+  // -pml for the next set-up: the cells of the absorbing layer, 0 = none.
+  void setPml(int cells) {
+    if (cells < 0 || cells > kPmlMaxCells)
+      fail(PyExc_ValueError, "pml must be 0 to " + std::to_string(kPmlMaxCells) + " cells (not " +
+                                 std::to_string(cells) + ")");
+    pml_ = cells;
+  }
+
   int sampleCount() const { return engine_->sam.stepCount; }
   int sampleLimit() const { return engine_->sam.stepLimit; }
   int cull() const { return engine_->sam.cull; }
@@ -418,7 +428,7 @@ class PyModel {
   std::vector<int64_t> probeCell(int p) const {
     requireProbe(p);
     int64_t x, y, z;
-    cellCoords(engine_->grid.desc, static_cast<uint64_t>(engine_->probeCells[p]), x, y, z);
+    drawnCoords(*engine_, static_cast<uint64_t>(engine_->probeCells[p]), x, y, z);
     return {x, y, z};
   }
 
@@ -531,6 +541,7 @@ class PyModel {
   bool ready_ = false;
   bool stepping_ = false;
   FarFieldBinding farField_;  // record_far_field(); none by default
+  int pml_ = 0;  // cells of the absorbing layer of the next set-up
 };
 
 }  // namespace
@@ -583,5 +594,6 @@ PYBIND11_MODULE(_core, m) {
       .def("_probe_cell", &PyModel::probeCell)
       .def("_record_far_field", &PyModel::recordFarField)
       .def("_far_field", &PyModel::farField)
-      .def("_far_field_power", &PyModel::farFieldPower);
+      .def("_far_field_power", &PyModel::farFieldPower)
+      .def("_set_pml", &PyModel::setPml, py::arg("cells"));
 }

@@ -132,13 +132,16 @@ class Model(_core.Model):
 
     # --- run -----------------------------------------------------------------
 
-    def setup(self, samples=1000000, minfreq=None, avgmat=False):
+    def setup(self, samples=1000000, minfreq=None, avgmat=False, pml=0):
         """Prepares a run that records `samples` samples per probe (as -n);
         with `minfreq` [Hz] the samples are thinned to cover one period of it
         (as -minfreq); with `avgmat` the materials are averaged onto the cell
-        edges, so that walls sit where they are drawn (as -avgmat). Returns the
-        set-up report, also kept as .report."""
+        edges, so that walls sit where they are drawn (as -avgmat); with `pml`
+        an absorbing layer of that many cells (1 to 64) surrounds the area in
+        place of the Mur boundary (as -pml). Returns the set-up report, also
+        kept as .report."""
         minfreq = 0.0 if minfreq is None else _real(minfreq, "minfreq")
+        self._set_pml(_int(pml, "pml"))
         return self._setup(_int(samples, "samples"), minfreq, bool(avgmat))
 
     def advance(self, steps):

@@ -1,0 +1,313 @@
+#include "engine/pml.h"
+
+#include <omp.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "engine/console.h"
+#include "engine/field_kernels.h"
+#include "engine/field_passes.h"
+#include "engine/grid_index.h"
+
+namespace tavro {
+
+namespace {
+
+constexpr double kEta0 = 376.730313;
+
+// The slab of `axis` on the low (side 0) or high side of an axis of n grid
+// cells: P + 1 positions, because on each side the interface derivative
+// half a cell outside the drawn area belongs to the layer too.
+void slabBox(PmlSlab& s, int axis, int side, int cells, const int64_t n[3]) {
+  s.axis = axis;
+  for (int a = 0; a < 3; ++a) {
+    s.lo[a] = 0;
+    s.hi[a] = n[a];
+  }
+  const int64_t t = cells + 1;
+  if (side == 0)
+    s.hi[axis] = t;
+  else
+    s.lo[axis] = n[axis] - t;
+}
+
+uint64_t slabCells(int cells, const int64_t n[3]) {
+  const uint64_t t = static_cast<uint64_t>(cells) + 1;
+  const uint64_t nx = static_cast<uint64_t>(n[0]), ny = static_cast<uint64_t>(n[1]),
+                 nz = static_cast<uint64_t>(n[2]);
+  return 2 * t * (ny * nz + nx * nz + nx * ny);
+}
+
+int64_t slabIndex(const PmlSlab& s, int64_t x, int64_t y, int64_t z) {
+  return ((x - s.lo[0]) * (s.hi[1] - s.lo[1]) + (y - s.lo[1])) * (s.hi[2] - s.lo[2]) +
+         (z - s.lo[2]);
+}
+
+// Depth into the layer, in cells, of a node at grid position `pos` along an
+// axis whose drawn cells are [P, P + N): positive inside the layer.
+double depthAt(double pos, int P, int64_t N) {
+  const double lowFace = P, highFace = static_cast<double>(P + N - 1);
+  if (pos < lowFace) return lowFace - pos;
+  if (pos > highFace) return pos - highFace;
+  return 0.0;
+}
+
+// Calls f(axis, slab, x, y, z) for every slab cell of rows y0 <= y < y1 of
+// plane x: the whole rows where the plane lies in an x slab, the rows of the
+// y slabs, and the ends of every row that lie in the z slabs.
+template <class F>
+void forRowSlabCells(PmlLayer& layer, int64_t x, int64_t y0, int64_t y1, F&& f) {
+  for (int side = 0; side < 2; ++side) {
+    PmlSlab& s = layer.slabs[side];
+    if (x < s.lo[0] || x >= s.hi[0]) continue;
+    for (int64_t y = std::max(y0, s.lo[1]); y < std::min(y1, s.hi[1]); ++y)
+      for (int64_t z = s.lo[2]; z < s.hi[2]; ++z) f(0, s, x, y, z);
+  }
+  for (int side = 0; side < 2; ++side) {
+    PmlSlab& s = layer.slabs[2 + side];
+    for (int64_t y = std::max(y0, s.lo[1]); y < std::min(y1, s.hi[1]); ++y)
+      for (int64_t z = s.lo[2]; z < s.hi[2]; ++z) f(1, s, x, y, z);
+  }
+  PmlSlab& low = layer.slabs[4];
+  PmlSlab& high = layer.slabs[5];
+  for (int64_t y = std::max(y0, low.lo[1]); y < std::min(y1, low.hi[1]); ++y) {
+    for (int64_t z = low.lo[2]; z < low.hi[2]; ++z) f(2, low, x, y, z);
+    for (int64_t z = high.lo[2]; z < high.hi[2]; ++z) f(2, high, x, y, z);
+  }
+}
+
+// The layer's correction of H (E) of cell (x, y, z) for the derivative along
+// `axis`, with the signed magnitude brought up to date.
+struct Corrector {
+  GridDesc d;
+  Strides st;
+  ECell* e;
+  HCell* h;
+  const PmlCoef* hCoef[3];
+  const PmlCoef* eCoef[3];
+
+  explicit Corrector(SimulationEngine& eng)
+      : d(eng.grid.desc), st(stridesOf(d)), e(eng.grid.e.data()), h(eng.grid.h.data()) {
+    for (int a = 0; a < 3; ++a) {
+      hCoef[a] = eng.pml.hCoef[a].data();
+      eCoef[a] = eng.pml.eCoef[a].data();
+    }
+  }
+
+  void hCell(int axis, PmlSlab& s, int64_t x, int64_t y, int64_t z) const {
+    HCell& c = h[hIndex(d, x, y, z)];
+    const ECell* ec = e + eIndex(d, x, y, z);
+    PmlPsi& psi = s.psi[static_cast<uint64_t>(slabIndex(s, x, y, z))];
+    if (axis == 0) {
+      const ECell& n = ec[st.sx];
+      pmlHCorrect(c.hy, c.hz, c.chx, hCoef[0][x], psi, n.ez - ec->ez, n.ey - ec->ey);
+    } else if (axis == 1) {
+      const ECell& n = ec[st.sy];
+      pmlHCorrect(c.hz, c.hx, c.chy, hCoef[1][y], psi, n.ex - ec->ex, n.ez - ec->ez);
+    } else {
+      const ECell& n = ec[1];
+      pmlHCorrect(c.hx, c.hy, c.chz, hCoef[2][z], psi, n.ey - ec->ey, n.ex - ec->ex);
+    }
+    c.hmag = signedMagnitude(c.hx, c.hy, c.hz);
+  }
+
+  void eCell(int axis, PmlSlab& s, int64_t x, int64_t y, int64_t z) const {
+    ECell& c = e[eIndex(d, x, y, z)];
+    const HCell* hc = h + hIndex(d, x, y, z);
+    PmlPsi& psi = s.psi[static_cast<uint64_t>(slabIndex(s, x, y, z))];
+    if (axis == 0) {
+      const HCell& p = *(hc - st.sx);
+      pmlECorrect(c.ez, c.ey, c.cbx, eCoef[0][x], psi, hc->hy - p.hy, hc->hz - p.hz);
+    } else if (axis == 1) {
+      const HCell& p = *(hc - st.sy);
+      pmlECorrect(c.ex, c.ez, c.cby, eCoef[1][y], psi, hc->hz - p.hz, hc->hx - p.hx);
+    } else {
+      const HCell& p = *(hc - 1);
+      pmlECorrect(c.ey, c.ex, c.cbz, eCoef[2][z], psi, hc->hx - p.hx, hc->hy - p.hy);
+    }
+    c.emag = signedMagnitude(c.ex, c.ey, c.ez);
+  }
+};
+
+}  // namespace
+
+DrawnArea drawnArea(const SimulationEngine& eng) {
+  const GridDesc& d = eng.grid.desc;
+  const int p = 2 * eng.pmlCells;
+  return {d.nx - p, d.ny - p, d.nz - p};
+}
+
+GridDesc drawnDesc(const SimulationEngine& eng) {
+  GridDesc d = eng.grid.desc;
+  const DrawnArea a = drawnArea(eng);
+  d.nx = a.nx;
+  d.ny = a.ny;
+  d.nz = a.nz;
+  d.cellCount = a.cellCount();
+  return d;
+}
+
+uint64_t gridCellIndex(const SimulationEngine& eng, int64_t x, int64_t y, int64_t z) {
+  return drawnCellIndex(eng.grid.desc, eng.pmlCells, x, y, z);
+}
+
+GridDesc gridDescFor(const SimulationEngine& eng, int X, int Y, int Z) {
+  const int p = 2 * eng.pmlCells;
+  return describeGrid(X + p, Y + p, Z + p);
+}
+
+uint64_t drawnEIndex(const GridDesc& g, int32_t layer, int64_t x, int64_t y, int64_t z) {
+  int64_t gx, gy, gz;
+  cellCoords(g, drawnCellIndex(g, layer, x, y, z), gx, gy, gz);
+  return eIndex(g, gx, gy, gz);
+}
+
+uint64_t drawnEIndex(const SimulationEngine& eng, int64_t x, int64_t y, int64_t z) {
+  return drawnEIndex(eng.grid.desc, eng.pmlCells, x, y, z);
+}
+
+uint64_t drawnHIndex(const SimulationEngine& eng, int64_t x, int64_t y, int64_t z) {
+  int64_t gx, gy, gz;
+  cellCoords(eng.grid.desc, gridCellIndex(eng, x, y, z), gx, gy, gz);
+  return hIndex(eng.grid.desc, gx, gy, gz);
+}
+
+void drawnCoords(const SimulationEngine& eng, uint64_t k, int64_t& x, int64_t& y, int64_t& z) {
+  cellCoords(eng.grid.desc, k, x, y, z);
+  x -= eng.pmlCells;
+  y -= eng.pmlCells;
+  z -= eng.pmlCells;
+}
+
+uint64_t pmlBytes(int cells, uint64_t X, uint64_t Y, uint64_t Z) {
+  if (cells <= 0) return 0;
+  const uint64_t p = 2 * static_cast<uint64_t>(cells);
+  const int64_t n[3] = {static_cast<int64_t>(X + p), static_cast<int64_t>(Y + p),
+                        static_cast<int64_t>(Z + p)};
+  const uint64_t tables = 2 * static_cast<uint64_t>(n[0] + n[1] + n[2]) * sizeof(PmlCoef);
+  return slabCells(cells, n) * sizeof(PmlPsi) + tables;
+}
+
+int buildPml(SimulationEngine& eng) {
+  PmlLayer& L = eng.pml;
+  const int P = eng.pmlCells;
+  for (PmlSlab& s : L.slabs) s.psi.release();
+  L.slabCount = 0;
+  if (P <= 0) return 1;
+
+  // Materials: every layer cell copies the drawn cell nearest to it (the
+  // coordinates clamped into the area).
+  GridHolder& g = eng.grid;
+  const GridDesc d = g.desc;
+  const DrawnArea a = drawnArea(eng);
+  MaterialArrays& m = g.mat;
+  Buffer<float>* arrays[9] = {&m.sigmaX, &m.sigmaY, &m.sigmaZ, &m.epsX, &m.epsY,
+                              &m.epsZ,   &m.muX,    &m.muY,    &m.muZ};
+  const int64_t X = d.nx, Y = d.ny, Z = d.nz;
+#pragma omp parallel for collapse(2) schedule(static)
+  for (int64_t x = 0; x < X; ++x)
+    for (int64_t y = 0; y < Y; ++y)
+      for (int64_t z = 0; z < Z; ++z) {
+        const int64_t cx = std::clamp<int64_t>(x - P, 0, a.nx - 1);
+        const int64_t cy = std::clamp<int64_t>(y - P, 0, a.ny - 1);
+        const int64_t cz = std::clamp<int64_t>(z - P, 0, a.nz - 1);
+        if (cx == x - P && cy == y - P && cz == z - P) continue;  // a drawn cell
+        const uint64_t to = plainIndex(d, x, y, z);
+        const uint64_t from = gridCellIndex(eng, cx, cy, cz);
+        for (Buffer<float>* arr : arrays) (*arr)[to] = (*arr)[from];
+      }
+
+  const int64_t n[3] = {X, Y, Z};
+  for (int axis = 0; axis < 3; ++axis)
+    for (int side = 0; side < 2; ++side) {
+      PmlSlab& s = L.slabs[2 * axis + side];
+      slabBox(s, axis, side, P, n);
+      if (!memoryFits(s.cells() * sizeof(PmlPsi)) || !s.psi.allocate(s.cells())) {
+        con() << "error: can't allocate memory for the absorbing layer (" << s.cells()
+              << " cells).\n";
+        for (PmlSlab& r : L.slabs) r.psi.release();
+        return 0;
+      }
+    }
+  L.slabCount = 6;
+  return 1;
+}
+
+void resetPml(SimulationEngine& eng) {
+  PmlLayer& L = eng.pml;
+  if (eng.pmlCells <= 0 || L.slabCount == 0) return;
+  const int P = eng.pmlCells;
+  const GridDesc& d = eng.grid.desc;
+  const DrawnArea a = drawnArea(eng);
+  const int64_t n[3] = {d.nx, d.ny, d.nz};
+  const int64_t drawn[3] = {a.nx, a.ny, a.nz};
+  const double cell[3] = {eng.sam.dx, eng.sam.dy, eng.sam.dz};
+  const PmlGrading& gr = L.grading;
+  const double dt = eng.sam.dt;
+  for (int axis = 0; axis < 3; ++axis) {
+    const double sigmaMax = gr.sigmaFactor * 0.8 * (gr.order + 1.0) / (kEta0 * cell[axis]);
+    L.hCoef[axis].resize(static_cast<size_t>(n[axis]));
+    L.eCoef[axis].resize(static_cast<size_t>(n[axis]));
+    for (int64_t i = 0; i < n[axis]; ++i) {
+      const double pos = static_cast<double>(i);
+      const double dh = depthAt(pos + 0.5, P, drawn[axis]) / P;
+      const double de = depthAt(pos, P, drawn[axis]) / P;
+      L.hCoef[axis][static_cast<size_t>(i)] =
+          pmlCoefAt(dh, gr.order, sigmaMax, gr.kappaMax, gr.alphaMax, dt, kEps0);
+      L.eCoef[axis][static_cast<size_t>(i)] =
+          pmlCoefAt(de, gr.order, sigmaMax, gr.kappaMax, gr.alphaMax, dt, kEps0);
+    }
+  }
+  for (PmlSlab& s : L.slabs)
+    if (!s.psi.empty()) std::memset(s.psi.data(), 0, s.psi.bytes());
+}
+
+void reportPml(const SimulationEngine& eng, uint64_t bytes) {
+  if (eng.pmlCells <= 0) return;
+  const PmlGrading& gr = eng.pml.grading;
+  con() << "absorbing layer : " << eng.pmlCells << "[grids] CPML, sigma " << gr.sigmaFactor
+        << "*optimum rho^" << gr.order << ", kappa 1.." << gr.kappaMax << ", alpha " << gr.alphaMax
+        << "..0[S/m], " << static_cast<float>(bytes >> 10) * 0.0009765625f
+        << "[Mbytes] more memory\n";
+}
+
+void pmlHRows(SimulationEngine& eng, int64_t x, int64_t y0, int64_t y1) {
+  const Corrector k(eng);
+  forRowSlabCells(eng.pml, x, y0, y1, [&](int a, PmlSlab& s, int64_t cx, int64_t cy, int64_t cz) {
+    k.hCell(a, s, cx, cy, cz);
+  });
+}
+
+void pmlERows(SimulationEngine& eng, int64_t x, int64_t y0, int64_t y1) {
+  const Corrector k(eng);
+  forRowSlabCells(eng.pml, x, y0, y1, [&](int a, PmlSlab& s, int64_t cx, int64_t cy, int64_t cz) {
+    k.eCell(a, s, cx, cy, cz);
+  });
+}
+
+void fieldPassesPmlTeam(SimulationEngine& eng) {
+  // Each plane's corrections follow its update at once, while the plane is
+  // still in cache. H of plane x reads E of planes x and x+1, which the H
+  // pass leaves alone; E of plane x reads H of planes x-1 and x, final after
+  // the barrier that ends the H pass.
+  const int64_t X = eng.grid.desc.nx, Y = eng.grid.desc.ny;
+#pragma omp for schedule(static)
+  for (int64_t x = 0; x < X; ++x) {
+    updateHPlane(eng, x);
+    pmlHRows(eng, x, 0, Y);
+  }
+#pragma omp for schedule(static)
+  for (int64_t x = 0; x < X; ++x) {
+    updateEPlane(eng, x);
+    pmlERows(eng, x, 0, Y);
+  }
+}
+
+void fieldPassesPml(SimulationEngine& eng) {
+#pragma omp parallel
+  fieldPassesPmlTeam(eng);
+}
+
+}  // namespace tavro

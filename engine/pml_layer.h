@@ -1,0 +1,47 @@
+// Data of the absorbing layer (-pml): the stretching coefficients per axis
+// and the auxiliary fields, which exist only in the slabs of layer cells.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/buffer.h"
+#include "engine/pml_kernels.h"
+
+namespace tavro {
+
+// One slab: the cells of the grid whose updates take a derivative along
+// `axis` inside the layer on one side, [lo, hi) in grid coordinates.
+struct PmlSlab {
+  int axis = 0;
+  int64_t lo[3] = {0, 0, 0};
+  int64_t hi[3] = {0, 0, 0};
+  Buffer<PmlPsi> psi;  // one record per cell, x-major like the plain index
+
+  uint64_t cells() const {
+    return static_cast<uint64_t>((hi[0] - lo[0]) * (hi[1] - lo[1]) * (hi[2] - lo[2]));
+  }
+};
+
+// Grading of the layer along its depth rho (0 inner face, 1 outer face):
+// sigma = sigmaFactor * sigmaOpt * rho^order with sigmaOpt = 0.8 (order + 1)
+// / (eta0 d), the optimum for a polynomial grading; kappa rises from 1 to
+// kappaMax with the same polynomial; alpha falls linearly from alphaMax to 0.
+struct PmlGrading {
+  double order = 3.0;
+  double sigmaFactor = 1.0;
+  double kappaMax = 5.0;
+  double alphaMax = 0.05;  // S/m
+};
+
+struct PmlLayer {
+  PmlGrading grading;
+  // Per axis, per grid position along it: the coefficients of the derivative
+  // of E taken by the H update (half a cell ahead) and of H taken by the E
+  // update (at the position itself).
+  std::vector<PmlCoef> hCoef[3], eCoef[3];
+  PmlSlab slabs[6];  // axis x low, x high, y low, y high, z low, z high
+  int slabCount = 0;
+};
+
+}  // namespace tavro
