@@ -51,7 +51,7 @@ bool ReadFarFieldFrequencies(const char* text, FarFieldOptions& opt) {
 bool PrepareFarField(const FarFieldOptions& opt, const SimulationEngine& eng,
                      FarFieldRecorder& rec) {
   int X = 0, Y = 0, Z = 0;
-  drawnArea(eng.grid.desc, X, Y, Z);
+  drawnArea(eng.grid.desc, eng.pmlCells, X, Y, Z);
   const SurfaceBox box = opt.haveBox ? opt.box : DefaultSurfaceBox(X, Y, Z);
   if (!opt.haveBox && !(box.x0 < box.x1 && box.y0 < box.y1 && box.z0 < box.z1)) {
     con() << "error: the area (" << X << "," << Y << "," << Z
