@@ -20,6 +20,8 @@ struct App {
   int csvMask = 0;
   int vtkEvery = 0;  // -vtk: a field snapshot every vtkEvery steps; 0 = none
   std::string vtkPrefix;
+  double sparamMax = 0.0;  // -sparam: highest frequency [Hz]; 0 = no S-parameter runs
+  std::string sparamPrefix;
 };
 
 // Reads the command line into `app`. Returns -1000 when the command line was

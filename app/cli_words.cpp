@@ -25,6 +25,7 @@ constexpr OptionWord kOptions[] = {
     {"-maty", 2}, {"-matz", 2},    {"-area", 3},    {"-unit", 3}, {"-layer", 2},
     {"-csv", 4},  {"-timelog", 1}, {"-freqlog", 1}, {"-n", 1},    {"-minfreq", 1},
     {"-cuda", 1}, {"-batch", 0},   {"-far", 0},     {"-vtk", 2},  {"-avgmat", 0},
+    {"-sparam", 2},
 };
 
 bool isBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }

@@ -11,6 +11,7 @@
 #include "engine/edge_materials.h"
 #include "engine/gpu_backend.h"
 #include "engine/grid_index.h"
+#include "engine/ports.h"
 #include "engine/probes.h"
 #include "engine/sources.h"
 
@@ -279,6 +280,7 @@ void resetRun(SimulationEngine& eng) {
   }
   // -avgmat replaces the per-cell coefficients by the averaged ones.
   if (eng.averageMaterials) averagedCoefficients(eng);
+  resetPorts(eng);
 
   std::memset(g.murZ.data(), 0, g.murZ.bytes());
   std::memset(g.murX.data(), 0, g.murX.bytes());
@@ -291,6 +293,7 @@ int set(SimulationEngine& eng, ModelRecord& model) {
 
   std::vector<int32_t> switchUse(kMaterialCount, 0);
   if (!sourceSetting(eng, model, switchUse)) return 0;
+  if (!portSetting(eng, model)) return 0;
   specialMaterialReport(model, switchUse);
 
   if (!measureSetting(eng, model)) return 0;
