@@ -161,11 +161,15 @@ void resetPorts(SimulationEngine& eng) {
   const double size[3] = {s.dx, s.dy, s.dz};
   for (FDTD_PORT& p : ps.list) {
     const ECell& c = eng.grid.e[static_cast<size_t>(p.cell)];
-    const double cb = p.dir == 0 ? c.cbx : (p.dir == 1 ? c.cby : c.cbz);
     const double d = size[p.dir];
     const double area = size[(p.dir + 1) % 3] * size[(p.dir + 2) % 3];
-    // The cell's own denominator D = eps + sigma dt / 2, from cb = dt / (D d).
-    const double D = dt / (cb * d);
+    // The denominator D = eps + sigma dt / 2 with which the E update of this
+    // component takes curl H: cb_a = dt / (D d_a) of the axis after dir, one
+    // of the two axes of its H differences (with averaged materials it can
+    // differ from the one of dir itself).
+    const int a = (p.dir + 1) % 3;
+    const double cb = a == 0 ? c.cbx : (a == 1 ? c.cby : c.cbz);
+    const double D = dt / (cb * size[a]);
     const double G = d / (static_cast<double>(p.R) * area);
     const double Dp = D + 0.5 * G * dt;
     p.keep = static_cast<float>(D / Dp);
