@@ -2,6 +2,7 @@
 
 #include <omp.h>
 
+#include <cmath>
 #include <ctime>
 #include <memory>
 #include <sstream>
@@ -11,6 +12,7 @@
 #include "app/conversion.h"
 #include "app/presets.h"
 #include "app/run_driver.h"
+#include "app/sparam_driver.h"
 #include "engine/console.h"
 #include "engine/gpu_backend.h"
 #include "engine/setup.h"
@@ -72,6 +74,9 @@ void printUsage() {
        "         -nf2ff <FREQ> <PREFIX>: far field at FREQ[,FREQ...] [Hz] into PREFIX_FREQ.txt.\n"
        "         -nf2ff-box <X0> <Y0> <Z0> <X1> <Y1> <Z1>: far-field surface [grids].\n";
   o << "         -pml <CELLS>         : absorbing layer of CELLS (1-64) grids instead of Mur.\n";
+  o << "         -sparam <FMAX> <PREFIX>: S-parameters of the ports up to FMAX [Hz] into\n"
+       "                                PREFIX.s<N>p (Touchstone), one batch run per port.\n"
+       "       PORT:<D>:<R>[:<N>]     : lumped port N along D with resistance R [ohm].\n";
 }
 
 // Material ID check shared by -mat, -matx, -maty and -matz. IDs index the
@@ -309,6 +314,23 @@ int ParseCommandLine(App& app, int argc, char** argv) {
       i += 1;
       continue;
     }
+    if (word == "-sparam" && remain >= 2) {
+      float fmax = 0.0f;
+      if (!ReadFloatArg(word, arg(1), fmax)) return -1;
+      if (!(fmax > 0.0f) || !std::isfinite(fmax)) {
+        con() << "error: -sparam needs a positive frequency (" << arg(1) << ").\n";
+        return -1;
+      }
+      if (std::string(arg(2)).empty()) {
+        con() << "error: -sparam needs a file name prefix.\n";
+        return -1;
+      }
+      app.sparamMax = fmax;
+      app.sparamPrefix = arg(2);
+      app.interactive = false;
+      i += 2;
+      continue;
+    }
     if (word == "-batch") {
       app.interactive = false;
       continue;
@@ -365,6 +387,8 @@ int ProgramMain(int argc, char** argv, WindowEntry window) {
     con() << "error: this program has no window; add -batch to run the model.\n";
     return 1;
   }
+
+  if (app->sparamMax > 0.0) return RunSparam(*app);
 
   const std::time_t start = std::time(nullptr);
   // Field snapshots: <prefix>_<step>.vti and the collection <prefix>.pvd.

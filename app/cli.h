@@ -22,6 +22,8 @@ struct App {
   int vtkEvery = 0;  // -vtk: a field snapshot every vtkEvery steps; 0 = none
   std::string vtkPrefix;
   FarFieldOptions nf2ff;  // -nf2ff, -nf2ff-box: far field of a batch run
+  double sparamMax = 0.0;  // -sparam: highest frequency [Hz]; 0 = no S-parameter runs
+  std::string sparamPrefix;
 };
 
 // Reads the command line into `app`. Returns -1000 when the command line was

@@ -27,6 +27,7 @@ constexpr OptionWord kOptions[] = {
     {"-cuda", 1}, {"-batch", 0},   {"-far", 0},     {"-vtk", 2},  {"-avgmat", 0},
     {"-nf2ff", 2}, {"-nf2ff-box", 6},
     {"-pml", 1},
+    {"-sparam", 2},
 };
 
 bool isBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }

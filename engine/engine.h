@@ -10,6 +10,7 @@
 
 #include "engine/buffer.h"
 #include "engine/pml_layer.h"
+#include "engine/port_set.h"
 #include "engine/records.h"
 
 namespace tavro {
@@ -62,6 +63,7 @@ struct SimulationEngine {
   Buffer<FDTD_SRC> sources;     // sourceCount records, cell order
   Buffer<int64_t> probeCells;   // probeCount plain indices, cell order
   Buffer<ProbeSample> samples;  // record s*probeCount + p
+  PortSet ports;                // lumped ports (PORT cells); empty = none
 
   float minFreq = 0.0f;  // -minfreq; 0 = off
   // -avgmat: the set-up averages the materials onto the grid's edges and

@@ -30,6 +30,7 @@
 #include "engine/field_passes.h"
 #include "engine/grid_index.h"
 #include "engine/pml.h"
+#include "engine/ports.h"
 #include "engine/probe_kernels.h"
 #include "engine/probes.h"
 #include "engine/sources.h"
@@ -507,7 +508,7 @@ bool byPlaneAndRow(const CellRef& a, const CellRef& b) {
 struct PairPlan {
   FDTD_SAM sam[2];      // counters of the first and the second step
   bool measureStep[2];  // whether each step records a sample
-  std::vector<CellRef> sources, probes;
+  std::vector<CellRef> sources, probes, ports;
 };
 
 // The references of rows r of plane x, in list order within a cell.
@@ -517,13 +518,16 @@ void forCellsIn(const std::vector<CellRef>& refs, int64_t x, Rows r, F&& f) {
   for (; it != refs.end() && it->x == x && it->y < r.y1; ++it) f(it->i);
 }
 
-// After E of rows r of plane x in step k: the step's sources of those cells
-// in list order, its samples of their probes and, after the first step, the
-// second step's E boundary of the rows.
+// After E of rows r of plane x in step k: the step's ports and sources of
+// those cells in list order, its samples of their probes and, after the
+// first step, the second step's E boundary of the rows.
 void finishEPlane(SimulationEngine& eng, const PairPlan& plan, int k, int64_t x, Rows r) {
   const FDTD_SAM& sam = plan.sam[k];
   ECell* e = eng.grid.e.data();
   const FDTD_SRC* src = eng.sources.data();
+  const int64_t portStep = eng.ports.step + k;
+  forCellsIn(plan.ports, x, r,
+             [&](int64_t p) { applyPortAt(eng, sam, static_cast<size_t>(p), portStep); });
   forCellsIn(plan.sources, x, r, [&](int64_t i) { applySource(e, sam, src[i]); });
   if (plan.measureStep[k])
     forCellsIn(plan.probes, x, r, [&](int64_t p) {
@@ -561,6 +565,13 @@ bool planPair(const SimulationEngine& eng, int team, PairPlan& plan) {
     plan.sources.push_back({x, y, static_cast<int64_t>(i)});
   }
   std::stable_sort(plan.sources.begin(), plan.sources.end(), byPlaneAndRow);
+
+  plan.ports.clear();
+  for (size_t i = 0; i < eng.ports.list.size(); ++i) {
+    const int64_t cell = eng.ports.list[i].cell;
+    plan.ports.push_back({cell / sx, cell % sx / sy, static_cast<int64_t>(i)});
+  }
+  std::stable_sort(plan.ports.begin(), plan.ports.end(), byPlaneAndRow);
 
   plan.probes.clear();
   for (int k = 0; k < 2; ++k) plan.measureStep[k] = measureDue(eng, plan.sam[k]);
@@ -696,8 +707,10 @@ bool stepPairCpu(SimulationEngine& eng) {
   PairPlan& plan = plans;
   if (!planPair(eng, omp_get_max_threads(), plan)) return false;
   const int lanes = laneCount(eng);
+  reservePortSteps(eng, 2);
 #pragma omp parallel
   pairTeam(eng, lanes, plan);
+  if (!eng.ports.list.empty()) eng.ports.step += 2;
   eng.sam = plan.sam[1];
   advanceCounters(eng.sam);
   return true;

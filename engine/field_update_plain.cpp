@@ -5,6 +5,7 @@
 #include "engine/field_kernels.h"
 #include "engine/field_update.h"
 #include "engine/grid_index.h"
+#include "engine/ports.h"
 #include "engine/probes.h"
 #include "engine/sources.h"
 
@@ -51,6 +52,7 @@ void stepBatchReference(SimulationEngine& eng) {
   updateHPlain(eng);
   murH(eng);
   updateEPlain(eng);
+  applyPorts(eng);
   applySources(eng);
   measure(eng);
   advanceCounters(eng.sam);

@@ -12,6 +12,7 @@
 #include "engine/gpu_backend.h"
 #include "engine/grid_index.h"
 #include "engine/pml.h"
+#include "engine/ports.h"
 #include "engine/probes.h"
 #include "engine/sources.h"
 
@@ -299,6 +300,7 @@ void resetRun(SimulationEngine& eng) {
   // -avgmat replaces the per-cell coefficients by the averaged ones.
   if (eng.averageMaterials) averagedCoefficients(eng);
   resetPml(eng);
+  resetPorts(eng);
 
   std::memset(g.murZ.data(), 0, g.murZ.bytes());
   std::memset(g.murX.data(), 0, g.murX.bytes());
@@ -320,6 +322,7 @@ int set(SimulationEngine& eng, ModelRecord& model) {
 
   std::vector<int32_t> switchUse(kMaterialCount, 0);
   if (!sourceSetting(eng, model, switchUse)) return 0;
+  if (!portSetting(eng, model)) return 0;
   specialMaterialReport(model, switchUse);
 
   if (!measureSetting(eng, model)) return 0;

@@ -11,6 +11,7 @@
 #include "engine/console.h"
 #include "engine/field_kernels.h"
 #include "engine/pml.h"
+#include "engine/ports.h"
 
 namespace tavro {
 
@@ -170,7 +171,7 @@ int sourceSetting(SimulationEngine& eng, ModelRecord& model, std::vector<int32_t
   const uint64_t cells = model.cellCount();
   int64_t count = 0;
   for (const auto& [k, text] : model.pins())
-    if (k < cells && model.splitPin(k) >= 2) ++count;
+    if (k < cells && model.splitPin(k) >= 2 && !isPortText(model)) ++count;
 
   con() << "- source setting...\n";
   eng.sources.release();
@@ -187,7 +188,7 @@ int sourceSetting(SimulationEngine& eng, ModelRecord& model, std::vector<int32_t
   for (const auto& [k, text] : model.pins()) {
     if (k >= cells) break;
     const int fields = model.splitPin(k);
-    if (fields < 2) continue;
+    if (fields < 2 || isPortText(model)) continue;  // ports: ports.cpp
     const int64_t x = static_cast<int64_t>(k / (Y * Z));
     const int64_t y = static_cast<int64_t>((k / Z) % Y);
     const int64_t z = static_cast<int64_t>(k % Z);

@@ -5,6 +5,7 @@
 #include "engine/field_passes.h"
 #include "engine/field_update.h"
 #include "engine/gpu_backend.h"
+#include "engine/ports.h"
 #include "engine/probes.h"
 #include "engine/sources.h"
 
@@ -14,6 +15,7 @@ namespace {
 
 void stepBatchCpu(SimulationEngine& eng) {
   fieldPassesCpu(eng);
+  applyPorts(eng);    // corrects the E update of the port cells
   applySources(eng);  // on this thread, in list order
   measure(eng);       // records a sample only when one is due
   advanceCounters(eng.sam);
@@ -55,6 +57,7 @@ void stepInteractive(SimulationEngine& eng, bool colour) {
     return;
   }
   fieldPassesCpu(eng);
+  applyPorts(eng);
   applySources(eng);
   measure(eng);
   if (colour) ColourCells(eng);

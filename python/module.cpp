@@ -10,6 +10,7 @@
 #include <pybind11/stl.h>
 #include <signal.h>
 
+#include <cctype>
 #include <cmath>
 #include <csignal>
 #include <cstring>
@@ -28,10 +29,12 @@
 #include "engine/material_axes.h"
 #include "engine/pml.h"
 #include "engine/setup.h"
+#include "engine/sparam.h"
 #include "files/csv_layer.h"
 #include "files/project.h"
 #include "files/result_files.h"
 #include "files/spectrum.h"
+#include "files/touchstone.h"
 #include "files/vtk_snapshot.h"
 #include "python/far_field_binding.h"
 #include "python/module_helpers.h"
@@ -402,6 +405,90 @@ class PyModel {
     return series_->files().back();
   }
 
+  // --- lumped ports and S-parameters ----------------------------------------
+
+  // PORT:<axis>:<R>[:<number>] in cell (x, y, z), stored as the CSV reader
+  // stores it; the set-up numbers the port and names its probe.
+  void setPort(int x, int y, int z, const std::string& axis, double R, py::object number) {
+    const uint64_t k = cell(x, y, z);
+    std::string d = axis;
+    for (char& c : d) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (d != "X" && d != "Y" && d != "Z")
+      fail(PyExc_ValueError, "axis must be 'x', 'y' or 'z' (not '" + axis + "')");
+    if (!(R > 0.0) || !std::isfinite(static_cast<float>(R)))
+      fail(PyExc_ValueError, "the port resistance must be a positive number of ohms");
+    std::ostringstream pin;
+    pin.precision(9);
+    pin << "PORT " << d << " " << R;
+    if (!number.is_none()) {
+      const long long n = number.cast<long long>();
+      if (n < 1) fail(PyExc_ValueError, "the port number must be 1 or more");
+      pin << " " << n;
+    }
+    model_.setPin(k, pin.str());
+    model_.setProbe(
+        k, "PORT_" + std::to_string(x) + "_" + std::to_string(y) + "_" + std::to_string(z));
+  }
+
+  // One run per port, as -sparam: the frequencies and S[f, i, j]. Ctrl-C
+  // stops at the next step and raises KeyboardInterrupt.
+  py::tuple sparameters(double fmax) {
+    requireReady();
+    if (!(fmax > 0.0) || !std::isfinite(fmax)) fail(PyExc_ValueError, "fmax must be positive");
+    SimulationEngine& eng = *engine_;
+    const int n = static_cast<int>(eng.ports.list.size());
+    if (n == 0) fail(PyExc_ValueError, "the model has no port; add one with set_port()");
+    const bool main = onMainThread();
+    struct sigaction ours {
+    }, old{};
+    if (main) {
+      g_interrupted = 0;
+      ours.sa_handler = onInterrupt;
+      sigemptyset(&ours.sa_mask);
+      sigaction(SIGINT, &ours, &old);
+    }
+    auto result = std::make_unique<SparamResult>(NewSparamResult(eng, fmax));
+    int unstable = 0;  // the port whose run overflowed
+    stepping_ = true;
+    {
+      py::gil_scoped_release release;
+      for (int j = 0; j < n && !g_interrupted; ++j) {
+        const PortRunEnd end = RunPortExcitation(eng, j, fmax, &g_interrupted, nullptr);
+        steps_ += end.steps;
+        if (end.unstable) {
+          unstable = j + 1;
+          break;
+        }
+        if (!end.stopped) AddSparamColumn(eng, j, *result);
+      }
+    }
+    stepping_ = false;
+    if (main) {
+      sigaction(SIGINT, &old, nullptr);
+      if (g_interrupted) {
+        g_interrupted = 0;
+        std::raise(SIGINT);
+        if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+      }
+    }
+    if (unstable)
+      fail(PyExc_RuntimeError, "the fields grew without bound in the run of port " +
+                                   std::to_string(unstable));
+    sparam_ = std::move(result);
+    py::array_t<double> f(kSparamPoints);
+    for (int k = 0; k < kSparamPoints; ++k) f.mutable_data()[k] = sparam_->frequency(k);
+    py::array_t<std::complex<double>> s({int64_t{kSparamPoints}, int64_t{n}, int64_t{n}});
+    std::memcpy(s.mutable_data(), sparam_->s.data(), sparam_->s.size() * sizeof(sparam_->s[0]));
+    return py::make_tuple(f, s);
+  }
+
+  void writeTouchstone(const std::string& path) const {
+    if (!sparam_ || !sparam_->complete())
+      fail(PyExc_ValueError, "no S-parameters yet; call sparameters() first");
+    Capture cap;
+    if (!WriteTouchstone(*sparam_, path)) raiseFailure(cap.text(), "can't write '" + path + "'.");
+  }
+
   // --- state ----------------------------------------------------------------
 
   py::tuple area() const { return py::make_tuple(model_.areaX, model_.areaY, model_.areaZ); }
@@ -536,6 +623,7 @@ class PyModel {
   ModelRecord model_;
   std::unique_ptr<SimulationEngine> engine_;
   std::unique_ptr<VtkSeries> series_;
+  std::unique_ptr<SparamResult> sparam_;  // the last sparameters()
   std::string report_;
   int64_t steps_ = 0;  // time steps since the set-up
   bool ready_ = false;
@@ -595,5 +683,9 @@ PYBIND11_MODULE(_core, m) {
       .def("_record_far_field", &PyModel::recordFarField)
       .def("_far_field", &PyModel::farField)
       .def("_far_field_power", &PyModel::farFieldPower)
-      .def("_set_pml", &PyModel::setPml, py::arg("cells"));
+      .def("_set_pml", &PyModel::setPml, py::arg("cells"))
+      .def("set_port", &PyModel::setPort, py::arg("x"), py::arg("y"), py::arg("z"), py::arg("axis"),
+           py::arg("R"), py::arg("number") = py::none())
+      .def("sparameters", &PyModel::sparameters, py::arg("fmax"))
+      .def("write_touchstone", &PyModel::writeTouchstone, py::arg("path"));
 }

@@ -1,0 +1,121 @@
+#include "app/sparam_driver.h"
+
+#include <algorithm>
+#include <cmath>
+#include <csignal>
+#include <string>
+
+#include "engine/console.h"
+#include "engine/sparam.h"
+#include "files/touchstone.h"
+
+namespace tavro {
+
+namespace {
+
+volatile std::sig_atomic_t g_sparamStop = 0;
+
+extern "C" void onSparamStop(int sig) { g_sparamStop = sig; }
+
+// Ctrl-C and SIGTERM end the current run at its next step; the ports done
+// so far are kept.
+class SparamSignals {
+ public:
+  SparamSignals() {
+    g_sparamStop = 0;
+    oldInt_ = std::signal(SIGINT, onSparamStop);
+    oldTerm_ = std::signal(SIGTERM, onSparamStop);
+  }
+  ~SparamSignals() {
+    std::signal(SIGINT, oldInt_);
+    std::signal(SIGTERM, oldTerm_);
+  }
+  SparamSignals(const SparamSignals&) = delete;
+  SparamSignals& operator=(const SparamSignals&) = delete;
+
+ private:
+  void (*oldInt_)(int) = SIG_DFL;
+  void (*oldTerm_)(int) = SIG_DFL;
+};
+
+// What the -sparam run leaves out, and what it cannot do.
+bool checkSparam(const App& app, const SimulationEngine& eng) {
+  const int n = static_cast<int>(eng.ports.list.size());
+  if (n == 0) {
+    con() << "error: -sparam needs at least one port (a PORT:<D>:<R> cell).\n";
+    return false;
+  }
+  const double fmax = app.sparamMax;
+  // The pulse must span some steps to carry its spectrum.
+  const double tau = std::sqrt(std::log(10.0)) / (M_PI * fmax);
+  if (tau < 4.0 * static_cast<double>(eng.sam.dt)) {
+    con() << "error: -sparam " << fmax << "[Hz] is too high for the time step " << eng.sam.dt
+          << "[sec]; use at most " << std::sqrt(std::log(10.0)) / (M_PI * 4.0 * eng.sam.dt)
+          << "[Hz].\n";
+    return false;
+  }
+  const double cell = std::fmax(eng.sam.dx, std::fmax(eng.sam.dy, eng.sam.dz));
+  if (kLightSpeed / fmax < 10.0 * cell)
+    con() << "warning: at " << fmax << "[Hz] a wavelength spans fewer than 10 cells; the "
+          << "S-parameters near it are coarse.\n";
+  if (eng.sam.sourceCount > 0)
+    con() << "warning: the model's " << eng.sam.sourceCount
+          << " source(s) also run in every port's run and enter its S-parameters.\n";
+  if (!eng.timeExtension.empty() || !eng.freqExtension.empty() || app.vtkEvery > 0)
+    con() << "warning: -sparam writes only the Touchstone file; -timelog, -freqlog and -vtk "
+             "are ignored.\n";
+  return true;
+}
+
+}  // namespace
+
+int RunSparam(App& app) {
+  SimulationEngine& eng = app.engine;
+  if (!checkSparam(app, eng)) return -1;
+  const int n = static_cast<int>(eng.ports.list.size());
+  SparamSignals signals;
+  SparamResult r = NewSparamResult(eng, app.sparamMax);
+  for (int j = 0; j < n; ++j) {
+    int shown = 1;  // whole dB last shown (never positive)
+    auto progress = [&](double time, double db) {
+      const int whole = static_cast<int>(std::floor(db));
+      if (whole == shown) return;
+      shown = whole;
+      con() << "\r- FDTD calculation port " << j + 1 << " of " << n << " "
+            << static_cast<float>(time) << "sec energy " << whole << "dB of peak.  ";
+    };
+    con() << "\r- FDTD calculation port " << j + 1 << " of " << n << " starts.";
+    const PortRunEnd end = RunPortExcitation(eng, j, app.sparamMax, &g_sparamStop, progress);
+    con() << "\r" << std::string(78, ' ') << "\r";
+    if (end.stopped) break;
+    if (end.unstable) {
+      con() << "error: port " << j + 1 << " of " << n << ": the fields grew without bound after "
+            << end.steps << " steps; no S-parameters are written.\n";
+      return -2;
+    }
+    AddSparamColumn(eng, j, r);
+    if (end.decayed)
+      con() << "- port " << j + 1 << " of " << n << ": energy below " << kSparamDecayDb
+            << "dB of its peak after " << end.steps << " steps (" << static_cast<float>(end.time)
+            << "sec).\n";
+    else
+      con() << "warning: port " << j + 1 << " of " << n << ": the step limit ended the run "
+            << "after " << end.steps << " steps at " << static_cast<float>(end.decayDb)
+            << "dB of the peak energy; raise -n for accurate S-parameters.\n";
+  }
+  const std::string name = TouchstoneName(app.sparamPrefix, n);
+  if (g_sparamStop != 0) {
+    const int done = static_cast<int>(std::count(r.excited.begin(), r.excited.end(), true));
+    con() << "warning: calculation interrupted after " << done << " of " << n << " ports; "
+          << (done > 0 ? "their S-parameters go to '" + name + ".partial'" : "nothing is written")
+          << ".\n";
+    if (done > 0) WritePartialSparameters(r, name + ".partial");
+    return 128 + g_sparamStop;
+  }
+  con() << "- Output " << name << "...\n";
+  if (!WriteTouchstone(r, name)) return kStatusResultFiles;
+  con() << "- FDTD calculation complete.\n";
+  return 0;
+}
+
+}  // namespace tavro

@@ -1,0 +1,16 @@
+// The -sparam run: one run per port with the progress line over all of them,
+// then the Touchstone file.
+#pragma once
+
+#include "app/cli.h"
+
+namespace tavro {
+
+// Runs the prepared model once per port and writes <prefix>.s<N>p. Returns
+// the exit status: 0; -1 when the model has no port or the frequency does
+// not suit its time step; kStatusResultFiles when the file cannot be
+// written; 128 + the signal when Ctrl-C or SIGTERM stopped it (the ports
+// finished so far then go to <prefix>.s<N>p.partial, all comment lines).
+int RunSparam(App& app);
+
+}  // namespace tavro
