@@ -5,48 +5,12 @@
 # screenshots of the field view and both graph modes.
 #   editor_session.sh PROGRAM OUTPUT_DIR
 set -euo pipefail
-program=$(realpath "$1")
-out=$2
-rm -rf "$out"
-mkdir -p "$out"
-cd "$out"
-
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
-
-# The X server picks a free display itself and writes its number to fd 3.
-Xvfb -displayfd 3 -screen 0 800x640x24 3>display.txt >xvfb.log 2>&1 &
-xvfb=$!
-app=""
-cleanup() {
-  [ -n "$app" ] && kill "$app" 2>/dev/null || true
-  kill "$xvfb" 2>/dev/null || true
-}
-trap cleanup EXIT
-for _ in $(seq 50); do [ -s display.txt ] && break; sleep 0.1; done
-[ -s display.txt ] || fail "Xvfb did not start"
-export DISPLAY=:$(head -1 display.txt)
-
-"$program" -n 800 >console.txt 2>&1 &
-app=$!
-win=""
-for _ in $(seq 300); do
-  win=$(xdotool search --name '^TAVRO' 2>/dev/null | head -1 || true)
-  [ -n "$win" ] && break
-  sleep 0.1
-done
-[ -n "$win" ] || fail "no window"
-sleep 1
+# shellcheck source=session_common.sh
+source "$(dirname "$0")/session_common.sh"
+start_session "$1" "$2" 800
 
 # Buttons go through the X server's test extension (no --window), so that
 # the server knows a button is held while the pointer moves.
-# Window pixel of panel point (x, y) for the 800 x 640 window: the overlay
-# plane lies 100 units in front of a 45-degree camera, 7.725 pixels a unit;
-# the pick rounds down from a quarter unit left and three quarters below.
-px() { awk -v x="$1" 'BEGIN{printf "%d", 400 + (x + 0.5 - 50.3125) * 400 / 51.7767}'; }
-py() { awk -v y="$1" 'BEGIN{printf "%d", 320 - (y + 0.5 - 32.75) * 320 / 41.4214}'; }
 move() { xdotool mousemove --window "$win" "$(px "$1")" "$(py "$2")"; }
 click() { # click X Y [BUTTON]
   move "$1" "$2"
