@@ -46,16 +46,6 @@ namespace {
 
 using namespace pymodule;
 
-// Ctrl-C while the fields are stepped without the interpreter lock: the
-// handler only notes it; the stepping loop stops at the next step.
-volatile std::sig_atomic_t g_interrupted = 0;
-extern "C" void onInterrupt(int) { g_interrupted = 1; }
-
-bool onMainThread() {
-  py::module_ threading = py::module_::import("threading");
-  return threading.attr("current_thread")().is(threading.attr("main_thread")());
-}
-
 class PyModel {
  public:
   PyModel() : engine_(std::make_unique<SimulationEngine>()) {}
@@ -254,15 +244,7 @@ class PyModel {
     requireReady();
     if (steps < 0) fail(PyExc_ValueError, "steps must not be negative");
     if (stepping_) fail(PyExc_RuntimeError, "the model is being stepped in another thread");
-    const bool main = onMainThread();
-    struct sigaction ours {
-    }, old{};
-    if (main) {
-      g_interrupted = 0;
-      ours.sa_handler = onInterrupt;
-      sigemptyset(&ours.sa_mask);
-      sigaction(SIGINT, &ours, &old);
-    }
+    InterruptCatch interrupt;
     int64_t done = 0;
     stepping_ = true;
     {
@@ -286,15 +268,7 @@ class PyModel {
     }
     stepping_ = false;
     steps_ += done;
-    if (main) {
-      sigaction(SIGINT, &old, nullptr);
-      if (g_interrupted) {
-        g_interrupted = 0;
-        // Hand the interrupt to Python's own handler.
-        std::raise(SIGINT);
-        if (PyErr_CheckSignals() != 0) throw py::error_already_set();
-      }
-    }
+    interrupt.finish();
     return done;
   }
 
@@ -438,15 +412,7 @@ class PyModel {
     SimulationEngine& eng = *engine_;
     const int n = static_cast<int>(eng.ports.list.size());
     if (n == 0) fail(PyExc_ValueError, "the model has no port; add one with set_port()");
-    const bool main = onMainThread();
-    struct sigaction ours {
-    }, old{};
-    if (main) {
-      g_interrupted = 0;
-      ours.sa_handler = onInterrupt;
-      sigemptyset(&ours.sa_mask);
-      sigaction(SIGINT, &ours, &old);
-    }
+    InterruptCatch interrupt;
     auto result = std::make_unique<SparamResult>(NewSparamResult(eng, fmax));
     int unstable = 0;  // the port whose run overflowed
     stepping_ = true;
@@ -463,17 +429,10 @@ class PyModel {
       }
     }
     stepping_ = false;
-    if (main) {
-      sigaction(SIGINT, &old, nullptr);
-      if (g_interrupted) {
-        g_interrupted = 0;
-        std::raise(SIGINT);
-        if (PyErr_CheckSignals() != 0) throw py::error_already_set();
-      }
-    }
+    interrupt.finish();
     if (unstable)
-      fail(PyExc_RuntimeError, "the fields grew without bound in the run of port " +
-                                   std::to_string(unstable));
+      fail(PyExc_RuntimeError,
+           "the fields grew without bound in the run of port " + std::to_string(unstable));
     sparam_ = std::move(result);
     py::array_t<double> f(kSparamPoints);
     for (int k = 0; k < kSparamPoints; ++k) f.mutable_data()[k] = sparam_->frequency(k);
@@ -629,7 +588,7 @@ class PyModel {
   bool ready_ = false;
   bool stepping_ = false;
   FarFieldBinding farField_;  // record_far_field(); none by default
-  int pml_ = 0;  // cells of the absorbing layer of the next set-up
+  int pml_ = 0;               // cells of the absorbing layer of the next set-up
 };
 
 }  // namespace

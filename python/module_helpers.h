@@ -1,11 +1,14 @@
 // Helpers of the Python module tavro._core: console capture, the program's
-// messages raised as Python exceptions, and material arguments.
+// messages raised as Python exceptions, material arguments, and Ctrl-C
+// while the fields are stepped.
 #pragma once
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
+#include <signal.h>
 
+#include <csignal>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -106,5 +109,50 @@ py::array_t<T> readOnly(py::array_t<T> a) {
   a.attr("setflags")(py::arg("write") = false);
   return a;
 }
+
+// Ctrl-C while the fields are stepped without the interpreter lock: the
+// handler only notes it; the stepping loop stops at the next step.
+inline volatile std::sig_atomic_t g_interrupted = 0;
+inline void onInterrupt(int) { g_interrupted = 1; }
+
+inline bool onMainThread() {
+  py::module_ threading = py::module_::import("threading");
+  return threading.attr("current_thread")().is(threading.attr("main_thread")());
+}
+
+// Catches Ctrl-C on the main thread while the fields are stepped without the
+// interpreter lock (other threads leave the signal to Python). finish()
+// restores Python's handler and hands a caught interrupt on to it, which
+// raises KeyboardInterrupt.
+class InterruptCatch {
+ public:
+  InterruptCatch() : main_(onMainThread()) {
+    if (!main_) return;
+    g_interrupted = 0;
+    struct sigaction ours {};
+    ours.sa_handler = onInterrupt;
+    sigemptyset(&ours.sa_mask);
+    sigaction(SIGINT, &ours, &old_);
+  }
+  ~InterruptCatch() {
+    if (main_) sigaction(SIGINT, &old_, nullptr);
+  }
+  InterruptCatch(const InterruptCatch&) = delete;
+  InterruptCatch& operator=(const InterruptCatch&) = delete;
+  void finish() {
+    if (!main_) return;
+    main_ = false;
+    sigaction(SIGINT, &old_, nullptr);
+    if (g_interrupted) {
+      g_interrupted = 0;
+      std::raise(SIGINT);
+      if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+    }
+  }
+
+ private:
+  bool main_;
+  struct sigaction old_ {};
+};
 
 }  // namespace tavro::pymodule
