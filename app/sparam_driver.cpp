@@ -61,9 +61,10 @@ bool checkSparam(const App& app, const SimulationEngine& eng) {
   if (eng.sam.sourceCount > 0)
     con() << "warning: the model's " << eng.sam.sourceCount
           << " source(s) also run in every port's run and enter its S-parameters.\n";
-  if (!eng.timeExtension.empty() || !eng.freqExtension.empty() || app.vtkEvery > 0)
-    con() << "warning: -sparam writes only the Touchstone file; -timelog, -freqlog and -vtk "
-             "are ignored.\n";
+  if (!eng.timeExtension.empty() || !eng.freqExtension.empty() || app.vtkEvery > 0 ||
+      app.nf2ff.active())
+    con() << "warning: -sparam writes only the Touchstone file; -timelog, -freqlog, -vtk and "
+             "-nf2ff are ignored.\n";
   return true;
 }
 
