@@ -388,7 +388,7 @@ int ProgramMain(int argc, char** argv, WindowEntry window) {
     return 1;
   }
 
-  if (app->sparamMax > 0.0) return RunSparam(*app);
+  if (app->sparamMax > 0.0) return RunSparam(*app, farField.ready() ? &farField : nullptr);
 
   const std::time_t start = std::time(nullptr);
   // Field snapshots: <prefix>_<step>.vti and the collection <prefix>.pvd.

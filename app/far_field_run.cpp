@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <string>
 
 #include "engine/console.h"
 #include "engine/nf2ff_transform.h"
@@ -69,13 +70,19 @@ bool PrepareFarField(const FarFieldOptions& opt, const SimulationEngine& eng,
   return rec.prepare(eng, opt.freqs, box);
 }
 
-int WriteFarFieldResults(const FarFieldOptions& opt, const FarFieldRecorder& rec) {
+namespace {
+
+// Writes the results of every frequency; `port` adds the port's name tag and
+// efficiency line.
+int writeResults(const FarFieldOptions& opt, const FarFieldRecorder& rec,
+                 const PortFarField* port) {
   if (!rec.ready()) return 0;
   con() << "- Output far field files...\n";
   int failed = 0;
+  const std::string tag = port ? "_port" + std::to_string(port->number) : "";
   for (std::size_t f = 0; f < opt.freqs.size(); ++f) {
     const FarFieldPattern pat = ComputePattern(rec, f);
-    const std::string path = opt.prefix + "_" + opt.freqTexts[f] + ".txt";
+    const std::string path = opt.prefix + tag + "_" + opt.freqTexts[f] + ".txt";
     if (!WriteFarFieldFile(path, opt.freqs[f], pat, rec)) ++failed;
     if (!(pat.power > 0.0))
       con() << "warning: no power reached the far-field surface at " << opt.freqs[f]
@@ -83,8 +90,27 @@ int WriteFarFieldResults(const FarFieldOptions& opt, const FarFieldRecorder& rec
     con() << "directivity : " << ToDbi(pat.maxDirectivity) << "[dBi] at theta=" << pat.maxTheta
           << " phi=" << pat.maxPhi << " (" << opt.freqs[f] << "[Hz])\n";
     con() << "radiated power : " << pat.power << "[W]\n";
+    if (!port) continue;
+    const double accepted = f < port->accepted.size() ? port->accepted[f] : 0.0;
+    if (accepted > 0.0)
+      con() << "radiation efficiency : " << pat.power / accepted << " (port " << port->number
+            << ", " << opt.freqs[f] << "[Hz])\n";
+    else
+      con() << "warning: port " << port->number << " accepted no power at " << opt.freqs[f]
+            << "[Hz]; its radiation efficiency is undefined.\n";
   }
   return failed;
+}
+
+}  // namespace
+
+int WriteFarFieldResults(const FarFieldOptions& opt, const FarFieldRecorder& rec) {
+  return writeResults(opt, rec, nullptr);
+}
+
+int WritePortFarFieldResults(const FarFieldOptions& opt, const FarFieldRecorder& rec,
+                             const PortFarField& port) {
+  return writeResults(opt, rec, &port);
 }
 
 }  // namespace tavro

@@ -38,4 +38,18 @@ bool PrepareFarField(const FarFieldOptions& opt, const SimulationEngine& eng,
 // Returns the number of files that could not be written.
 int WriteFarFieldResults(const FarFieldOptions& opt, const FarFieldRecorder& rec);
 
+// The far field of the run of one port of -sparam: the port's number and
+// the power accepted at it at each frequency of the options [W].
+struct PortFarField {
+  int number = 0;
+  std::vector<double> accepted;
+};
+
+// As WriteFarFieldResults, for the run of `port`: the files are named
+// <PREFIX>_port<N>_<FREQ>.txt and each frequency gets one more line
+//   radiation efficiency : <eta> (port <N>, <FREQ>[Hz])
+// with eta the radiated power over the accepted power.
+int WritePortFarFieldResults(const FarFieldOptions& opt, const FarFieldRecorder& rec,
+                             const PortFarField& port);
+
 }  // namespace tavro

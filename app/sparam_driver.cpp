@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <csignal>
+#include <functional>
 #include <string>
 
+#include "app/far_field_run.h"
 #include "engine/console.h"
 #include "engine/sparam.h"
 #include "files/touchstone.h"
@@ -61,21 +63,21 @@ bool checkSparam(const App& app, const SimulationEngine& eng) {
   if (eng.sam.sourceCount > 0)
     con() << "warning: the model's " << eng.sam.sourceCount
           << " source(s) also run in every port's run and enter its S-parameters.\n";
-  if (!eng.timeExtension.empty() || !eng.freqExtension.empty() || app.vtkEvery > 0 ||
-      app.nf2ff.active())
-    con() << "warning: -sparam writes only the Touchstone file; -timelog, -freqlog, -vtk and "
-             "-nf2ff are ignored.\n";
+  if (!eng.timeExtension.empty() || !eng.freqExtension.empty() || app.vtkEvery > 0)
+    con() << "warning: -sparam writes only the Touchstone file; -timelog, -freqlog and -vtk "
+             "are ignored.\n";
   return true;
 }
 
 }  // namespace
 
-int RunSparam(App& app) {
+int RunSparam(App& app, FarFieldRecorder* farField) {
   SimulationEngine& eng = app.engine;
   if (!checkSparam(app, eng)) return -1;
   const int n = static_cast<int>(eng.ports.list.size());
   SparamSignals signals;
   SparamResult r = NewSparamResult(eng, app.sparamMax);
+  int failedFiles = 0;  // far-field files that could not be written
   for (int j = 0; j < n; ++j) {
     int shown = 1;  // whole dB last shown (never positive)
     auto progress = [&](double time, double db) {
@@ -86,7 +88,14 @@ int RunSparam(App& app) {
             << static_cast<float>(time) << "sec energy " << whole << "dB of peak.  ";
     };
     con() << "\r- FDTD calculation port " << j + 1 << " of " << n << " starts.";
-    const PortRunEnd end = RunPortExcitation(eng, j, app.sparamMax, &g_sparamStop, progress);
+    // With -nf2ff the far field is recorded after every step of each run.
+    std::function<void()> record;
+    if (farField) {
+      farField->restart();
+      record = [&] { farField->record(eng); };
+    }
+    const PortRunEnd end =
+        RunPortExcitation(eng, j, app.sparamMax, &g_sparamStop, progress, record);
     con() << "\r" << std::string(78, ' ') << "\r";
     if (end.stopped) break;
     if (end.unstable) {
@@ -103,6 +112,11 @@ int RunSparam(App& app) {
       con() << "warning: port " << j + 1 << " of " << n << ": the step limit ended the run "
             << "after " << end.steps << " steps at " << static_cast<float>(end.decayDb)
             << "dB of the peak energy; raise -n for accurate S-parameters.\n";
+    if (farField) {
+      const PortFarField port{eng.ports.list[static_cast<size_t>(j)].number,
+                              AcceptedPower(eng, j, app.nf2ff.freqs, farField->steps())};
+      failedFiles += WritePortFarFieldResults(app.nf2ff, *farField, port);
+    }
   }
   const std::string name = TouchstoneName(app.sparamPrefix, n);
   if (g_sparamStop != 0) {
@@ -115,6 +129,10 @@ int RunSparam(App& app) {
   }
   con() << "- Output " << name << "...\n";
   if (!WriteTouchstone(r, name)) return kStatusResultFiles;
+  if (failedFiles > 0) {
+    con() << "error: " << failedFiles << " result file(s) could not be written.\n";
+    return kStatusResultFiles;
+  }
   con() << "- FDTD calculation complete.\n";
   return 0;
 }

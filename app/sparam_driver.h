@@ -11,6 +11,9 @@ namespace tavro {
 // not suit its time step; kStatusResultFiles when the file cannot be
 // written; 128 + the signal when Ctrl-C or SIGTERM stopped it (the ports
 // finished so far then go to <prefix>.s<N>p.partial, all comment lines).
-int RunSparam(App& app);
+// With `farField` (prepared for -nf2ff) each port's run also records the far
+// field and writes <PREFIX>_port<N>_<FREQ>.txt and its console lines, with
+// the port's radiation efficiency.
+int RunSparam(App& app, FarFieldRecorder* farField = nullptr);
 
 }  // namespace tavro

@@ -1,5 +1,6 @@
 #include "engine/nf2ff_surface.h"
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 
@@ -162,6 +163,11 @@ bool FarFieldRecorder::prepare(const SimulationEngine& eng, const std::vector<do
     return false;
   }
   return true;
+}
+
+void FarFieldRecorder::restart() {
+  std::fill(acc_.begin(), acc_.end(), std::complex<double>(0.0, 0.0));
+  steps_ = 0;
 }
 
 void FarFieldRecorder::record(const SimulationEngine& eng) {

@@ -58,6 +58,8 @@ class FarFieldRecorder {
   bool prepare(const SimulationEngine& eng, const std::vector<double>& freqs,
                const SurfaceBox& box);
   bool ready() const { return !freqs_.empty(); }
+  // Back to no step recorded, the samples kept (for a fresh run of the model).
+  void restart();
 
   // Adds the fields left by the time step just done: E at time s*dt, H at
   // (s - 1/2)*dt, where s counts the recorded steps from 1.

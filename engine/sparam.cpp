@@ -2,6 +2,7 @@
 // run, and the direct transform of the power waves.
 #include "engine/sparam.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "engine/field_kernels.h"
@@ -32,7 +33,8 @@ SparamResult NewSparamResult(const SimulationEngine& eng, double fmax) {
 
 PortRunEnd RunPortExcitation(SimulationEngine& eng, int j, double fmax,
                              const volatile std::sig_atomic_t* stop,
-                             const std::function<void(double time, double db)>& progress) {
+                             const std::function<void(double time, double db)>& progress,
+                             const std::function<void()>& afterStep) {
   resetRun(eng);
   eng.ports.record = true;
   excitePort(eng, j, fmax);
@@ -50,7 +52,8 @@ PortRunEnd RunPortExcitation(SimulationEngine& eng, int j, double fmax,
     }
     FDTD_SAM next = s;
     advanceCounters(next);
-    end.steps += stepBatchSteps(eng, next.stepCount < next.stepLimit ? 2 : 1);
+    end.steps += stepBatchSteps(eng, next.stepCount < next.stepLimit && !afterStep ? 2 : 1);
+    if (afterStep) afterStep();
     if (end.steps - lastLook < kEnergyEvery) continue;
     lastLook = end.steps;
     const double energy = boxEnergy(eng);
@@ -110,6 +113,31 @@ void AddSparamColumn(const SimulationEngine& eng, int j, SparamResult& r) {
     for (int i = 0; i < n; ++i) r.at(k, i, j) = B[i] / A;
   }
   r.excited[static_cast<size_t>(j)] = true;
+}
+
+std::vector<double> AcceptedPower(const SimulationEngine& eng, int j,
+                                  const std::vector<double>& freqs, int64_t steps) {
+  const PortSet& ps = eng.ports;
+  const std::vector<float>& v = ps.v[static_cast<size_t>(j)];
+  const std::vector<float>& i = ps.i[static_cast<size_t>(j)];
+  const int64_t n = std::min<int64_t>(ps.step, static_cast<int64_t>(v.size()));
+  const double dt = eng.sam.dt;
+  const double scale = steps > 0 ? 2.0 / static_cast<double>(steps) : 0.0;
+  std::vector<double> power;
+  for (double f : freqs) {
+    const double w = 2.0 * M_PI * f;
+    std::complex<double> V(0.0, 0.0), I(0.0, 0.0);
+    // Step t holds V and I of the half step (t - 1/2) dt.
+    for (int64_t t = 0; t < n; ++t) {
+      const std::complex<double> phase = std::polar(1.0, -w * (static_cast<double>(t) - 0.5) * dt);
+      V += static_cast<double>(v[static_cast<size_t>(t)]) * phase;
+      I += static_cast<double>(i[static_cast<size_t>(t)]) * phase;
+    }
+    V *= scale;
+    I *= scale;
+    power.push_back(0.5 * (V * std::conj(I)).real());
+  }
+  return power;
 }
 
 }  // namespace tavro

@@ -56,13 +56,23 @@ SparamResult NewSparamResult(const SimulationEngine& eng, double fmax);
 // and every other port terminated, until the energy in the box has decayed
 // below kSparamDecayDb of its peak (once the pulse is over), the sample
 // limit is reached or *stop becomes non-zero. `progress` gets the time and
-// the energy relative to its peak whenever the energy is taken.
+// the energy relative to its peak whenever the energy is taken. When
+// `afterStep` is given, the run takes single steps and calls it after each.
 PortRunEnd RunPortExcitation(SimulationEngine& eng, int j, double fmax,
                              const volatile std::sig_atomic_t* stop,
-                             const std::function<void(double time, double db)>& progress);
+                             const std::function<void(double time, double db)>& progress,
+                             const std::function<void()>& afterStep = {});
 
 // Column j of S from the recording that the run of port j left, with
 // a = (V + R I) / (2 sqrt R), b = (V - R I) / (2 sqrt R) and S_ij = b_i / a_j.
 void AddSparamColumn(const SimulationEngine& eng, int j, SparamResult& r);
+
+// Power accepted at port index j at each of `freqs` [Hz], 1/2 Re(V conj(I)),
+// from the recording of its run: V and I transformed at those frequencies
+// over the recorded steps and scaled by 2 / `steps`, as the far-field
+// recorder scales its amplitudes, so that a spectrum common to both cancels
+// in their ratio.
+std::vector<double> AcceptedPower(const SimulationEngine& eng, int j,
+                                  const std::vector<double>& freqs, int64_t steps);
 
 }  // namespace tavro
