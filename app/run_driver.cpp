@@ -3,6 +3,7 @@
 #include <csignal>
 #include <sstream>
 
+#include "app/stop_signals.h"
 #include "engine/console.h"
 #include "engine/field_kernels.h"
 #include "engine/field_update.h"
@@ -13,31 +14,6 @@
 namespace tavro {
 
 namespace {
-
-volatile std::sig_atomic_t g_stopSignal = 0;
-
-extern "C" void onStopSignal(int sig) { g_stopSignal = sig; }
-
-// Ctrl-C and SIGTERM stop the batch loop at the next step instead of killing
-// the process, so that the samples recorded so far are written.
-class StopSignals {
- public:
-  StopSignals() {
-    g_stopSignal = 0;
-    oldInt_ = std::signal(SIGINT, onStopSignal);
-    oldTerm_ = std::signal(SIGTERM, onStopSignal);
-  }
-  ~StopSignals() {
-    std::signal(SIGINT, oldInt_);
-    std::signal(SIGTERM, oldTerm_);
-  }
-  StopSignals(const StopSignals&) = delete;
-  StopSignals& operator=(const StopSignals&) = delete;
-
- private:
-  void (*oldInt_)(int) = SIG_DFL;
-  void (*oldTerm_)(int) = SIG_DFL;
-};
 
 // One step on the GPU; the message of a failed step starts on a line of its
 // own, below the progress line.
@@ -53,7 +29,7 @@ int deviceStep(SimulationEngine& eng) {
 
 }  // namespace
 
-int LastStopSignal() { return g_stopSignal; }
+int LastStopSignal() { return g_batchStop; }
 
 bool RunBatch(SimulationEngine& eng, const StepHook* hook) {
   StopSignals signals;
@@ -69,7 +45,7 @@ bool RunBatch(SimulationEngine& eng, const StepHook* hook) {
     }
   };
   const bool gpu = RunsOnGpu(eng);
-  while (s.stepCount < s.stepLimit && g_stopSignal == 0 && !eng.gpuFailed) {
+  while (s.stepCount < s.stepLimit && g_batchStop == 0 && !eng.gpuFailed) {
     progress(s);
     // Two steps per sweep where the first leaves a sample to take; the
     // progress line of the second step is the one it would have had.
@@ -89,7 +65,7 @@ bool RunBatch(SimulationEngine& eng, const StepHook* hook) {
     return false;
   }
   con() << "\r";
-  const bool complete = g_stopSignal == 0;
+  const bool complete = g_batchStop == 0;
   if (!complete) {
     con() << "\nwarning: calculation interrupted after " << s.stepCount << " of " << s.stepLimit
           << " samples; writing the samples recorded so far.\n";

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/far_field_run.h"
+#include "app/stop_signals.h"
 #include "engine/console.h"
 #include "engine/sparam.h"
 #include "files/touchstone.h"
@@ -14,31 +15,6 @@
 namespace tavro {
 
 namespace {
-
-volatile std::sig_atomic_t g_sparamStop = 0;
-
-extern "C" void onSparamStop(int sig) { g_sparamStop = sig; }
-
-// Ctrl-C and SIGTERM end the current run at its next step; the ports done
-// so far are kept.
-class SparamSignals {
- public:
-  SparamSignals() {
-    g_sparamStop = 0;
-    oldInt_ = std::signal(SIGINT, onSparamStop);
-    oldTerm_ = std::signal(SIGTERM, onSparamStop);
-  }
-  ~SparamSignals() {
-    std::signal(SIGINT, oldInt_);
-    std::signal(SIGTERM, oldTerm_);
-  }
-  SparamSignals(const SparamSignals&) = delete;
-  SparamSignals& operator=(const SparamSignals&) = delete;
-
- private:
-  void (*oldInt_)(int) = SIG_DFL;
-  void (*oldTerm_)(int) = SIG_DFL;
-};
 
 // What the -sparam run leaves out, and what it cannot do.
 bool checkSparam(const App& app, const SimulationEngine& eng) {
@@ -75,7 +51,7 @@ int RunSparam(App& app, FarFieldRecorder* farField) {
   SimulationEngine& eng = app.engine;
   if (!checkSparam(app, eng)) return -1;
   const int n = static_cast<int>(eng.ports.list.size());
-  SparamSignals signals;
+  StopSignals signals;
   SparamResult r = NewSparamResult(eng, app.sparamMax);
   int failedFiles = 0;  // far-field files that could not be written
   for (int j = 0; j < n; ++j) {
@@ -94,8 +70,7 @@ int RunSparam(App& app, FarFieldRecorder* farField) {
       farField->restart();
       record = [&] { farField->record(eng); };
     }
-    const PortRunEnd end =
-        RunPortExcitation(eng, j, app.sparamMax, &g_sparamStop, progress, record);
+    const PortRunEnd end = RunPortExcitation(eng, j, app.sparamMax, &g_batchStop, progress, record);
     con() << "\r" << std::string(78, ' ') << "\r";
     if (end.stopped) break;
     if (end.unstable) {
@@ -119,13 +94,13 @@ int RunSparam(App& app, FarFieldRecorder* farField) {
     }
   }
   const std::string name = TouchstoneName(app.sparamPrefix, n);
-  if (g_sparamStop != 0) {
+  if (g_batchStop != 0) {
     const int done = static_cast<int>(std::count(r.excited.begin(), r.excited.end(), true));
     con() << "warning: calculation interrupted after " << done << " of " << n << " ports; "
           << (done > 0 ? "their S-parameters go to '" + name + ".partial'" : "nothing is written")
           << ".\n";
     if (done > 0) WritePartialSparameters(r, name + ".partial");
-    return 128 + g_sparamStop;
+    return 128 + g_batchStop;
   }
   con() << "- Output " << name << "...\n";
   if (!WriteTouchstone(r, name)) return kStatusResultFiles;

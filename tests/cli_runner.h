@@ -63,6 +63,21 @@ inline std::string shellQuote(const std::string& s) {
   return q + "'";
 }
 
+// The numeric rows of a result file, its '#' comment lines left out.
+inline std::vector<std::vector<double>> readRows(const std::filesystem::path& file) {
+  std::vector<std::vector<double>> rows;
+  std::ifstream in(file);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream ss(line);
+    std::vector<double> row;
+    for (double v; ss >> v;) row.push_back(v);
+    rows.push_back(row);
+  }
+  return rows;
+}
+
 inline std::string readFile(const std::filesystem::path& p) {
   std::ifstream in(p, std::ios::binary);
   std::ostringstream ss;

@@ -10,27 +10,13 @@
 
 using tavro::test::kBanner;
 using tavro::test::readFile;
+using tavro::test::readRows;
 using tavro::test::runProgram;
 using tavro::test::scratchDir;
 
 namespace {
 
 const std::filesystem::path kSource = TAVRO_SOURCE_DIR;
-
-std::vector<std::vector<double>> readRows(const std::filesystem::path& file) {
-  std::vector<std::vector<double>> rows;
-  std::ifstream in(file);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.empty() || line[0] == '#') continue;
-    std::istringstream ss(line);
-    std::vector<double> row;
-    double v;
-    while (ss >> v) row.push_back(v);
-    rows.push_back(row);
-  }
-  return rows;
-}
 
 // The CSV cavity of examples/csv with `height` air layers between the plates.
 std::vector<std::string> cavityArgs(int height, int steps) {

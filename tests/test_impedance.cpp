@@ -20,22 +20,10 @@
 namespace tavro {
 namespace {
 
+using test::readRows;
+
 using cplx = std::complex<double>;
 constexpr double kPi = 3.14159265358979323846;
-
-std::vector<std::vector<double>> readRows(const std::filesystem::path& file) {
-  std::vector<std::vector<double>> rows;
-  std::ifstream in(file);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.empty() || line[0] == '#') continue;
-    std::istringstream ss(line);
-    std::vector<double> row;
-    for (double v; ss >> v;) row.push_back(v);
-    rows.push_back(row);
-  }
-  return rows;
-}
 
 // The frequency file's Z against the transform of the differences of the
 // time file's V and I (I moved half a step on), over `lo`..`hi`; returns the
