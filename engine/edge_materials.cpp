@@ -11,6 +11,9 @@ namespace tavro {
 
 namespace {
 
+// Headroom on the time-step limit of a conductor face (see below).
+constexpr double kFaceMargin = 1.02;
+
 struct AxisArrays {
   const float* sigma[3];
   const float* eps[3];
@@ -152,125 +155,145 @@ bool heldPair(const std::vector<uint8_t>& flags, const GridDesc& g, const int64_
   return deadFace(flags, g, p, h);
 }
 
-}  // namespace
+// What the averaged rule makes of the three E edges of one cell.
+struct CellEdges {
+  float sg[3], eps[3];
+  Share edge[3];
+  float shared[3];  // denominator behind cb_a
+  // Conductor edges that the shared coefficients cannot hold at zero: the
+  // cell's open components keep their open denominators, and a hold pass
+  // keeps these edges at zero after every E update.
+  bool rim;
+};
 
-void averagedCoefficients(SimulationEngine& eng) {
-  GridHolder& grid = eng.grid;
-  const GridDesc g = grid.desc;
-  const MaterialArrays& mat = grid.mat;
-  const AxisArrays m{{mat.sigmaX.data(), mat.sigmaY.data(), mat.sigmaZ.data()},
-                     {mat.epsX.data(), mat.epsY.data(), mat.epsZ.data()},
-                     {mat.muX.data(), mat.muY.data(), mat.muZ.data()}};
-  const float dt = eng.sam.dt;
-  const float size[3] = {eng.sam.dx, eng.sam.dy, eng.sam.dz};
-  const double hdt = 0.5 * static_cast<double>(dt);
-  ECell* e = grid.e.data();
-  HCell* h = grid.h.data();
-  const int64_t n = static_cast<int64_t>(g.cellCount);
+// The grid-wide facts the rule reads: the materials, the one-cell wires and
+// which E edges conduct.
+struct EdgeContext {
+  AxisArrays m;
+  GridDesc g;
+  double hdt;
+  std::vector<uint8_t> wire, flags;
+};
 
-  const std::vector<uint8_t> wire = thinWireCells(m, g, hdt);
-  // Which edges conduct, for the test of held faces below.
-  std::vector<uint8_t> flags(static_cast<size_t>(n));
+EdgeContext edgeContext(const SimulationEngine& eng) {
+  const MaterialArrays& mat = eng.grid.mat;
+  EdgeContext x{{{mat.sigmaX.data(), mat.sigmaY.data(), mat.sigmaZ.data()},
+                 {mat.epsX.data(), mat.epsY.data(), mat.epsZ.data()},
+                 {mat.muX.data(), mat.muY.data(), mat.muZ.data()}},
+                eng.grid.desc,
+                0.5 * static_cast<double>(eng.sam.dt),
+                {},
+                {}};
+  x.wire = thinWireCells(x.m, x.g, x.hdt);
+  const int64_t n = static_cast<int64_t>(x.g.cellCount);
+  x.flags.assign(static_cast<size_t>(n), 0);
 #pragma omp parallel for schedule(static)
   for (int64_t k = 0; k < n; ++k) {
     int64_t c[3];
-    cellCoords(g, static_cast<uint64_t>(k), c[0], c[1], c[2]);
+    cellCoords(x.g, static_cast<uint64_t>(k), c[0], c[1], c[2]);
     uint8_t f = 0;
     for (int a = 0; a < 3; ++a) {
       float sg, eps;
-      edgeMean(m, g, wire, c, a, sg, eps);
-      if (static_cast<double>(sg) * hdt > static_cast<double>(eps)) f |= uint8_t(1u << a);
+      edgeMean(x.m, x.g, x.wire, c, a, sg, eps);
+      if (static_cast<double>(sg) * x.hdt > static_cast<double>(eps)) f |= uint8_t(1u << a);
     }
-    flags[static_cast<size_t>(k)] = f;
+    x.flags[static_cast<size_t>(k)] = f;
   }
+  return x;
+}
+
+CellEdges cellEdges(const EdgeContext& x, const int64_t c[3]) {
+  CellEdges r{};
+  // The edge means and their denominators, as the plain set-up forms them
+  // from a cell's own material.
+  for (int a = 0; a < 3; ++a) {
+    const bool mixed = edgeMean(x.m, x.g, x.wire, c, a, r.sg[a], r.eps[a]);
+    r.edge[a].den =
+        static_cast<float>(static_cast<double>(r.sg[a]) * x.hdt + static_cast<double>(r.eps[a]));
+    r.edge[a].mixed = mixed;
+    r.edge[a].conductor = static_cast<double>(r.sg[a]) * x.hdt > static_cast<double>(r.eps[a]);
+  }
+  // The components that do not conduct share one denominator, so that
+  // each update takes both of its differences with the same weight: the
+  // mean of those that straddle an interface, else their common one.
+  float open = 0.0f, straddle = 0.0f, most = 0.0f;
+  int opens = 0, straddles = 0;
+  for (int a = 0; a < 3; ++a) {
+    most = std::max(most, r.edge[a].den);
+    if (r.edge[a].conductor) continue;
+    open = r.edge[a].den;
+    ++opens;
+    if (r.edge[a].mixed) {
+      straddle += r.edge[a].den;
+      ++straddles;
+    }
+  }
+  if (straddles > 0) open = straddle / static_cast<float>(straddles);
+  // cb_a serves the two components other than a. Shared by a conductor
+  // edge and an open one it takes the open denominator, which holds the
+  // conductor edge by itself only where its difference along a reads H held
+  // at zero (a face of a conductor); elsewhere (rims, corners) the edge is
+  // held by the hold pass instead.
+  bool safe = true;
+  for (int a = 0; a < 3; ++a) {
+    const int b = (a + 1) % 3, d = (a + 2) % 3;
+    if (r.edge[b].conductor && r.edge[d].conductor) {
+      r.shared[a] = most;
+      continue;
+    }
+    // With no interface in the cell the open edges keep the plain rule:
+    // the coefficient of a difference along a from the axis-a material.
+    r.shared[a] = straddles == 0 && !r.edge[a].conductor ? r.edge[a].den : open;
+    for (int e : {b, d}) {
+      if (!r.edge[e].conductor) continue;
+      // Its difference along a must read held H; its other difference,
+      // when shared with another conductor edge, must read moving H, so
+      // that the held faces and the edges on them form a closed set whose
+      // update takes one weight per edge.
+      const int other = 3 - a - e;
+      safe = safe && heldPair(x.flags, x.g, c, a, 3 - a - e);
+      if (r.edge[3 - e - other].conductor) safe = safe && !heldPair(x.flags, x.g, c, other, a);
+    }
+  }
+  if (opens == 0)
+    for (float& v : r.shared) v = most;
+  r.rim = !safe && opens > 0;
+  if (r.rim) {
+    // Every cb of a rim cell that serves an open component takes one
+    // denominator, so that each open update weighs both its differences
+    // alike (the axis rule could give the two differences of one component
+    // different weights here, which would not conserve energy).
+    float common = open;
+    if (straddles == 0) {
+      float sum = 0.0f;
+      for (const Share& s : r.edge)
+        if (!s.conductor) sum += s.den;
+      common = sum / static_cast<float>(opens);
+    }
+    for (int a = 0; a < 3; ++a)
+      r.shared[a] = r.edge[(a + 1) % 3].conductor && r.edge[(a + 2) % 3].conductor ? most : common;
+  }
+  return r;
+}
+
+}  // namespace
+
+void averagedCoefficients(SimulationEngine& eng) {
+  const EdgeContext x = edgeContext(eng);
+  const GridDesc g = x.g;
+  const float dt = eng.sam.dt;
+  const float size[3] = {eng.sam.dx, eng.sam.dy, eng.sam.dz};
+  ECell* e = eng.grid.e.data();
+  HCell* h = eng.grid.h.data();
+  const int64_t n = static_cast<int64_t>(g.cellCount);
 
 #pragma omp parallel for schedule(static)
   for (int64_t k = 0; k < n; ++k) {
     int64_t c[3];
     cellCoords(g, static_cast<uint64_t>(k), c[0], c[1], c[2]);
-
-    // E: the edge means and their denominators, as the plain set-up forms
-    // them from a cell's own material.
-    float sg[3], eps[3];
-    Share edge[3];
-    for (int a = 0; a < 3; ++a) {
-      const bool mixed = edgeMean(m, g, wire, c, a, sg[a], eps[a]);
-      edge[a].den =
-          static_cast<float>(static_cast<double>(sg[a]) * hdt + static_cast<double>(eps[a]));
-      edge[a].mixed = mixed;
-      edge[a].conductor = static_cast<double>(sg[a]) * hdt > static_cast<double>(eps[a]);
-    }
-    // The components that do not conduct share one denominator, so that
-    // each update takes both of its differences with the same weight: the
-    // mean of those that straddle an interface, else their common one.
-    float open = 0.0f, straddle = 0.0f, most = 0.0f;
-    int opens = 0, straddles = 0;
-    for (int a = 0; a < 3; ++a) {
-      most = std::max(most, edge[a].den);
-      if (edge[a].conductor) continue;
-      open = edge[a].den;
-      ++opens;
-      if (edge[a].mixed) {
-        straddle += edge[a].den;
-        ++straddles;
-      }
-    }
-    if (straddles > 0) open = straddle / static_cast<float>(straddles);
-    // cb_a serves the two components other than a. Shared by a conductor
-    // edge and an open one it takes the open denominator, which is safe only
-    // where the conductor edge's difference along a reads H held at zero
-    // (a face of a conductor); otherwise the cell is treated as conductor.
-    float shared[3];
-    bool safe = true;
-    for (int a = 0; a < 3 && safe; ++a) {
-      const int b = (a + 1) % 3, d = (a + 2) % 3;
-      if (edge[b].conductor && edge[d].conductor) {
-        shared[a] = most;
-        continue;
-      }
-      // With no interface in the cell the open edges keep the plain rule:
-      // the coefficient of a difference along a from the axis-a material.
-      shared[a] = straddles == 0 && !edge[a].conductor ? edge[a].den : open;
-      for (int e : {b, d}) {
-        if (!edge[e].conductor) continue;
-        // Its difference along a must read held H; its other difference,
-        // when shared with another conductor edge, must read moving H, so
-        // that the held faces and the edges on them form a closed set whose
-        // update takes one weight per edge.
-        const int other = 3 - a - e;
-        safe = safe && heldPair(flags, g, c, a, 3 - a - e);
-        if (edge[3 - e - other].conductor) safe = safe && !heldPair(flags, g, c, other, a);
-      }
-    }
-    if (!safe || opens == 0)
-      for (float& v : shared) v = most;
-    float ca[3];
-    for (int a = 0; a < 3; ++a) {
-      ca[a] = 1.0f - dt * sg[a] / edge[a].den;
-      // A component that meets a smaller denominator than its own keeps its
-      // permittivity, (1 + ca) least / 2 >= eps, so that its update stays
-      // passive. A conductor edge that takes the open denominator lies on a
-      // conductor face and reads only H held there; it keeps three quarters,
-      // and the rest becomes loss, which damps what reaches the face (a
-      // lossless face would integrate any static field into it), while the
-      // face, a surface, stays within its own time-step limit.
-      const float least = std::min(shared[(a + 1) % 3], shared[(a + 2) % 3]);
-      const float keep = edge[a].conductor ? 1.5f : 2.0f;
-      if (least < edge[a].den)
-        ca[a] = std::min(1.0f, std::max(ca[a], keep * eps[a] / least - 1.0f));
-    }
-    ECell& ec = e[eIndex(g, c[0], c[1], c[2])];
-    ec.cax = ca[0];
-    ec.cay = ca[1];
-    ec.caz = ca[2];
-    ec.cbx = dt / shared[0] / size[0];
-    ec.cby = dt / shared[1] / size[1];
-    ec.cbz = dt / shared[2] / size[2];
-
     // H: the face means; ch_a serves the two components other than a.
     Share face[3];
-    for (int a = 0; a < 3; ++a) face[a] = faceMean(m, g, c, a, hdt);
-    HCell& hc = h[hIndex(g, c[0], c[1], c[2])];
+    for (int a = 0; a < 3; ++a) face[a] = faceMean(x.m, g, c, a, x.hdt);
     // As for E: one permeability for the cell where a face straddles an
     // interface (the mean of those that do), else the plain axis rule.
     float mixed = 0.0f;
@@ -282,21 +305,74 @@ void averagedCoefficients(SimulationEngine& eng) {
       }
     for (Share& f : face)
       if (mixedCount > 0) f.den = mixed / static_cast<float>(mixedCount);
+    const CellEdges r = cellEdges(x, c);
+    float ca[3];
+    for (int a = 0; a < 3; ++a) {
+      ca[a] = 1.0f - dt * r.sg[a] / r.edge[a].den;
+      // A component that meets a smaller denominator than its own keeps its
+      // permittivity, (1 + ca) least / 2 >= eps, so that its update stays
+      // passive. A conductor edge that takes the open denominator lies on a
+      // conductor face and reads only H held there; it keeps three quarters,
+      // and the rest becomes loss, which damps what reaches the face (a
+      // lossless face would integrate any static field into it), while the
+      // face, a surface, stays within its own time-step limit.
+      const float least = std::min(r.shared[(a + 1) % 3], r.shared[(a + 2) % 3]);
+      const float keep = r.edge[a].conductor ? 1.5f : 2.0f;
+      if (least < r.edge[a].den)
+        ca[a] = std::min(1.0f, std::max(ca[a], keep * r.eps[a] / least - 1.0f));
+      // That limit: the face's edges and the H normal to it form a lossy
+      // two-dimensional grid, E1 = ca E0 + (dt / least) curl H, stable for
+      // (dt^2 / (least mu)) 4 (1/du^2 + 1/dv^2) <= 2 (1 + ca). Cells much
+      // flatter than long (a face of small du, dv and a time step set by a
+      // large third size) need more than three quarters kept.
+      if (r.edge[a].conductor && least < r.edge[a].den) {
+        const double du = size[a], dv = std::min(size[(a + 1) % 3], size[(a + 2) % 3]);
+        const double mu = std::min({face[0].den, face[1].den, face[2].den});
+        const double need = 2.0 * static_cast<double>(dt) * dt / (static_cast<double>(least) * mu) *
+                                (1.0 / (du * du) + 1.0 / (dv * dv)) * kFaceMargin -
+                            1.0;
+        ca[a] = std::min(1.0f, std::max(ca[a], static_cast<float>(need)));
+      }
+    }
+    ECell& ec = e[eIndex(g, c[0], c[1], c[2])];
+    ec.cax = ca[0];
+    ec.cay = ca[1];
+    ec.caz = ca[2];
+    ec.cbx = dt / r.shared[0] / size[0];
+    ec.cby = dt / r.shared[1] / size[1];
+    ec.cbz = dt / r.shared[2] / size[2];
+
+    HCell& hc = h[hIndex(g, c[0], c[1], c[2])];
     hc.chx = dt / face[0].den / size[0];
     hc.chy = dt / face[1].den / size[1];
     hc.chz = dt / face[2].den / size[2];
   }
 }
 
-bool appendThinWireHolds(SimulationEngine& eng) {
-  const GridDesc g = eng.grid.desc;
-  const MaterialArrays& mat = eng.grid.mat;
-  const AxisArrays m{{mat.sigmaX.data(), mat.sigmaY.data(), mat.sigmaZ.data()},
-                     {mat.epsX.data(), mat.epsY.data(), mat.epsZ.data()},
-                     {mat.muX.data(), mat.muY.data(), mat.muZ.data()}};
-  const std::vector<uint8_t> wire = thinWireCells(m, g, 0.5 * static_cast<double>(eng.sam.dt));
+bool appendEdgeHolds(SimulationEngine& eng) {
+  const EdgeContext x = edgeContext(eng);
+  const GridDesc g = x.g;
+  // Per cell the edges to hold: bit a for edge a.
+  std::vector<uint8_t> held(static_cast<size_t>(g.cellCount), 0);
+  const int64_t n = static_cast<int64_t>(g.cellCount);
+#pragma omp parallel for schedule(static)
+  for (int64_t k = 0; k < n; ++k) {
+    if (x.wire[static_cast<size_t>(k)] != 0) {
+      held[static_cast<size_t>(k)] =
+          static_cast<uint8_t>(1u << (x.wire[static_cast<size_t>(k)] - 1));
+      continue;
+    }
+    int64_t c[3];
+    cellCoords(g, static_cast<uint64_t>(k), c[0], c[1], c[2]);
+    const CellEdges r = cellEdges(x, c);
+    if (!r.rim) continue;
+    uint8_t bits = 0;
+    for (int a = 0; a < 3; ++a)
+      if (r.edge[a].conductor) bits |= uint8_t(1u << a);
+    held[static_cast<size_t>(k)] = bits;
+  }
   size_t holds = 0;
-  for (uint8_t w : wire) holds += w != 0;
+  for (uint8_t b : held) holds += static_cast<size_t>(__builtin_popcount(b));
   if (holds == 0) return true;
 
   size_t given = eng.sources.size();
@@ -310,15 +386,17 @@ bool appendThinWireHolds(SimulationEngine& eng) {
   for (size_t i = 0; i < given; ++i) list[i] = eng.sources[i];
   size_t next = given;
   for (uint64_t k = 0; k < g.cellCount; ++k) {
-    if (wire[k] == 0) continue;
-    int64_t x, y, z;
-    cellCoords(g, k, x, y, z);
-    FDTD_SRC hold{};
-    hold.cell = static_cast<int64_t>(eIndex(g, x, y, z));
-    hold.dir = wire[k] - 1;
-    hold.type = kSrcDC;
-    hold.volt = 0.0f;
-    list[next++] = hold;
+    for (int a = 0; a < 3; ++a) {
+      if (!((held[k] >> a) & 1)) continue;
+      int64_t px, py, pz;
+      cellCoords(g, k, px, py, pz);
+      FDTD_SRC hold{};
+      hold.cell = static_cast<int64_t>(eIndex(g, px, py, pz));
+      hold.dir = a;
+      hold.type = kSrcDC;
+      hold.volt = 0.0f;
+      list[next++] = hold;
+    }
   }
   eng.sources = std::move(list);
   eng.sam.sourceCount = static_cast<int32_t>(given + holds);

@@ -25,9 +25,13 @@
 //   wall) meets, along the face, only the H normal to the face, which that
 //   face holds at zero; there it takes the open denominator and the open
 //   component next to it stays exact. Where a conductor edge would read
-//   moving H that way (rims, single cells), the whole cell takes the
-//   conductor's denominator, which holds its open components still as the
-//   plain set-up does in conductor cells. A cell without any interface
+//   moving H that way (rims of plates and strips, corners, single cells),
+//   the cell's open components still keep their open denominator, and a
+//   hold pass keeps its conductor edges at zero after every E update (as
+//   for wires below). Holding them still through the conductor's
+//   denominator instead would also freeze the open components of the cell:
+//   a rim of edges that short the E across them but carry no current along
+//   them, which loads a line with capacitance and slows its wave. A cell without any interface
 //   keeps the plain rule (cb_a from the axis-a material).
 // - Likewise an H cell with a face on an interface takes the mean of those
 //   faces for all three ch, and the plain axis rule otherwise.
@@ -52,8 +56,9 @@ namespace tavro {
 void averagedCoefficients(SimulationEngine& eng);
 
 // Appends to the source list, after the sources of the model, one hold (a DC
-// source of 0 V) on the wire edge of every one-cell wire cell, with eng.sam.dt
-// set. Returns false after an error message when the list cannot grow.
-bool appendThinWireHolds(SimulationEngine& eng);
+// source of 0 V) on the wire edge of every one-cell wire cell and on every
+// conductor edge of a rim cell (see above), with eng.sam.dt set. Returns
+// false after an error message when the list cannot grow.
+bool appendEdgeHolds(SimulationEngine& eng);
 
 }  // namespace tavro

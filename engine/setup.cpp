@@ -330,7 +330,7 @@ int set(SimulationEngine& eng, ModelRecord& model) {
   // Every set-up starts from the step limit given on the command line.
   eng.sam.stepLimit = eng.requestedStepLimit;
   resetRun(eng);
-  if (eng.averageMaterials && !appendThinWireHolds(eng)) return 0;
+  if (eng.averageMaterials && !appendEdgeHolds(eng)) return 0;
   if (!allocateSamples(eng)) return 0;
 
   if (eng.cudaFlag) {

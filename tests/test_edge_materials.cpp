@@ -12,6 +12,7 @@
 
 #include "cli_runner.h"
 #include "engine/field_update.h"
+#include "engine/sources.h"
 #include "model_fixture.h"
 
 namespace tavro {
@@ -267,6 +268,7 @@ TEST(EdgeMaterials, RandomMixtureStaysBounded) {
   for (int n = 0; n < 3000; ++n) {
     updateH(eng);
     updateE(eng);
+    applySources(eng);  // the holds on wire and rim edges
     for (const ECell& e : eng.grid.e)
       most = std::max({most, std::fabs(e.ex), std::fabs(e.ey), std::fabs(e.ez)});
   }
