@@ -357,18 +357,14 @@ bool appendEdgeHolds(SimulationEngine& eng) {
   const int64_t n = static_cast<int64_t>(g.cellCount);
 #pragma omp parallel for schedule(static)
   for (int64_t k = 0; k < n; ++k) {
-    if (x.wire[static_cast<size_t>(k)] != 0) {
-      held[static_cast<size_t>(k)] =
-          static_cast<uint8_t>(1u << (x.wire[static_cast<size_t>(k)] - 1));
-      continue;
-    }
+    const uint8_t wire = x.wire[static_cast<size_t>(k)];
+    uint8_t bits = wire != 0 ? static_cast<uint8_t>(1u << (wire - 1)) : 0;
     int64_t c[3];
     cellCoords(g, static_cast<uint64_t>(k), c[0], c[1], c[2]);
     const CellEdges r = cellEdges(x, c);
-    if (!r.rim) continue;
-    uint8_t bits = 0;
-    for (int a = 0; a < 3; ++a)
-      if (r.edge[a].conductor) bits |= uint8_t(1u << a);
+    if (r.rim)
+      for (int a = 0; a < 3; ++a)
+        if (r.edge[a].conductor) bits |= uint8_t(1u << a);
     held[static_cast<size_t>(k)] = bits;
   }
   size_t holds = 0;
