@@ -31,8 +31,9 @@
 //   for wires below). Holding them still through the conductor's
 //   denominator instead would also freeze the open components of the cell:
 //   a rim of edges that short the E across them but carry no current along
-//   them, which loads a line with capacitance and slows its wave. A cell without any interface
-//   keeps the plain rule (cb_a from the axis-a material).
+//   them, which loads a line with capacitance and slows its wave. A cell
+//   without any interface keeps the plain rule (cb_a from the axis-a
+//   material).
 // - Likewise an H cell with a face on an interface takes the mean of those
 //   faces for all three ch, and the plain axis rule otherwise.
 // - A one-cell wire (a conductor cell with a conductor before or after it
