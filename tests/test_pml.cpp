@@ -8,6 +8,8 @@
 #include <complex>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -305,6 +307,46 @@ TEST(Pml, DrawnAreaKeepsItsCoordinates) {
   EXPECT_GT(memoryEstimateBytes(eng), plainBytes + pmlBytes(4, 6, 7, 8));
   const DrawnArea a = drawnArea(eng);
   EXPECT_EQ(a.cellCount(), model.cellCount());
+}
+
+// Without -pml a run writes what it wrote before the layer existed, bit for
+// bit: a CW and a PULSE source, a probe, a lossy dielectric and a copper row
+// on the faces, with Mur faces. The hashes (64-bit FNV-1a) are those of the
+// files the program wrote before the layer was added, and the console text
+// is that of then, less the line of the execution time.
+uint64_t fnv1a(const std::string& bytes) {
+  uint64_t h = 14695981039346656037ull;
+  for (unsigned char c : bytes) h = (h ^ c) * 1099511628211ull;
+  return h;
+}
+
+TEST(Pml, RunWithoutTheLayerWritesWhatItWroteBeforeIt) {
+  const auto dir = test::scratchDir("pml_identity");
+  std::ofstream(dir / "a.csv") << "2,2,2,2,2,2,2,2,2,2\n\n\n0,0,0,0 CW:Z:1:3e10\n";
+  std::ofstream(dir / "b.csv") << "\n\n0,0,0,0,0,0 P\n0,0,0,0 PULSE:Y:1:2e10\n\n"
+                               << "1,1,1,1,1,1,1,1,1,1\n1,1,1,1,1,1,1,1,1,1\n"
+                               << "1,1,1,1,1,1,1,1,1,1\n1,1,1,1,1,1,1,1,1,1\n";
+  const auto r = test::runProgram(
+      {"-batch", "-n",    "400",    "-area", "10",       "9",        "8",   "-unit",    "1e-3",
+       "1e-3",   "1e-3",  "-mat",   "1",     "0.05:4:1", "-mat",     "2",   "CU",       "-layer",
+       "2",      "a.csv", "-layer", "5",     "b.csv",    "-timelog", "txt", "-freqlog", "frq"},
+      dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string console;
+  std::istringstream lines(r.err);
+  for (std::string line; std::getline(lines, line);)
+    if (line.rfind("execution time", 0) != 0) console += line + "\n";
+  const struct {
+    std::string file;
+    uint64_t hash;
+  } rows[] = {
+      {"CW_3_3_2.txt", 0x1f5573f8ff40ff2aull},    {"CW_3_3_2.frq", 0xd11ae643e03c96e2ull},
+      {"PULSE_3_3_5.txt", 0xb738844d8db75390ull}, {"PULSE_3_3_5.frq", 0x273dcefc600f9b40ull},
+      {"P_5_2_5.txt", 0x7fb59b02cfd00105ull},     {"P_5_2_5.frq", 0x5a4d7a710fdbbdb2ull},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(fnv1a(test::readFile(dir / row.file)), row.hash) << row.file;
+  EXPECT_EQ(fnv1a(console), 0x9519d5f1e6ef7153ull) << console;
 }
 
 // The option is refused, naming it, for a thickness outside 1 to 64, a word
