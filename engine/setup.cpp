@@ -228,6 +228,13 @@ float memoryEstimateMbytes(const SimulationEngine& eng) {
   return toMbytes(memoryEstimateBytes(eng));
 }
 
+uint64_t memoryEstimateFor(uint64_t X, uint64_t Y, uint64_t Z, uint64_t sources, uint64_t probes,
+                           int32_t stepLimit) {
+  return estimateBytes(X, Y, Z, sources, probes, stepLimit);
+}
+
+float reportMbytes(uint64_t bytes) { return toMbytes(bytes); }
+
 void resetRun(SimulationEngine& eng) {
   FDTD_SAM& s = eng.sam;
   GridHolder& g = eng.grid;

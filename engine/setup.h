@@ -20,5 +20,10 @@ void resetRun(SimulationEngine& eng);
 // The memory estimate of the calculation report, in bytes and in Mbytes.
 uint64_t memoryEstimateBytes(const SimulationEngine& eng);
 float memoryEstimateMbytes(const SimulationEngine& eng);
+// The same estimate for a box of X x Y x Z cells with these counts (a box
+// that no one process holds), and bytes in the report's Mbytes.
+uint64_t memoryEstimateFor(uint64_t X, uint64_t Y, uint64_t Z, uint64_t sources, uint64_t probes,
+                           int32_t stepLimit);
+float reportMbytes(uint64_t bytes);
 
 }  // namespace tavro
