@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "engine/engine.h"
 #include "engine/model_record.h"
@@ -12,6 +13,13 @@ namespace tavro {
 // Prepares a run from the model. Returns 1 when ready to run, 0 on failure
 // (after printing the message, where there is one).
 int set(SimulationEngine& eng, ModelRecord& model);
+
+// The material lines of the report: each ID that `used` counts (cells per
+// ID, kMaterialCount entries) with its values and its count.
+void reportMaterials(const ModelRecord& model, const std::vector<int32_t>& used);
+// The off-materials of SWITCH sources (counts per ID from sourceSetting);
+// nothing when there are none.
+void specialMaterialReport(const ModelRecord& model, const std::vector<int32_t>& switchUse);
 
 // Back to time 0: counters, time step, decimation, zero fields, update and
 // boundary coefficients from the material arrays.

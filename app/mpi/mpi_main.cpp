@@ -18,6 +18,7 @@
 #include "app/stop_signals.h"
 #include "engine/console.h"
 #include "engine/field_kernels.h"
+#include "engine/grid_index.h"
 #include "engine/ports.h"
 #include "engine/probes.h"
 #include "engine/setup.h"
@@ -35,8 +36,13 @@ constexpr int kOk = 1;
 class KeptConsole {
  public:
   KeptConsole() : previous_(&con()) { setConsole(&text_); }
-  ~KeptConsole() { setConsole(previous_); }
-  std::string text() const { return text_.str(); }
+  ~KeptConsole() { finish(); }
+  // Ends the phase: the console is the previous one again.
+  std::string finish() {
+    if (previous_) setConsole(previous_);
+    previous_ = nullptr;
+    return text_.str();
+  }
 
  private:
   std::ostream* previous_;
@@ -61,27 +67,55 @@ bool hasPorts(ModelRecord& model) {
   return false;
 }
 
-// The sources and probes of the whole box, set up on an engine that holds no
-// grid: their lines are those of the single process, their texts are checked
-// with the box's coordinates, and the lists give the result files their probe
-// names and spectra their source types.
-int wholeBoxLists(SimulationEngine& whole, const SimulationEngine& options, ModelRecord& model) {
+// The material, source and probe lines of the whole box, as the single
+// process prints them, from lists set up on an engine that holds no grid:
+// source texts are checked with the box's coordinates, and the lists give the
+// result files their probe names and the spectra their source types. Only
+// the process that prints (`count`) counts the cells of each material.
+int wholeBoxLists(SimulationEngine& whole, const SimulationEngine& options, ModelRecord& model,
+                  bool count) {
   whole.pmlCells = 0;
   whole.minFreq = options.minFreq;
+  con() << "- material setting...\n";
+  if (count) {
+    std::vector<int32_t> used(kMaterialCount, 0);
+    const uint64_t n = model.cellCount();
+    for (uint64_t k = 0; k < n && k < model.data.size(); ++k) {
+      const uint32_t id = static_cast<uint32_t>(model.data[k]);
+      if (id < static_cast<uint32_t>(kMaterialCount)) ++used[id];
+    }
+    reportMaterials(model, used);
+  }
   std::vector<int32_t> switchUse(kMaterialCount, 0);
   if (!sourceSetting(whole, model, switchUse)) return 0;
+  specialMaterialReport(model, switchUse);
   return measureSetting(whole, model);
+}
+
+// Sources of the whole box as the set-up counts them: the model's and, with
+// -avgmat, the holds of thin wires, each counted by the slab that owns it.
+int64_t wholeSourceCount(const SimulationEngine& eng, const Slab& slab) {
+  const uint64_t planeStride = stridesOf(eng.grid.desc).sx;
+  int64_t own = 0;
+  for (int32_t i = 0; i < eng.sam.sourceCount && static_cast<size_t>(i) < eng.sources.size(); ++i) {
+    const int64_t x =
+        static_cast<int64_t>(static_cast<uint64_t>(eng.sources[i].cell) / planeStride);
+    if (x >= slab.local(slab.x0) && x < slab.local(slab.x1)) ++own;
+  }
+  int64_t all = 0;
+  MPI_Allreduce(&own, &all, 1, MPI_INT64_T, MPI_SUM, MPI_COMM_WORLD);
+  return all;
 }
 
 // The calculation parameters of the whole box, then this run's slabs.
 void report(const App& app, const SimulationEngine& whole, const SimulationEngine& eng,
-            const World& w, uint64_t haloBytes) {
+            const World& w, int64_t sources, uint64_t haloBytes) {
   const ModelRecord& m = app.model;
   const FDTD_SAM& s = eng.sam;
-  const uint64_t bytes = memoryEstimateFor(
-      static_cast<uint64_t>(m.areaX), static_cast<uint64_t>(m.areaY),
-      static_cast<uint64_t>(m.areaZ), static_cast<uint64_t>(whole.sam.sourceCount),
-      static_cast<uint64_t>(whole.sam.probeCount), s.stepLimit);
+  const uint64_t bytes =
+      memoryEstimateFor(static_cast<uint64_t>(m.areaX), static_cast<uint64_t>(m.areaY),
+                        static_cast<uint64_t>(m.areaZ), static_cast<uint64_t>(sources),
+                        static_cast<uint64_t>(whole.sam.probeCount), s.stepLimit);
   con() << "- calculation parameters...\n";
   con() << "area size : (" << m.areaX << "," << m.areaY << "," << m.areaZ << ")[grids]\n";
   con() << "grid size : (" << s.dx << "," << s.dy << "," << s.dz << ")[m]\n";
@@ -134,7 +168,7 @@ int run(const World& w, int argc, char** argv) {
         status = -1;
       }
     }
-    status = AgreeOnPhase(w, status, kContinue, kept.text(), true);
+    status = AgreeOnPhase(w, status, kContinue, kept.finish(), true);
   }
   if (status != kContinue) return status;
   app->interactive = false;
@@ -144,13 +178,13 @@ int run(const World& w, int argc, char** argv) {
   Slab slab;
   {
     KeptConsole kept;
-    status = wholeBoxLists(whole, app->engine, app->model) ? kOk : -2;
+    status = wholeBoxLists(whole, app->engine, app->model, w.rank == 0) ? kOk : -2;
     std::string why;
     if (status == kOk && !SplitSlabs(app->model.areaX, w.size, w.rank, slab, why)) {
       con() << "error: " << why << ".\n";
       status = -1;
     }
-    status = AgreeOnPhase(w, status, kOk, kept.text(), true);
+    status = AgreeOnPhase(w, status, kOk, kept.finish(), true);
   }
   if (status != kOk) return status;
 
@@ -168,11 +202,11 @@ int run(const World& w, int argc, char** argv) {
       eng.murFarX = !slab.hasRight();
       if (!set(eng, part)) status = -2;
     }
-    status = AgreeOnPhase(w, status, kOk, kept.text(), false);
+    status = AgreeOnPhase(w, status, kOk, kept.finish(), false);
   }
   if (status != kOk) return status;
   HaloExchange halo(slab, eng.grid.desc);
-  report(*app, whole, eng, w, halo.bytesPerBoundary());
+  report(*app, whole, eng, w, wholeSourceCount(eng, slab), halo.bytesPerBoundary());
 
   const std::time_t start = std::time(nullptr);
   FDTD_SAM& s = eng.sam;
@@ -227,6 +261,9 @@ int main(int argc, char** argv) {
   if (w.rank != 0) tavro::setConsole(&nowhere);
   const int status = tavro::run(w, argc, argv);
   tavro::setConsole(nullptr);
+  // No process leaves before rank 0 has said why the run ended: mpirun
+  // stops the others as soon as one process ends with a failure status.
+  MPI_Barrier(MPI_COMM_WORLD);
   MPI_Finalize();
   return status;
 }
