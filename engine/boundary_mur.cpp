@@ -120,16 +120,16 @@ void xFarRows(GridHolder& g, Cell* f, int64_t y0, int64_t y1) {
 // The pieces of one field that a plane x and rows [y0, y1) need once the
 // field of rows [y0, y1) of planes 0..x is final (see boundary_mur.h).
 template <class Cell>
-void afterPlane(GridHolder& g, Cell* f, int64_t x, int64_t y0, int64_t y1) {
+void afterPlane(GridHolder& g, Cell* f, int64_t x, int64_t y0, int64_t y1, bool nearX, bool farX) {
   const int64_t X = g.desc.nx, Y = g.desc.ny;
   const bool nearY = y0 == 0, farY = y1 == Y;
   zRows(g, f, x, y0, y1);
   if (x == 1) {
-    xNearRows(g, f, y0, y1);
+    if (nearX) xNearRows(g, f, y0, y1);
     yPlane(g, f, 0, nearY, farY);
     yPlane(g, f, 1, nearY, farY);
   } else if (x == X - 1) {
-    xFarRows(g, f, y0, y1);
+    if (farX) xFarRows(g, f, y0, y1);
     yPlane(g, f, X - 2, nearY, farY);
     yPlane(g, f, X - 1, nearY, farY);
   } else if (x != 0 && x != X - 2) {
@@ -140,11 +140,11 @@ void afterPlane(GridHolder& g, Cell* f, int64_t x, int64_t y0, int64_t y1) {
 }  // namespace
 
 void murHAfterPlane(SimulationEngine& eng, int64_t x, int64_t y0, int64_t y1) {
-  afterPlane(eng.grid, eng.grid.h.data(), x, y0, y1);
+  afterPlane(eng.grid, eng.grid.h.data(), x, y0, y1, eng.murNearX, eng.murFarX);
 }
 
 void murEAfterPlane(SimulationEngine& eng, int64_t x, int64_t y0, int64_t y1) {
-  afterPlane(eng.grid, eng.grid.e.data(), x, y0, y1);
+  afterPlane(eng.grid, eng.grid.e.data(), x, y0, y1, eng.murNearX, eng.murFarX);
 }
 
 void murETeam(SimulationEngine& eng) {

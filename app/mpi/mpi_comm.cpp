@@ -3,19 +3,15 @@
 #include <cstring>
 #include <sstream>
 
-#include "engine/boundary_mur.h"
 #include "engine/console.h"
-#include "engine/field_kernels.h"
 #include "engine/field_update.h"
 #include "engine/halo_planes.h"
-#include "engine/probes.h"
-#include "engine/sources.h"
 
 namespace tavro {
 
 namespace {
 
-constexpr int kTagText = 1, kTagE = 2, kTagH = 3, kTagSamples = 4;
+constexpr int kTagText = 1, kTagLeft = 2, kTagRight = 3, kTagSamples = 4;
 
 std::string messagesOf(const std::string& text) {
   std::istringstream in(text);
@@ -69,32 +65,20 @@ HaloExchange::HaloExchange(const Slab& slab, const GridDesc& d) {
 
 void HaloExchange::exchangeE(GridHolder& g) {
   if (left_ == MPI_PROC_NULL && right_ == MPI_PROC_NULL) return;
+  const int n = static_cast<int>(send_.size());
   if (left_ != MPI_PROC_NULL) packEPlane(g, first_, send_.data());
-  const int n = static_cast<int>(send_.size());
-  MPI_Sendrecv(send_.data(), n, MPI_FLOAT, left_, kTagE, recv_.data(), n, MPI_FLOAT, right_, kTagE,
-               MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+  MPI_Sendrecv(send_.data(), n, MPI_FLOAT, left_, kTagLeft, recv_.data(), n, MPI_FLOAT, right_,
+               kTagLeft, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
   if (right_ != MPI_PROC_NULL) unpackEPlane(g, end_, recv_.data());
-}
-
-void HaloExchange::exchangeH(GridHolder& g) {
-  if (left_ == MPI_PROC_NULL && right_ == MPI_PROC_NULL) return;
-  if (right_ != MPI_PROC_NULL) packHPlane(g, end_ - 1, send_.data());
-  const int n = static_cast<int>(send_.size());
-  MPI_Sendrecv(send_.data(), n, MPI_FLOAT, right_, kTagH, recv_.data(), n, MPI_FLOAT, left_, kTagH,
-               MPI_COMM_WORLD, MPI_STATUS_IGNORE);
-  if (left_ != MPI_PROC_NULL) unpackHPlane(g, first_ - 1, recv_.data());
+  if (right_ != MPI_PROC_NULL) packEPlane(g, end_ - 1, send_.data());
+  MPI_Sendrecv(send_.data(), n, MPI_FLOAT, right_, kTagRight, recv_.data(), n, MPI_FLOAT, left_,
+               kTagRight, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+  if (left_ != MPI_PROC_NULL) unpackEPlane(g, first_ - 1, recv_.data());
 }
 
 void SlabStep(SimulationEngine& eng, HaloExchange& halo) {
-  murE(eng);
   halo.exchangeE(eng.grid);
-  updateH(eng);
-  murH(eng);
-  halo.exchangeH(eng.grid);
-  updateE(eng);
-  applySources(eng);
-  measure(eng);
-  advanceCounters(eng.sam);
+  stepBatch(eng);
 }
 
 int AgreeOnStop(int signal) {

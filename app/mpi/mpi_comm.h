@@ -25,20 +25,25 @@ struct World {
 // `printOwn` is set, its own text in full.
 int AgreeOnPhase(const World& w, int status, int ok, const std::string& text, bool printOwn);
 
-// The halo of one slab: the plane next to each slab boundary, exchanged at the
-// two moments of a step where the other slab's values are read.
+// The halo of one slab: E of the plane next to each slab boundary, from the
+// neighbour that owns it, exchanged before every step.
+//
+// Why E alone, once per step: a step reads, beyond the owned planes, E of the
+// plane after them (the H update of the last owned plane) and H of the plane
+// before them (the E update and the probes of the first owned plane). That H
+// the slab computes itself, exactly, from E of the planes on both sides of it
+// (E of the plane before comes in here) with its own coefficients and Mur
+// records, which equal the owner's: the set-up sees the same cells around it
+// (kModelHalo) and the records only ever see exact values of their plane.
+// Whatever else the halo planes hold is never read by an owned cell before
+// the next exchange replaces it.
 class HaloExchange {
  public:
   HaloExchange(const Slab& slab, const GridDesc& d);
-  // E flows to the left: the first owned plane goes to the left neighbour,
-  // whose H update of its last plane reads it; the plane after the last
-  // owned one comes from the right neighbour.
+  // The first owned plane to the left neighbour and the last to the right
+  // one; the planes next to the owned ones from them.
   void exchangeE(GridHolder& g);
-  // H flows to the right: the last owned plane goes to the right neighbour,
-  // whose E update and probes of its first plane read it.
-  void exchangeH(GridHolder& g);
-  // Bytes that cross one slab boundary per step (an E plane one way, an H
-  // plane the other).
+  // Bytes that cross one slab boundary per step (an E plane each way).
   uint64_t bytesPerBoundary() const { return 2 * send_.size() * sizeof(float); }
 
  private:
@@ -47,9 +52,7 @@ class HaloExchange {
   std::vector<float> send_, recv_;
 };
 
-// One batch time step of a slab, in the order of stepBatch: E boundary, H
-// update, H boundary, E update, sources, measurement, counters; with the
-// halo planes exchanged after each boundary pass.
+// One batch time step of a slab: the halo, then stepBatch.
 void SlabStep(SimulationEngine& eng, HaloExchange& halo);
 
 // The largest stop signal noted by any process (0 = go on).
