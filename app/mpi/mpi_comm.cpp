@@ -59,26 +59,33 @@ HaloExchange::HaloExchange(const Slab& slab, const GridDesc& d) {
   if (slab.hasRight()) right_ = slab.rank + 1;
   first_ = slab.local(slab.x0);
   end_ = slab.local(slab.x1);
-  send_.resize(haloPlaneFloats(d));
-  recv_.resize(haloPlaneFloats(d));
+  plane_ = haloPlaneFloats(d);
+  send_.resize(kHaloPlanes * plane_);
+  recv_.resize(kHaloPlanes * plane_);
 }
 
-void HaloExchange::exchangeE(GridHolder& g) {
+void HaloExchange::exchange(GridHolder& g) {
   if (left_ == MPI_PROC_NULL && right_ == MPI_PROC_NULL) return;
   const int n = static_cast<int>(send_.size());
-  if (left_ != MPI_PROC_NULL) packEPlane(g, first_, send_.data());
+  auto pack = [&](int64_t from) {
+    for (int k = 0; k < kHaloPlanes; ++k) packPlane(g, from + k, send_.data() + k * plane_);
+  };
+  auto unpack = [&](int64_t to) {
+    for (int k = 0; k < kHaloPlanes; ++k) unpackPlane(g, to + k, recv_.data() + k * plane_);
+  };
+  if (left_ != MPI_PROC_NULL) pack(first_);
   MPI_Sendrecv(send_.data(), n, MPI_FLOAT, left_, kTagLeft, recv_.data(), n, MPI_FLOAT, right_,
                kTagLeft, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
-  if (right_ != MPI_PROC_NULL) unpackEPlane(g, end_, recv_.data());
-  if (right_ != MPI_PROC_NULL) packEPlane(g, end_ - 1, send_.data());
+  if (right_ != MPI_PROC_NULL) unpack(end_);
+  if (right_ != MPI_PROC_NULL) pack(end_ - kHaloPlanes);
   MPI_Sendrecv(send_.data(), n, MPI_FLOAT, right_, kTagRight, recv_.data(), n, MPI_FLOAT, left_,
                kTagRight, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
-  if (left_ != MPI_PROC_NULL) unpackEPlane(g, first_ - 1, recv_.data());
+  if (left_ != MPI_PROC_NULL) unpack(first_ - kHaloPlanes);
 }
 
-void SlabStep(SimulationEngine& eng, HaloExchange& halo) {
-  halo.exchangeE(eng.grid);
-  stepBatch(eng);
+int SlabSteps(SimulationEngine& eng, HaloExchange& halo, int steps) {
+  halo.exchange(eng.grid);
+  return stepBatchSteps(eng, steps);
 }
 
 int AgreeOnStop(int signal) {

@@ -25,35 +25,37 @@ struct World {
 // `printOwn` is set, its own text in full.
 int AgreeOnPhase(const World& w, int status, int ok, const std::string& text, bool printOwn);
 
-// The halo of one slab: E of the plane next to each slab boundary, from the
-// neighbour that owns it, exchanged before every step.
+// The halo of one slab: the state of the kHaloPlanes planes next to each slab
+// boundary (E, H and their Mur records), from the neighbour that owns them,
+// exchanged before every sweep of one or two steps.
 //
-// Why E alone, once per step: a step reads, beyond the owned planes, E of the
-// plane after them (the H update of the last owned plane) and H of the plane
-// before them (the E update and the probes of the first owned plane). That H
-// the slab computes itself, exactly, from E of the planes on both sides of it
-// (E of the plane before comes in here) with its own coefficients and Mur
-// records, which equal the owner's: the set-up sees the same cells around it
-// (kModelHalo) and the records only ever see exact values of their plane.
-// Whatever else the halo planes hold is never read by an owned cell before
-// the next exchange replaces it.
+// Why that is enough: a step reads, beyond the owned planes, E of the plane
+// after them and H of the plane before them. The slab steps its halo planes
+// too, with the same coefficients, sources and Mur records as their owner
+// (the set-up sees the same cells around them), so a halo plane stays exact
+// as long as the planes it reads are: the outermost one goes wrong in the
+// first step (its outer neighbour is missing), the next one in the second.
+// Two halo planes thus carry the owned planes exactly through the two steps
+// of a sweep, and the exchange then makes the halo exact again.
 class HaloExchange {
  public:
   HaloExchange(const Slab& slab, const GridDesc& d);
-  // The first owned plane to the left neighbour and the last to the right
-  // one; the planes next to the owned ones from them.
-  void exchangeE(GridHolder& g);
-  // Bytes that cross one slab boundary per step (an E plane each way).
+  // The first owned planes to the left neighbour and the last to the right
+  // one; the halo planes from them.
+  void exchange(GridHolder& g);
+  // Bytes that cross one slab boundary per exchange (both ways).
   uint64_t bytesPerBoundary() const { return 2 * send_.size() * sizeof(float); }
 
  private:
   int left_ = MPI_PROC_NULL, right_ = MPI_PROC_NULL;
   int64_t first_ = 0, end_ = 0;  // owned local planes [first_, end_)
+  std::size_t plane_ = 0;        // floats per packed plane
   std::vector<float> send_, recv_;
 };
 
-// One batch time step of a slab: the halo, then stepBatch.
-void SlabStep(SimulationEngine& eng, HaloExchange& halo);
+// One sweep of a slab: the halo, then stepBatchSteps with `steps` (1 or 2).
+// Returns the number of steps taken.
+int SlabSteps(SimulationEngine& eng, HaloExchange& halo, int steps);
 
 // The largest stop signal noted by any process (0 = go on).
 int AgreeOnStop(int signal);

@@ -50,7 +50,7 @@ bool SlabModel(const ModelRecord& whole, const Slab& slab, ModelRecord& part) {
   const uint64_t begin = static_cast<uint64_t>(slab.x0) * plane;
   const uint64_t end = static_cast<uint64_t>(slab.x1) * plane;
   for (const auto& [k, text] : whole.pins())
-    if (k >= begin && k < end) part.setPin(k - first, text);
+    if (k >= first && k < first + count) part.setPin(k - first, text);
   for (const auto& [k, name] : whole.probes())
     if (k >= begin && k < end) part.setProbe(k - first, name);
   return true;

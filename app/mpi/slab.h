@@ -9,12 +9,16 @@
 
 namespace tavro {
 
+// Planes whose stepping state comes from the neighbouring slab before every
+// sweep of two steps (see HaloExchange).
+constexpr int kHaloPlanes = 2;
+
 // Planes of the model a slab holds beyond its own on each side where a
-// neighbour lies: enough for every set-up rule that looks at nearby cells
-// (the averaged permeability of an H node, -avgmat's edge means and thin
-// wires), so that the coefficients of the owned cells are those of the
-// whole box.
-constexpr int kModelHalo = 2;
+// neighbour lies: the halo planes and one more, so that every set-up rule
+// that looks at the next cell (the averaged permeability of an H node,
+// -avgmat's edge and face means, thin wires) gives the halo planes and the
+// owned ones the coefficients they have in the whole box.
+constexpr int kModelHalo = kHaloPlanes + 1;
 
 // One process's part of a box of X planes.
 struct Slab {
@@ -35,9 +39,10 @@ struct Slab {
 // the box has fewer, `why` tells so and the result is false.
 bool SplitSlabs(int X, int ranks, int rank, Slab& slab, std::string& why);
 
-// The model of the held planes: cells, display flags, the material tables
-// and the cell size, with the source and probe texts of the owned planes
-// only (each source and probe belongs to the one slab that owns its cell).
+// The model of the held planes: cells, display flags, the material tables,
+// the cell size and the source texts, with the probe texts of the owned
+// planes only (each probe belongs to the one slab that owns its cell; the
+// halo planes run their sources so that they step as their owner does).
 // Returns false after the allocation message.
 bool SlabModel(const ModelRecord& whole, const Slab& slab, ModelRecord& part);
 
