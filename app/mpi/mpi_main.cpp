@@ -126,8 +126,8 @@ void report(const App& app, const SimulationEngine& whole, const SimulationEngin
   if (w.size > 1)
     con() << "info: " << w.size << " processes, slabs of " << m.areaX / w.size << " to "
           << (m.areaX + w.size - 1) / w.size << " x planes; rank 0 uses "
-          << memoryEstimateMbytes(eng) << "[Mbytes], halo " << haloBytes
-          << "[bytes] per step and boundary.\n";
+          << memoryEstimateMbytes(eng) << "[Mbytes]; " << haloBytes / 2
+          << "[bytes] cross each slab boundary per step.\n";
 }
 
 // The samples of every probe on rank 0, in the engine that writes the files.
