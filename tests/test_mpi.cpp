@@ -185,9 +185,13 @@ TEST(Mpi, CtrlCWritesTheSamplesRecordedSoFar) {
   const auto dir = scratchDir("mpi_interrupt");
   std::ofstream(dir / "layer.csv") << "0,0,0\n0 GAUSS:Z:1,0 P,0\n0,0,0\n";
   std::vector<std::string> words = {"/bin/sh", "-c",
-                                    "exec env " + mpirun(2) + " " + TAVRO_MPI_PROGRAM +
+                                    "exec env OMPI_MCA_odls_base_sigkill_timeout=3 " + mpirun(2) +
+                                        " " + TAVRO_MPI_PROGRAM +
                                         " -area 48 48 48 -layer 24 layer.csv -n 100000 "
                                         "-timelog t"};
+  // mpirun passes SIGTERM on and kills what still runs after
+  // odls_base_sigkill_timeout seconds (it waits them out): 1 by default, 3
+  // here, time enough even for the sanitized build to write its files.
   const pid_t pid = spawn(words, dir, dir / ".stderr");
   ASSERT_GT(pid, 0);
   bool stepping = false;
