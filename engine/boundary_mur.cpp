@@ -42,7 +42,7 @@ void prefetchYRecord(const MurStore* s, const GridDesc& d, int64_t x, int64_t z)
 }
 
 template <class Cell>
-void murPasses(GridHolder& g, Cell* f) {
+void murPasses(GridHolder& g, Cell* f, bool nearX = true, bool farX = true) {
   const GridDesc d = g.desc;
   const int64_t X = d.nx, Y = d.ny, Z = d.nz;
   const float* k = g.murCoef.data();
@@ -60,7 +60,14 @@ void murPasses(GridHolder& g, Cell* f) {
     // X faces: record y*Z + z.
 #pragma omp for collapse(2) schedule(static)
   for (int64_t y = 0; y < xRows; ++y)
-    for (int64_t z = 0; z < Z; ++z) murXRecord(d, f, k, sx[y * Z + z], y, z);
+    for (int64_t z = 0; z < Z; ++z) {
+      if (nearX && farX) {
+        murXRecord(d, f, k, sx[y * Z + z], y, z);
+        continue;
+      }
+      if (nearX) murXNearRecord(d, f, k, sx[y * Z + z], y, z);
+      if (farX) murXFarRecord(d, f, k, sx[y * Z + z], y, z);
+    }
   // Y faces: record z*X + x. The records are independent, so they are
   // visited with z innermost, where the face cells lie next to each other.
   const int64_t yCols = Y >= 2 ? X : 0;
@@ -113,16 +120,16 @@ void xFarRows(GridHolder& g, Cell* f, int64_t y0, int64_t y1) {
 // The pieces of one field that a plane x and rows [y0, y1) need once the
 // field of rows [y0, y1) of planes 0..x is final (see boundary_mur.h).
 template <class Cell>
-void afterPlane(GridHolder& g, Cell* f, int64_t x, int64_t y0, int64_t y1) {
+void afterPlane(GridHolder& g, Cell* f, int64_t x, int64_t y0, int64_t y1, bool nearX, bool farX) {
   const int64_t X = g.desc.nx, Y = g.desc.ny;
   const bool nearY = y0 == 0, farY = y1 == Y;
   zRows(g, f, x, y0, y1);
   if (x == 1) {
-    xNearRows(g, f, y0, y1);
+    if (nearX) xNearRows(g, f, y0, y1);
     yPlane(g, f, 0, nearY, farY);
     yPlane(g, f, 1, nearY, farY);
   } else if (x == X - 1) {
-    xFarRows(g, f, y0, y1);
+    if (farX) xFarRows(g, f, y0, y1);
     yPlane(g, f, X - 2, nearY, farY);
     yPlane(g, f, X - 1, nearY, farY);
   } else if (x != 0 && x != X - 2) {
@@ -133,14 +140,16 @@ void afterPlane(GridHolder& g, Cell* f, int64_t x, int64_t y0, int64_t y1) {
 }  // namespace
 
 void murHAfterPlane(SimulationEngine& eng, int64_t x, int64_t y0, int64_t y1) {
-  afterPlane(eng.grid, eng.grid.h.data(), x, y0, y1);
+  afterPlane(eng.grid, eng.grid.h.data(), x, y0, y1, eng.murNearX, eng.murFarX);
 }
 
 void murEAfterPlane(SimulationEngine& eng, int64_t x, int64_t y0, int64_t y1) {
-  afterPlane(eng.grid, eng.grid.e.data(), x, y0, y1);
+  afterPlane(eng.grid, eng.grid.e.data(), x, y0, y1, eng.murNearX, eng.murFarX);
 }
 
-void murETeam(SimulationEngine& eng) { murPasses(eng.grid, eng.grid.e.data()); }
+void murETeam(SimulationEngine& eng) {
+  murPasses(eng.grid, eng.grid.e.data(), eng.murNearX, eng.murFarX);
+}
 
 void murERange(SimulationEngine& eng, int64_t a, int64_t b) {
   GridHolder& g = eng.grid;
@@ -154,10 +163,10 @@ void murERange(SimulationEngine& eng, int64_t a, int64_t b) {
         prefetchZRecord(d, k, x, y + kZAhead, f);
         murZRecord(d, f, k, g.murZ[x * Y + y], x, y);
       }
-  if (a == 0)
+  if (a == 0 && eng.murNearX)
     for (int64_t y = 0; y < Y; ++y)
       for (int64_t z = 0; z < Z; ++z) murXNearRecord(d, f, k, g.murX[y * Z + z], y, z);
-  if (b == X)
+  if (b == X && eng.murFarX)
     for (int64_t y = 0; y < Y; ++y)
       for (int64_t z = 0; z < Z; ++z) murXFarRecord(d, f, k, g.murX[y * Z + z], y, z);
   if (Y >= 2)
@@ -167,7 +176,9 @@ void murERange(SimulationEngine& eng, int64_t a, int64_t b) {
         murYRecord(d, f, k, g.murY[z * X + x], x, z);
       }
 }
-void murHTeam(SimulationEngine& eng) { murPasses(eng.grid, eng.grid.h.data()); }
+void murHTeam(SimulationEngine& eng) {
+  murPasses(eng.grid, eng.grid.h.data(), eng.murNearX, eng.murFarX);
+}
 
 void murE(SimulationEngine& eng) {
 #pragma omp parallel

@@ -79,6 +79,11 @@ struct SimulationEngine {
   // The step limit given with -n. Every set-up starts from it, so that a
   // repeated set-up gives the same run (a minimum frequency reduces it).
   int32_t requestedStepLimit = kStepLimitMax;
+  // Whether the Mur boundary acts on the near (x = 0) and the far (x = X-1)
+  // face of the grid. A grid that holds one slab of a larger box (tavro_mpi)
+  // turns off the faces that lie inside the box. The whole-face passes
+  // (murE, murH) and murERange honour it.
+  bool murNearX = true, murFarX = true;
   // Result files the last end of a run could not write.
   int failedResultFiles = 0;
   // A driver call of the GPU back end failed during this run: the device is

@@ -151,17 +151,7 @@ int materialSetting(SimulationEngine& eng, ModelRecord& model) {
     m.muZ[k] = kMu0 * mz.ur;
     ++used[id];
   }
-  for (int id = 0; id < kMaterialCount; ++id) {
-    if (used[id] == 0) continue;
-    const Material& mx = model.materialX[id];
-    const Material& my = model.materialY[id];
-    const Material& mz = model.materialZ[id];
-    con() << "(" << id << ") ";
-    printValue("sg", mx.sg, my.sg, mz.sg, "[S/m]");
-    printValue("er", mx.er, my.er, mz.er, "");
-    printValue("ur", mx.ur, my.ur, mz.ur, "");
-    con() << " used " << used[id] << "[grids]\n";
-  }
+  reportMaterials(model, used);
   // A permittivity or permeability of zero divides by zero in the
   // coefficients; infinities and NaN poison every field they reach.
   for (int id = 0; id < kMaterialCount; ++id) {
@@ -175,6 +165,8 @@ int materialSetting(SimulationEngine& eng, ModelRecord& model) {
   return buildPml(eng);
 }
 
+}  // namespace
+
 void specialMaterialReport(const ModelRecord& model, const std::vector<int32_t>& switchUse) {
   bool any = false;
   for (int32_t c : switchUse) any = any || c != 0;
@@ -187,6 +179,8 @@ void specialMaterialReport(const ModelRecord& model, const std::vector<int32_t>&
           << switchUse[id] << "[grids]\n";
   }
 }
+
+namespace {
 
 void calculationReport(const SimulationEngine& eng) {
   const FDTD_SAM& s = eng.sam;
@@ -209,6 +203,20 @@ void calculationReport(const SimulationEngine& eng) {
 
 }  // namespace
 
+void reportMaterials(const ModelRecord& model, const std::vector<int32_t>& used) {
+  for (int id = 0; id < kMaterialCount; ++id) {
+    if (used[id] == 0) continue;
+    const Material& mx = model.materialX[id];
+    const Material& my = model.materialY[id];
+    const Material& mz = model.materialZ[id];
+    con() << "(" << id << ") ";
+    printValue("sg", mx.sg, my.sg, mz.sg, "[S/m]");
+    printValue("er", mx.er, my.er, mz.er, "");
+    printValue("ur", mx.ur, my.ur, mz.ur, "");
+    con() << " used " << used[id] << "[grids]\n";
+  }
+}
+
 SimulationEngine::SimulationEngine() {
   grid.allocateMaterials(1, 1, 1);
   resetRun(*this);
@@ -227,6 +235,13 @@ uint64_t memoryEstimateBytes(const SimulationEngine& eng) {
 float memoryEstimateMbytes(const SimulationEngine& eng) {
   return toMbytes(memoryEstimateBytes(eng));
 }
+
+uint64_t memoryEstimateFor(uint64_t X, uint64_t Y, uint64_t Z, uint64_t sources, uint64_t probes,
+                           int32_t stepLimit) {
+  return estimateBytes(X, Y, Z, sources, probes, stepLimit);
+}
+
+float reportMbytes(uint64_t bytes) { return toMbytes(bytes); }
 
 void resetRun(SimulationEngine& eng) {
   FDTD_SAM& s = eng.sam;

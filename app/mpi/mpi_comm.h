@@ -1,0 +1,70 @@
+// What the processes of a tavro_mpi run say to each other: agreeing on the
+// outcome of a phase that may fail on any of them, the halo planes of every
+// time step, the stop request and the samples gathered at the end.
+#pragma once
+
+#include <mpi.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/mpi/slab.h"
+#include "engine/engine.h"
+
+namespace tavro {
+
+struct World {
+  int rank = 0, size = 1;
+};
+
+// After a phase in which every process kept its console text: the status of
+// the lowest-numbered process that failed (status != ok), the same on every
+// process, or `ok`. Rank 0 prints the failing process's messages (its lines
+// that begin "error: ", "warning: " or "info: "), or, when all succeeded and
+// `printOwn` is set, its own text in full.
+int AgreeOnPhase(const World& w, int status, int ok, const std::string& text, bool printOwn);
+
+// The halo of one slab: the state of the kHaloPlanes planes next to each slab
+// boundary (E, H and their Mur records), from the neighbour that owns them,
+// exchanged before every sweep of one or two steps.
+//
+// Why that is enough: a step reads, beyond the owned planes, E of the plane
+// after them and H of the plane before them. The slab steps its halo planes
+// too, with the same coefficients, sources and Mur records as their owner
+// (the set-up sees the same cells around them), so a halo plane stays exact
+// as long as the planes it reads are: the outermost one goes wrong in the
+// first step (its outer neighbour is missing), the next one in the second.
+// Two halo planes thus carry the owned planes exactly through the two steps
+// of a sweep, and the exchange then makes the halo exact again.
+class HaloExchange {
+ public:
+  HaloExchange(const Slab& slab, const GridDesc& d);
+  // The first owned planes to the left neighbour and the last to the right
+  // one; the halo planes from them.
+  void exchange(GridHolder& g);
+  // Bytes that cross one slab boundary per exchange (both ways).
+  uint64_t bytesPerBoundary() const { return 2 * send_.size() * sizeof(float); }
+
+ private:
+  int left_ = MPI_PROC_NULL, right_ = MPI_PROC_NULL;
+  int64_t first_ = 0, end_ = 0;  // owned local planes [first_, end_)
+  std::size_t plane_ = 0;        // floats per packed plane
+  std::vector<float> send_, recv_;
+};
+
+// One sweep of a slab: the halo, then stepBatchSteps with `steps` (1 or 2).
+// Returns the number of steps taken.
+int SlabSteps(SimulationEngine& eng, HaloExchange& halo, int steps);
+
+// The largest stop signal noted by any process (0 = go on).
+int AgreeOnStop(int signal);
+
+// Gathers the first `records` samples of every process's probes on rank 0
+// into `all` (record s * total + p, probes in slab order, which is cell
+// order). `total` is the probe count of the whole box. Returns false when
+// rank 0 cannot hold them.
+bool GatherSamples(const World& w, const SimulationEngine& eng, int64_t records, int32_t total,
+                   Buffer<ProbeSample>& all, int32_t stepLimit);
+
+}  // namespace tavro

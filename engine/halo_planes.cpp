@@ -1,0 +1,62 @@
+#include "engine/halo_planes.h"
+
+#include <cstring>
+
+#include "engine/grid_index.h"
+
+namespace tavro {
+
+namespace {
+
+uint64_t planeElements(const GridDesc& d) { return stridesOf(d).sx; }
+
+constexpr uint64_t kRecordFloats = sizeof(MurStore) / sizeof(float);
+
+// The elements of one plane lie next to each other: E plane x starts at
+// element (x, 0, 0), H plane x at element (x, -1, -1).
+void copyFields(ECell* e, HCell* h, uint64_t n, float* v, bool pack) {
+  for (uint64_t i = 0; i < n; ++i, v += 6) {
+    float* f[6] = {&e[i].ex, &e[i].ey, &e[i].ez, &h[i].hx, &h[i].hy, &h[i].hz};
+    for (int c = 0; c < 6; ++c) {
+      if (pack)
+        v[c] = *f[c];
+      else
+        *f[c] = v[c];
+    }
+  }
+}
+
+void copyRecord(MurStore& r, float* v, bool pack) {
+  if (pack)
+    std::memcpy(v, r.s, sizeof(r.s));
+  else
+    std::memcpy(r.s, v, sizeof(r.s));
+}
+
+// Both directions in one walk, so that the layout has one definition.
+void copyPlane(GridHolder& g, int64_t x, float* v, bool pack) {
+  const GridDesc& d = g.desc;
+  const uint64_t n = planeElements(d);
+  copyFields(g.e.data() + eIndex(d, x, 0, 0), g.h.data() + hIndex(d, x, -1, -1), n, v, pack);
+  v += 6 * n;
+  // Z-face records x*Y + y, Y-face records z*X + x.
+  for (int64_t y = 0; y < d.ny; ++y, v += kRecordFloats) copyRecord(g.murZ[x * d.ny + y], v, pack);
+  for (int64_t z = 0; z < d.nz; ++z, v += kRecordFloats) copyRecord(g.murY[z * d.nx + x], v, pack);
+}
+
+}  // namespace
+
+std::size_t haloPlaneFloats(const GridDesc& d) {
+  return 6 * planeElements(d) + kRecordFloats * static_cast<uint64_t>(d.ny + d.nz);
+}
+
+void packPlane(const GridHolder& g, int64_t x, float* out) {
+  // Packing only reads; one walk serves both directions.
+  copyPlane(const_cast<GridHolder&>(g), x, out, true);
+}
+
+void unpackPlane(GridHolder& g, int64_t x, const float* in) {
+  copyPlane(g, x, const_cast<float*>(in), false);
+}
+
+}  // namespace tavro
