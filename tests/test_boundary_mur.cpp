@@ -20,7 +20,7 @@ TEST(MurBoundary, CoefficientForMillimetreCells) {
   ModelRecord model;
   ASSERT_TRUE(test::vacuumBox(eng, model, 3, 4, 5));
   EXPECT_FLOAT_EQ(eng.sam.dt * kLightSpeedF / 0.001f, 0.5715768f);
-  for (uint64_t i = 0; i < 3 * eng.grid.desc.cellCount; ++i)
+  for (uint64_t i = 0; i < 2 * eng.grid.desc.countFaces; ++i)
     ASSERT_FLOAT_EQ(eng.grid.murCoef[i], -0.2726072f) << i;
 }
 
