@@ -18,15 +18,14 @@ namespace {
 // The Z-face records of a plane touch two cells at the ends of every row,
 // rows a whole row apart in memory: too far apart for the hardware to see a
 // stream, so the records kZAhead rows ahead are requested early (the Mur
-// coefficients of both ends and, when given, the field elements).
+// coefficients of both ends, which lie together, and, when given, the field elements).
 constexpr int64_t kZAhead = 6;
 
 template <class Cell = ECell>
 void prefetchZRecord(const GridDesc& d, const float* k, int64_t x, int64_t y,
                      const Cell* f = nullptr) {
   if (y >= d.ny) return;
-  __builtin_prefetch(k + 3 * plainIndex(d, x, y, 0));
-  __builtin_prefetch(k + 3 * plainIndex(d, x, y, d.nz - 1));
+  __builtin_prefetch(k + murCoefZ(d, x, y, 0));
   if (f) {
     __builtin_prefetch(f + fieldIndex(d, f, x, y, 0), 1);
     __builtin_prefetch(f + fieldIndex(d, f, x, y, d.nz - 1), 1);

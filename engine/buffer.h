@@ -9,6 +9,10 @@
 #include <type_traits>
 #include <utility>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 namespace tavro {
 
 template <class T>
@@ -32,14 +36,22 @@ class Buffer {
 
   // Releases the old contents and allocates n elements (64-byte aligned).
   // n = 0 succeeds with an empty buffer. Returns false when memory is short or
-  // the byte count overflows; the buffer is then empty.
+  // the byte count overflows; the buffer is then empty. Arrays of kHugeBytes
+  // and more start on a 2 MiB boundary and ask for huge pages: the set-up
+  // touches each page once instead of 512 times, and the step misses the
+  // address cache less often.
   bool allocate(std::size_t n) {
     release();
     if (n == 0) return true;
-    if (n > SIZE_MAX / sizeof(T) - 64) return false;
-    std::size_t bytes = (n * sizeof(T) + 63) / 64 * 64;
-    void* p = std::aligned_alloc(64, bytes);
+    if (n > (SIZE_MAX - kHugeAlign) / sizeof(T)) return false;
+    const bool huge = n * sizeof(T) >= kHugeBytes;
+    const std::size_t align = huge ? kHugeAlign : 64;
+    std::size_t bytes = (n * sizeof(T) + align - 1) / align * align;
+    void* p = std::aligned_alloc(align, bytes);
     if (!p) return false;
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    if (huge) madvise(p, bytes, MADV_HUGEPAGE);
+#endif
     ptr_ = static_cast<T*>(p);
     n_ = n;
     return true;
@@ -63,6 +75,8 @@ class Buffer {
   const T* end() const { return ptr_ + n_; }
 
  private:
+  static constexpr std::size_t kHugeAlign = std::size_t{2} << 20;
+  static constexpr std::size_t kHugeBytes = std::size_t{8} << 20;
   T* ptr_ = nullptr;
   std::size_t n_ = 0;
 };

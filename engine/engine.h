@@ -29,7 +29,7 @@ struct GridHolder {
   GridDesc desc{};
   Buffer<ECell> e;            // P elements
   Buffer<HCell> h;            // P elements
-  Buffer<float> murCoef;      // 3 per cell (x, y, z); P cells allocated
+  Buffer<float> murCoef;      // 2 per face position (grid_index.h, murCoefZ)
   Buffer<MurStore> murZ;      // countXY records, x*Y + y
   Buffer<MurStore> murX;      // countYZ records, y*Z + z
   Buffer<MurStore> murY;      // countXZ records, z*X + x
@@ -39,8 +39,9 @@ struct GridHolder {
   // Releases and allocates the descriptor-sized arrays for X x Y x Z cells
   // (not cleared). Returns 1 on success, 0 when an allocation failed.
   int buildGrid(int X, int Y, int Z);
-  // buildGrid, then the nine material arrays filled with vacuum-like values.
-  int allocateMaterials(int X, int Y, int Z);
+  // buildGrid, then the nine material arrays filled with vacuum-like values;
+  // with fill = false they are left for the caller to write in full.
+  int allocateMaterials(int X, int Y, int Z, bool fill = true);
 };
 
 // Frequency-domain results: 2000 points per probe, probe-major.

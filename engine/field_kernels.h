@@ -188,7 +188,7 @@ FDTD_HD void murZRecord(const GridDesc& g, Cell* f, const float* murCoef, MurSto
   const int64_t z1 = g.nz - 1;
   murRecord<0, 1>(f, fieldIndex(g, f, x, y, 0), fieldIndex(g, f, x, y, 1),
                   fieldIndex(g, f, x, y, z1), fieldIndex(g, f, x, y, z1 - 1),
-                  murCoef[3 * plainIndex(g, x, y, 0) + 2], murCoef[3 * plainIndex(g, x, y, z1) + 2],
+                  murCoef[murCoefZ(g, x, y, 0)], murCoef[murCoefZ(g, x, y, 1)],
                   rec.s + murSlotBase(f));
 }
 
@@ -199,7 +199,7 @@ FDTD_HD void murXRecord(const GridDesc& g, Cell* f, const float* murCoef, MurSto
   const int64_t x1 = g.nx - 1;
   murRecord<1, 2>(f, fieldIndex(g, f, 0, y, z), fieldIndex(g, f, 1, y, z),
                   fieldIndex(g, f, x1, y, z), fieldIndex(g, f, x1 - 1, y, z),
-                  murCoef[3 * plainIndex(g, 0, y, z) + 0], murCoef[3 * plainIndex(g, x1, y, z) + 0],
+                  murCoef[murCoefX(g, y, z, 0)], murCoef[murCoefX(g, y, z, 1)],
                   rec.s + murSlotBase(f));
 }
 
@@ -210,14 +210,14 @@ template <class Cell>
 FDTD_HD void murXNearRecord(const GridDesc& g, Cell* f, const float* murCoef, MurStore& rec,
                             int64_t y, int64_t z) {
   murNearFace<1, 2>(f, fieldIndex(g, f, 0, y, z), fieldIndex(g, f, 1, y, z),
-                    murCoef[3 * plainIndex(g, 0, y, z) + 0], rec.s + murSlotBase(f));
+                    murCoef[murCoefX(g, y, z, 0)], rec.s + murSlotBase(f));
 }
 template <class Cell>
 FDTD_HD void murXFarRecord(const GridDesc& g, Cell* f, const float* murCoef, MurStore& rec,
                            int64_t y, int64_t z) {
   const int64_t x1 = g.nx - 1;
   murFarFace<1, 2>(f, fieldIndex(g, f, x1, y, z), fieldIndex(g, f, x1 - 1, y, z),
-                   murCoef[3 * plainIndex(g, x1, y, z) + 0], rec.s + murSlotBase(f));
+                   murCoef[murCoefX(g, y, z, 1)], rec.s + murSlotBase(f));
 }
 
 // Y faces at position (x, z): record z*X + x, tangential z then x.
@@ -227,7 +227,7 @@ FDTD_HD void murYRecord(const GridDesc& g, Cell* f, const float* murCoef, MurSto
   const int64_t y1 = g.ny - 1;
   murRecord<2, 0>(f, fieldIndex(g, f, x, 0, z), fieldIndex(g, f, x, 1, z),
                   fieldIndex(g, f, x, y1, z), fieldIndex(g, f, x, y1 - 1, z),
-                  murCoef[3 * plainIndex(g, x, 0, z) + 1], murCoef[3 * plainIndex(g, x, y1, z) + 1],
+                  murCoef[murCoefY(g, x, z, 0)], murCoef[murCoefY(g, x, z, 1)],
                   rec.s + murSlotBase(f));
 }
 
@@ -237,14 +237,14 @@ template <class Cell>
 FDTD_HD void murYNearRecord(const GridDesc& g, Cell* f, const float* murCoef, MurStore& rec,
                             int64_t x, int64_t z) {
   murNearFace<2, 0>(f, fieldIndex(g, f, x, 0, z), fieldIndex(g, f, x, 1, z),
-                    murCoef[3 * plainIndex(g, x, 0, z) + 1], rec.s + murSlotBase(f));
+                    murCoef[murCoefY(g, x, z, 0)], rec.s + murSlotBase(f));
 }
 template <class Cell>
 FDTD_HD void murYFarRecord(const GridDesc& g, Cell* f, const float* murCoef, MurStore& rec,
                            int64_t x, int64_t z) {
   const int64_t y1 = g.ny - 1;
   murFarFace<2, 0>(f, fieldIndex(g, f, x, y1, z), fieldIndex(g, f, x, y1 - 1, z),
-                   murCoef[3 * plainIndex(g, x, y1, z) + 1], rec.s + murSlotBase(f));
+                   murCoef[murCoefY(g, x, z, 1)], rec.s + murSlotBase(f));
 }
 
 // ---------------------------------------------------------------------------

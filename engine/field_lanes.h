@@ -3,7 +3,7 @@
 // sixteen (AVX-512) cells at a time, one cell per lane, with the transposes
 // between the cell records and the lanes. Every lane performs the float32
 // operations of the scalar update in the same order, so all widths give
-// identical bits. Private to field_update.cpp, which includes it once.
+// identical bits. Private to the CPU pass files (field_update.cpp, field_pair.cpp).
 #pragma once
 
 #include <cstdint>
@@ -24,10 +24,10 @@ namespace {
 
 // One row of cells, scalar: H (E) of cells (x, y, z0..Z-1), starting at the
 // elements of cell (x, y, z0).
-void hRowScalar(HCell* h, const ECell* e, int64_t z0, int64_t Z, Strides s) {
+inline void hRowScalar(HCell* h, const ECell* e, int64_t z0, int64_t Z, Strides s) {
   for (int64_t z = z0; z < Z; ++z) updateHCell(h[z], e + z, s.sy, s.sx);
 }
-void eRowScalar(ECell* e, const HCell* h, int64_t z0, int64_t Z, Strides s) {
+inline void eRowScalar(ECell* e, const HCell* h, int64_t z0, int64_t Z, Strides s) {
   for (int64_t z = z0; z < Z; ++z) updateECell(e[z], h + z, s.sy, s.sx);
 }
 
@@ -93,7 +93,8 @@ constexpr int kH = sizeof(HCell) / sizeof(float);  // floats per H element (7)
 // H of one row, eight cells at a time; the cells left over at the end of
 // the row go through the scalar update. `flatten` inlines the formulas and
 // the lane maths into this AVX2 function.
-__attribute__((flatten)) void hRowAvx2(HCell* h, const ECell* e, int64_t z, int64_t Z, Strides s) {
+inline __attribute__((flatten)) void hRowAvx2(HCell* h, const ECell* e, int64_t z, int64_t Z,
+                                              Strides s) {
   const int64_t ey = static_cast<int64_t>(s.sy) * kE, ex = static_cast<int64_t>(s.sx) * kE;
   for (; z + 8 <= Z; z += 8) {
     float* hp = reinterpret_cast<float*>(h + z);
@@ -113,7 +114,8 @@ __attribute__((flatten)) void hRowAvx2(HCell* h, const ECell* e, int64_t z, int6
 }
 
 // E of one row, eight cells at a time, then the leftover cells.
-__attribute__((flatten)) void eRowAvx2(ECell* e, const HCell* h, int64_t z, int64_t Z, Strides s) {
+inline __attribute__((flatten)) void eRowAvx2(ECell* e, const HCell* h, int64_t z, int64_t Z,
+                                              Strides s) {
   const int64_t hy = static_cast<int64_t>(s.sy) * kH, hx = static_cast<int64_t>(s.sx) * kH;
   for (; z + 8 <= Z; z += 8) {
     float* ep = reinterpret_cast<float*>(e + z);
@@ -212,7 +214,7 @@ inline void storeColumns16(float* p, int n, Lanes16 a, Lanes16 b, Lanes16 c, Lan
 // H (E) of one row, sixteen cells at a time, every neighbour transposed from
 // the records; the sweep uses the column copies below instead, these serve
 // the separate passes and the first plane of each thread.
-__attribute__((flatten)) void hRowAvx512(HCell* h, const ECell* e, int64_t Z, Strides s) {
+inline __attribute__((flatten)) void hRowAvx512(HCell* h, const ECell* e, int64_t Z, Strides s) {
   const int64_t ey = static_cast<int64_t>(s.sy) * kE, ex = static_cast<int64_t>(s.sx) * kE;
   int64_t z = 0;
   for (; z + 16 <= Z; z += 16) {
@@ -234,7 +236,7 @@ __attribute__((flatten)) void hRowAvx512(HCell* h, const ECell* e, int64_t Z, St
   hRowAvx2(h, e, z, Z, s);
 }
 
-__attribute__((flatten)) void eRowAvx512(ECell* e, const HCell* h, int64_t Z, Strides s) {
+inline __attribute__((flatten)) void eRowAvx512(ECell* e, const HCell* h, int64_t Z, Strides s) {
   const int64_t hy = static_cast<int64_t>(s.sy) * kH, hx = static_cast<int64_t>(s.sx) * kH;
   int64_t z = 0;
   for (; z + 16 <= Z; z += 16) {
@@ -261,15 +263,63 @@ __attribute__((flatten)) void eRowAvx512(ECell* e, const HCell* h, int64_t Z, St
 
 // Cells per vector the processor can take: 16 with AVX-512, 8 with AVX2
 // (checked once), capped by the engine's maxLanes.
-int laneCount(const SimulationEngine& eng) {
+inline int laneCount(const SimulationEngine& eng) {
   static const int widest = __builtin_cpu_supports("avx512f") ? 16
                             : __builtin_cpu_supports("avx2")  ? 8
                                                               : 1;
   return eng.maxLanes < widest ? (eng.maxLanes >= 8 ? 8 : 1) : widest;
 }
 #else
-int laneCount(const SimulationEngine&) { return 1; }
+inline int laneCount(const SimulationEngine&) { return 1; }
 #endif
+
+// Rows of one plane: y0 <= y < y1.
+struct Rows {
+  int64_t y0, y1;
+};
+
+// H (E) of rows r of plane x with `lanes` cells per vector.
+inline void hPlane(GridHolder& g, int64_t x, Rows r, int lanes) {
+  const GridDesc& d = g.desc;
+  const Strides s = stridesOf(d);
+  for (int64_t y = r.y0; y < r.y1; ++y) {
+    HCell* hr = g.h.data() + hIndex(d, x, y, 0);
+    const ECell* er = g.e.data() + eIndex(d, x, y, 0);
+#if TAVRO_HAVE_AVX2_PATH
+    if (lanes == 16) {
+      hRowAvx512(hr, er, d.nz, s);
+      continue;
+    }
+    if (lanes == 8) {
+      hRowAvx2(hr, er, 0, d.nz, s);
+      continue;
+    }
+#endif
+    hRowScalar(hr, er, 0, d.nz, s);
+  }
+  (void)lanes;
+}
+
+inline void ePlane(GridHolder& g, int64_t x, Rows r, int lanes) {
+  const GridDesc& d = g.desc;
+  const Strides s = stridesOf(d);
+  for (int64_t y = r.y0; y < r.y1; ++y) {
+    ECell* er = g.e.data() + eIndex(d, x, y, 0);
+    const HCell* hr = g.h.data() + hIndex(d, x, y, 0);
+#if TAVRO_HAVE_AVX2_PATH
+    if (lanes == 16) {
+      eRowAvx512(er, hr, d.nz, s);
+      continue;
+    }
+    if (lanes == 8) {
+      eRowAvx2(er, hr, 0, d.nz, s);
+      continue;
+    }
+#endif
+    eRowScalar(er, hr, 0, d.nz, s);
+  }
+  (void)lanes;
+}
 
 }  // namespace
 

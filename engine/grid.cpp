@@ -32,7 +32,7 @@ int GridHolder::buildGrid(int X, int Y, int Z) {
   const uint64_t p = desc.extendedCount, n = desc.cellCount;
   bool ok = e.allocate(p);
   ok = ok && h.allocate(p);
-  ok = ok && murCoef.allocate(3 * p);
+  ok = ok && murCoef.allocate(2 * desc.countFaces);
   ok = ok && murZ.allocate(desc.countXY);
   ok = ok && murX.allocate(desc.countYZ);
   ok = ok && murY.allocate(desc.countXZ);
@@ -40,13 +40,14 @@ int GridHolder::buildGrid(int X, int Y, int Z) {
   return ok ? 1 : 0;
 }
 
-int GridHolder::allocateMaterials(int X, int Y, int Z) {
+int GridHolder::allocateMaterials(int X, int Y, int Z, bool fill) {
   if (!buildGrid(X, Y, Z)) return 0;
   const uint64_t n = desc.cellCount;
   Buffer<float>* arrays[9] = {&mat.sigmaX, &mat.sigmaY, &mat.sigmaZ, &mat.epsX, &mat.epsY,
                               &mat.epsZ,   &mat.muX,    &mat.muY,    &mat.muZ};
   for (Buffer<float>* a : arrays)
     if (!a->allocate(n)) return 0;
+  if (!fill) return 1;
   float* sx = mat.sigmaX.data();
   float* sy = mat.sigmaY.data();
   float* sz = mat.sigmaZ.data();

@@ -57,6 +57,27 @@ FDTD_HD void cellCoords(const GridDesc& g, uint64_t k, int64_t& x, int64_t& y, i
   z = static_cast<int64_t>(k % static_cast<uint64_t>(g.nz));
 }
 
+// Mur coefficients of the face cells: two per position of the combined face
+// index (Z faces from 0 at x*Y + y, X faces from countXY at y*Z + z, Y faces
+// from countZXFaces at z*X + x, the positions of the Mur store records),
+// the near face (coordinate 0) first, then the far one. Each holds the
+// coefficient of its face's normal axis; a cell on an edge or a corner has
+// one entry per face it lies on.
+FDTD_HD uint64_t murCoefZ(const GridDesc& g, int64_t x, int64_t y, int side) {
+  return 2 * (static_cast<uint64_t>(x) * static_cast<uint64_t>(g.ny) + static_cast<uint64_t>(y)) +
+         static_cast<uint64_t>(side);
+}
+FDTD_HD uint64_t murCoefX(const GridDesc& g, int64_t y, int64_t z, int side) {
+  return 2 * (g.countXY + static_cast<uint64_t>(y) * static_cast<uint64_t>(g.nz) +
+              static_cast<uint64_t>(z)) +
+         static_cast<uint64_t>(side);
+}
+FDTD_HD uint64_t murCoefY(const GridDesc& g, int64_t x, int64_t z, int side) {
+  return 2 * (g.countZXFaces + static_cast<uint64_t>(z) * static_cast<uint64_t>(g.nx) +
+              static_cast<uint64_t>(x)) +
+         static_cast<uint64_t>(side);
+}
+
 // Plain grid index of drawn cell (x, y, z). An absorbing layer of `layer`
 // cells (0 = none) lies around the drawn area on every side, so drawn cell
 // (0, 0, 0) is grid cell (layer, layer, layer). Every conversion of a drawn

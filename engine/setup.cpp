@@ -58,6 +58,40 @@ uint64_t estimateBytes(uint64_t X, uint64_t Y, uint64_t Z, uint64_t sources, uin
          (100 * limit + 200020) * probes + 124;
 }
 
+// The E and H records cleared, plane by plane in parallel: the threads
+// touch the pages first in the planes that the step gives them.
+void clearFieldRecords(GridHolder& g) {
+  const Strides st = stridesOf(g.desc);
+  const int64_t planes = g.desc.nx + 1;
+  ECell* e = g.e.data();
+  HCell* h = g.h.data();
+#pragma omp parallel for schedule(static)
+  for (int64_t x = 0; x < planes; ++x) {
+    std::memset(static_cast<void*>(e + x * st.sx), 0, st.sx * sizeof(ECell));
+    std::memset(static_cast<void*>(h + x * st.sx), 0, st.sx * sizeof(HCell));
+  }
+}
+
+// What the run really allocates, for the check before the set-up allocates
+// anything: per cell the nine material arrays and the colour byte (and the
+// two flag arrays of -avgmat, held while its coefficients are made), per
+// extended cell the E and H records, per face position the two Mur
+// coefficients and the store record, then sources, probes with their
+// samples and spectrum. The "used memory" line of the report keeps its own
+// formula (estimateBytes), which users and tests compare.
+uint64_t allocatedBytes(uint64_t X, uint64_t Y, uint64_t Z, uint64_t sources, uint64_t probes,
+                        int32_t stepLimit, bool averaged) {
+  const uint64_t n = X * Y * Z;
+  const uint64_t p = (X + 1) * (Y + 1) * (Z + 1);
+  const uint64_t limit = stepLimit > 0 ? static_cast<uint64_t>(stepLimit) : 0;
+  const uint64_t perCell = 9 * sizeof(float) + 1 + (averaged ? 2 : 0);
+  return perCell * n + (sizeof(ECell) + sizeof(HCell)) * p +
+         (2 * sizeof(float) + sizeof(MurStore)) * (X * Y + Y * Z + X * Z) +
+         sizeof(FDTD_SRC) * sources +
+         (sizeof(ProbeSample) * (limit + kSpectrumPoints) + 8) * probes + sizeof(GridDesc) +
+         sizeof(FDTD_SAM);
+}
+
 float toMbytes(uint64_t bytes) { return static_cast<float>(bytes >> 10) * 0.0009765625f; }
 
 bool sameValue(float x, float y, float z) { return x == y && x == z; }
@@ -113,9 +147,9 @@ int materialSetting(SimulationEngine& eng, ModelRecord& model) {
   int32_t limit = eng.requestedStepLimit, cull = 0;
   decimation(dt, eng.minFreq, limit, cull);
   const uint64_t P2 = 2 * static_cast<uint64_t>(eng.pmlCells);
-  const uint64_t need =
-      estimateBytes(X + P2, Y + P2, Z + P2, model.pins().size(), model.probes().size(), limit) +
-      pmlBytes(eng.pmlCells, X, Y, Z);
+  const uint64_t need = allocatedBytes(X + P2, Y + P2, Z + P2, model.pins().size(),
+                                       model.probes().size(), limit, eng.averageMaterials) +
+                        pmlBytes(eng.pmlCells, X, Y, Z);
   const unsigned long long avail = availableMemoryBytes();
   if (avail != 0 && need > avail) {
     con() << "error: the run needs " << toMbytes(need) << "[Mbytes] of memory but only "
@@ -125,32 +159,51 @@ int materialSetting(SimulationEngine& eng, ModelRecord& model) {
 
   GridHolder& g = eng.grid;
   const int P = eng.pmlCells;
-  if (!g.allocateMaterials(X + 2 * P, Y + 2 * P, Z + 2 * P)) {
+  // Without the layer the loop below writes every cell (and touches its
+  // pages first, in parallel); the layer's cells keep the vacuum values.
+  if (!g.allocateMaterials(X + 2 * P, Y + 2 * P, Z + 2 * P, P > 0)) {
     con() << "error: can't allocate memory for FDTD...\n";
     return 0;
   }
   MaterialArrays& m = g.mat;
-  for (uint64_t km = 0; km < n; ++km) {
-    const uint32_t id = static_cast<uint32_t>(model.data[km]);
-    if (id > 65535u) return 0;
-    const uint64_t k =
-        P == 0 ? km
-               : gridCellIndex(eng, static_cast<int64_t>(km / (uint64_t(Y) * Z)),
-                               static_cast<int64_t>(km / Z % Y), static_cast<int64_t>(km % Z));
-    const Material& mx = model.materialX[id];
-    const Material& my = model.materialY[id];
-    const Material& mz = model.materialZ[id];
-    m.sigmaX[k] = mx.sg;
-    m.sigmaY[k] = my.sg;
-    m.sigmaZ[k] = mz.sg;
-    m.epsX[k] = kEps0 * mx.er;
-    m.epsY[k] = kEps0 * my.er;
-    m.epsZ[k] = kEps0 * mz.er;
-    m.muX[k] = kMu0 * mx.ur;
-    m.muY[k] = kMu0 * my.ur;
-    m.muZ[k] = kMu0 * mz.ur;
-    ++used[id];
+  // The cells in parallel, each thread counting the use of the materials in
+  // its own table; the tables add up afterwards.
+  const int64_t cells = static_cast<int64_t>(n);
+  bool badId = false;
+#pragma omp parallel
+  {
+    std::vector<int32_t> mine(kMaterialCount, 0);
+#pragma omp for schedule(static) reduction(|| : badId)
+    for (int64_t km = 0; km < cells; ++km) {
+      const uint32_t id = static_cast<uint32_t>(model.data[static_cast<uint64_t>(km)]);
+      const uint64_t k = P == 0 ? static_cast<uint64_t>(km)
+                                : gridCellIndex(eng, km / (int64_t{Y} * Z), km / Z % Y, km % Z);
+      if (id > 65535u) {
+        // The set-up fails; the cell still gets defined (vacuum-like) values.
+        badId = true;
+        m.sigmaX[k] = m.sigmaY[k] = m.sigmaZ[k] = 1e-13f;
+        m.epsX[k] = m.epsY[k] = m.epsZ[k] = kEps0;
+        m.muX[k] = m.muY[k] = m.muZ[k] = kMu0;
+        continue;
+      }
+      const Material& mx = model.materialX[id];
+      const Material& my = model.materialY[id];
+      const Material& mz = model.materialZ[id];
+      m.sigmaX[k] = mx.sg;
+      m.sigmaY[k] = my.sg;
+      m.sigmaZ[k] = mz.sg;
+      m.epsX[k] = kEps0 * mx.er;
+      m.epsY[k] = kEps0 * my.er;
+      m.epsZ[k] = kEps0 * mz.er;
+      m.muX[k] = kMu0 * mx.ur;
+      m.muY[k] = kMu0 * my.ur;
+      m.muZ[k] = kMu0 * mz.ur;
+      ++mine[id];
+    }
+#pragma omp critical
+    for (int id = 0; id < kMaterialCount; ++id) used[id] += mine[id];
   }
+  if (badId) return 0;
   reportMaterials(model, used);
   // A permittivity or permeability of zero divides by zero in the
   // coefficients; infinities and NaN poison every field they reach.
@@ -252,11 +305,8 @@ void resetRun(SimulationEngine& eng) {
   s.dt = timeStep(s.dx, s.dy, s.dz);
   decimation(s.dt, eng.minFreq, s.stepLimit, s.cull);
 
-  std::memset(g.e.data(), 0, g.e.bytes());
-  std::memset(g.h.data(), 0, g.h.bytes());
-  std::memset(g.murCoef.data(), 0, g.murCoef.bytes());
-
   const GridDesc d = g.desc;
+  clearFieldRecords(g);
   const float dt = s.dt, dx = s.dx, dy = s.dy, dz = s.dz;
   const double hdt = 0.5 * static_cast<double>(dt);
   const float cdt = dt * kLightSpeedF;
@@ -308,9 +358,14 @@ void resetRun(SimulationEngine& eng) {
     hc.chx = dt / MX / dx;
     hc.chy = dt / MY / dy;
     hc.chz = dt / MZ / dz;
-    mur[3 * k + 0] = murX;
-    mur[3 * k + 1] = murY;
-    mur[3 * k + 2] = murZ;
+  }
+  const int64_t faces = static_cast<int64_t>(d.countFaces);
+#pragma omp parallel for schedule(static)
+  for (int64_t f = 0; f < faces; ++f) {
+    const uint64_t q = static_cast<uint64_t>(f);
+    const float k = q < d.countXY ? murZ : (q < d.countZXFaces ? murX : murY);
+    mur[2 * f] = k;
+    mur[2 * f + 1] = k;
   }
   // -avgmat replaces the per-cell coefficients by the averaged ones.
   if (eng.averageMaterials) averagedCoefficients(eng);

@@ -432,7 +432,7 @@ TEST(BadInput, StepsTimesProbesTooLargeForMemory) {
   auto r = runProgram({"-batch", "-area", "100", "100", "2", "-layer", "0", "probes.csv"}, dir);
   EXPECT_EQ(r.status, kStatusSetup);
   const std::regex refused(
-      "(.|\n)*- material setting...\nerror: the run needs 955587\\[Mbytes\\] of memory but only "
+      "(.|\n)*- material setting...\nerror: the run needs 955585\\[Mbytes\\] of memory but only "
       "[0-9.e+]+\\[Mbytes\\] are available.\n");
   EXPECT_TRUE(std::regex_match(r.err, refused)) << r.err;
   // A tiny lowest frequency asks for 2^31 - 1 samples per probe.

@@ -20,8 +20,37 @@ TEST(MurBoundary, CoefficientForMillimetreCells) {
   ModelRecord model;
   ASSERT_TRUE(test::vacuumBox(eng, model, 3, 4, 5));
   EXPECT_FLOAT_EQ(eng.sam.dt * kLightSpeedF / 0.001f, 0.5715768f);
-  for (uint64_t i = 0; i < 3 * eng.grid.desc.cellCount; ++i)
+  for (uint64_t i = 0; i < 2 * eng.grid.desc.countFaces; ++i)
     ASSERT_FLOAT_EQ(eng.grid.murCoef[i], -0.2726072f) << i;
+}
+
+// Cells of 1, 2 and 3 mm along x, y, z give three coefficients; every face
+// family holds its own axis's, for both of its faces, at the record position
+// the store uses (Z: x*Y + y, X: y*Z + z, Y: z*X + x).
+TEST(MurBoundary, FaceCoefficientsFollowTheirAxis) {
+  SimulationEngine eng;
+  ModelRecord model;
+  ASSERT_TRUE(test::vacuumModel(model, 5, 4, 3));
+  model.unitY = 0.002f;
+  model.unitZ = 0.003f;
+  ASSERT_EQ(test::setQuiet(eng, model), 1);
+  const GridDesc& d = eng.grid.desc;
+  const float cdt = eng.sam.dt * kLightSpeedF;
+  auto k = [&](float u) { return (cdt - u) / (u + cdt); };
+  ASSERT_EQ(eng.grid.murCoef.size(), 2 * d.countFaces);
+  struct Family {
+    uint64_t first, count;
+    float unit;
+  };
+  const Family families[] = {{murCoefZ(d, 0, 0, 0), d.countXY, 0.003f},
+                             {murCoefX(d, 0, 0, 0), d.countYZ, 0.001f},
+                             {murCoefY(d, 0, 0, 0), d.countXZ, 0.002f}};
+  for (const Family& f : families)
+    for (uint64_t i = f.first; i < f.first + 2 * f.count; ++i)
+      ASSERT_EQ(eng.grid.murCoef[i], k(f.unit)) << f.unit << " " << i;
+  EXPECT_EQ(murCoefZ(d, 4, 3, 1), 2 * (4 * 4 + 3) + 1);
+  EXPECT_EQ(murCoefX(d, 3, 2, 1), 2 * (d.countXY + 3 * 3 + 2) + 1);
+  EXPECT_EQ(murCoefY(d, 4, 2, 1), 2 * d.countFaces - 1);
 }
 
 // B(n+1) = I(n) + k (I(n+1) - B(n)) through the store: after one application

@@ -297,18 +297,19 @@ TEST(GpuModule, BufferSizesFollowTheRecordLayouts) {
     GpuBufferSizes(eng, sizes);
     const size_t N = size_t(r.X) * r.Y * r.Z, P = size_t(r.X + 1) * (r.Y + 1) * (r.Z + 1);
     const size_t sources = r.withSourceAndProbes ? 1 : 0, probes = r.withSourceAndProbes ? 2 : 0;
-    const size_t expected[kBufferCount] = {80,
-                                           40 * P,
-                                           28 * P,
-                                           12 * P,
-                                           64 * size_t(r.X) * r.Y,
-                                           64 * size_t(r.Y) * r.Z,
-                                           64 * size_t(r.X) * r.Z,
-                                           44,
-                                           32 * sources,
-                                           8 * probes,
-                                           100 * 10 * probes,
-                                           N};
+    const size_t expected[kBufferCount] = {
+        80,
+        40 * P,
+        28 * P,
+        8 * (size_t(r.X) * r.Y + size_t(r.Y) * r.Z + size_t(r.X) * r.Z),
+        64 * size_t(r.X) * r.Y,
+        64 * size_t(r.Y) * r.Z,
+        64 * size_t(r.X) * r.Z,
+        44,
+        32 * sources,
+        8 * probes,
+        100 * 10 * probes,
+        N};
     EXPECT_EQ(std::vector<size_t>(sizes, sizes + kBufferCount),
               std::vector<size_t>(expected, expected + kBufferCount));
   }
