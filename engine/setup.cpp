@@ -252,6 +252,11 @@ void calculationReport(const SimulationEngine& eng) {
   con() << "time resolution : " << s.dt << "[sec]\n";
   con() << "used memory : " << memoryEstimateMbytes(eng) << "[Mbytes]\n";
   if (s.cull != 0) con() << "min freq: " << eng.minFreq << "[Hz] (cull: " << s.cull << ")\n";
+  // A period of the lowest frequency shorter than one time step leaves no
+  // sample to take: say so rather than end an empty run as if it had worked.
+  if (s.cull != 0 && s.stepLimit == 0 && eng.requestedStepLimit > 0)
+    con() << "warning: min freq " << eng.minFreq << "[Hz] is above 1/dt (" << 1.0f / s.dt
+          << "[Hz]): no sample fits one of its periods and no step runs.\n";
 }
 
 }  // namespace

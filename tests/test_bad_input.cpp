@@ -389,6 +389,10 @@ TEST(BadInput, NegativeStepCountWithMinimumFrequencyDoesNoStep) {
     EXPECT_EQ(r.status, 0) << steps << ": " << r.err;
     EXPECT_EQ(r.err.find("% done."), std::string::npos) << steps;
   }
+  // A lowest frequency above the sampling rate leaves no step: warned, not silent.
+  auto r = runProgram({"-batch", "-area", "4", "4", "4", "-minfreq", "1e13"}, dir, kTimeLimit);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("warning: min freq 1e+13[Hz] is above 1/dt ("), std::string::npos) << r.err;
 }
 
 TEST(BadInput, AreasTooLargeForMemory) {
