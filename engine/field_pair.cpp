@@ -34,6 +34,13 @@ namespace {
 // All of them touch only their own cell (a source, the E boundary records of
 // the plane) or read the cell's own E and H of planes x and x-1 (a probe),
 // so the values are those of two single steps.
+//
+// With the absorbing layer (-pml) there is no Mur boundary: the layer's H
+// (E) corrections of a plane's rows follow the H (E) update of those rows,
+// as in the single step. They read the same neighbours as the updates (E of
+// planes x, x+1 and rows y, y+1; H of planes x-1, x and rows y-1, y) and
+// write only their own cells, so the lag between the steps that holds for
+// the updates holds for them as well.
 
 // A source cell or probe cell by plane and row, with its list index.
 struct CellRef {
@@ -59,7 +66,7 @@ void forCellsIn(const std::vector<CellRef>& refs, int64_t x, Rows r, F&& f) {
 
 // After E of rows r of plane x in step k: the step's ports and sources of
 // those cells in list order, its samples of their probes and, after the
-// first step, the second step's E boundary of the rows.
+// first step, the second step's E boundary of the rows (Mur only).
 void finishEPlane(SimulationEngine& eng, const PairPlan& plan, int k, int64_t x, Rows r) {
   const FDTD_SAM& sam = plan.sam[k];
   ECell* e = eng.grid.e.data();
@@ -73,7 +80,23 @@ void finishEPlane(SimulationEngine& eng, const PairPlan& plan, int k, int64_t x,
       measureProbe(eng.grid.desc, e, eng.grid.h.data(), sam, eng.probeCells.data(),
                    eng.samples.data(), p);
     });
-  if (k == 0) murEAfterPlane(eng, x, r.y0, r.y1);
+  if (k == 0 && eng.pmlCells == 0) murEAfterPlane(eng, x, r.y0, r.y1);
+}
+
+// The update of rows r of plane x outside the sweep (the hand-overs), with
+// the layer's corrections or the Mur H boundary.
+void handOverH(SimulationEngine& eng, int64_t x, Rows r, int lanes) {
+  hPlane(eng.grid, x, r, lanes);
+  if (eng.pmlCells > 0)
+    pmlHRows(eng, x, r.y0, r.y1);
+  else
+    murHAfterPlane(eng, x, r.y0, r.y1);
+}
+
+void handOverE(SimulationEngine& eng, const PairPlan& plan, int k, int64_t x, Rows r, int lanes) {
+  ePlane(eng.grid, x, r, lanes);
+  if (eng.pmlCells > 0) pmlERows(eng, x, r.y0, r.y1);
+  finishEPlane(eng, plan, k, x, r);
 }
 
 // Each thread needs a range of at least kPairPlanes planes: the hand-overs at
@@ -161,7 +184,7 @@ void pairTeam(SimulationEngine& eng, int lanes, const PairPlan& plan) {
   const int64_t team = omp_get_num_threads(), t = omp_get_thread_num();
   const int64_t a = X * t / team, b = X * (t + 1) / team;
   const bool bottom = a == 0, top = b == X;
-  murERange(eng, a, b);
+  if (eng.pmlCells == 0) murERange(eng, a, b);
 #pragma omp barrier
   const int64_t first1 = bottom ? 0 : a + 1, last1 = top ? X - 1 : b - 2;
   const int64_t blocks = pairBlockCount(d, eng.sweepBlockBytes);
@@ -196,22 +219,14 @@ void pairTeam(SimulationEngine& eng, int lanes, const PairPlan& plan) {
   int n = 0;
   if (!bottom) mine[n++] = {a, {half, Y}};
   if (!top && half > 0) mine[n++] = {b, {0, half}};
-  for (int i = 0; i < n; ++i) {
-    ePlane(g, mine[i].a, mine[i].r, lanes);
-    finishEPlane(eng, plan, 0, mine[i].a, mine[i].r);
-  }
+  for (int i = 0; i < n; ++i) handOverE(eng, plan, 0, mine[i].a, mine[i].r, lanes);
 #pragma omp barrier
   for (int i = 0; i < n; ++i)
-    for (int64_t x : {mine[i].a - 1, mine[i].a}) {
-      hPlane(g, x, mine[i].r, lanes);
-      murHAfterPlane(eng, x, mine[i].r.y0, mine[i].r.y1);
-    }
+    for (int64_t x : {mine[i].a - 1, mine[i].a}) handOverH(eng, x, mine[i].r, lanes);
 #pragma omp barrier
   for (int i = 0; i < n; ++i)
-    for (int64_t x : {mine[i].a - 1, mine[i].a, mine[i].a + 1}) {
-      ePlane(g, x, mine[i].r, lanes);
-      finishEPlane(eng, plan, 1, x, mine[i].r);
-    }
+    for (int64_t x : {mine[i].a - 1, mine[i].a, mine[i].a + 1})
+      handOverE(eng, plan, 1, x, mine[i].r, lanes);
 }
 
 }  // namespace

@@ -40,8 +40,7 @@ void stepBatch(SimulationEngine& eng) {
 
 int stepBatchSteps(SimulationEngine& eng, int steps) {
   // The GPU takes one step per call; its kernels have no two-step form.
-  // Nor has the layer: its corrections come between the H and E passes.
-  if (steps >= 2 && !RunsOnGpu(eng) && eng.pmlCells == 0 && stepPairCpu(eng)) return 2;
+  if (steps >= 2 && !RunsOnGpu(eng) && stepPairCpu(eng)) return 2;
   stepBatch(eng);
   return 1;
 }
