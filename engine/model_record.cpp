@@ -46,6 +46,15 @@ std::string decimal(unsigned __int128 v) {
 }
 }  // namespace
 
+void ModelRecord::copyTablesAndUnits(const ModelRecord& from) {
+  materialX = from.materialX;
+  materialY = from.materialY;
+  materialZ = from.materialZ;
+  unitX = from.unitX;
+  unitY = from.unitY;
+  unitZ = from.unitZ;
+}
+
 int ModelRecord::allocateCells() {
   data.release();
   hide.release();

@@ -59,6 +59,10 @@ class ModelRecord {
   // failure, 1 on success. Material tables, units and tokens are untouched.
   int allocateCells();
 
+  // Takes the material tables and the cell units of `from`; cells, texts and
+  // the area stay as they are.
+  void copyTablesAndUnits(const ModelRecord& from);
+
   // Splits the pin text of cell k at white space into tokens[0..4]; returns
   // the number of fields found (0 to 5). Tokens at or above the count keep
   // what they held.

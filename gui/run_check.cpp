@@ -21,12 +21,7 @@ bool usable(const Material& m) {
 
 RunCheck ConvertForRun(Project& project, const ModelRecord& tables, int farField, ModelRecord& out,
                        std::string& why) {
-  out.materialX = tables.materialX;
-  out.materialY = tables.materialY;
-  out.materialZ = tables.materialZ;
-  out.unitX = tables.unitX;
-  out.unitY = tables.unitY;
-  out.unitZ = tables.unitZ;
+  out.copyTablesAndUnits(tables);
   {
     ConsoleCapture capture;
     if (!set_data(project, out, farField)) {

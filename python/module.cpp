@@ -570,12 +570,7 @@ class PyModel {
   // An empty record with this one's material tables and units.
   ModelRecord withTables() const {
     ModelRecord r;
-    r.materialX = model_.materialX;
-    r.materialY = model_.materialY;
-    r.materialZ = model_.materialZ;
-    r.unitX = model_.unitX;
-    r.unitY = model_.unitY;
-    r.unitZ = model_.unitZ;
+    r.copyTablesAndUnits(model_);
     return r;
   }
 

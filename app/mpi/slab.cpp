@@ -32,12 +32,7 @@ bool SlabModel(const ModelRecord& whole, const Slab& slab, ModelRecord& part) {
   part.areaX = slab.hi - slab.lo;
   part.areaY = whole.areaY;
   part.areaZ = whole.areaZ;
-  part.unitX = whole.unitX;
-  part.unitY = whole.unitY;
-  part.unitZ = whole.unitZ;
-  part.materialX = whole.materialX;
-  part.materialY = whole.materialY;
-  part.materialZ = whole.materialZ;
+  part.copyTablesAndUnits(whole);
   if (!part.allocateCells()) return false;
   // Planes are contiguous runs of Y*Z cells in both records.
   const uint64_t plane = static_cast<uint64_t>(whole.areaY) * static_cast<uint64_t>(whole.areaZ);
