@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "app/stop_signals.h"
+#include "engine/compact_state.h"
 #include "engine/console.h"
 #include "engine/field_kernels.h"
 #include "engine/field_update.h"
@@ -45,6 +46,9 @@ bool RunBatch(SimulationEngine& eng, const StepHook* hook) {
     }
   };
   const bool gpu = RunsOnGpu(eng);
+  // The CPU steps the compact state where it serves the model, and where no
+  // hook reads the fields after every step.
+  if (!gpu && every != 1) beginCompactRun(eng);
   while (s.stepCount < s.stepLimit && g_batchStop == 0 && !eng.gpuFailed) {
     progress(s);
     // Two steps per sweep where the first leaves a sample to take; the
@@ -57,8 +61,12 @@ bool RunBatch(SimulationEngine& eng, const StepHook* hook) {
     if (eng.gpuFailed) break;
     if (done == 2) progress(next);
     steps += done;
-    if (every > 0 && steps % every == 0) hook->call(steps);
+    if (every > 0 && steps % every == 0) {
+      syncRecords(eng);
+      hook->call(steps);
+    }
   }
+  endCompactRun(eng);
   if (eng.gpuFailed) {
     con() << "error: the GPU run stopped after " << s.stepCount << " of " << s.stepLimit
           << " samples; no result files were written.\n";

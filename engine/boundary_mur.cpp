@@ -21,15 +21,24 @@ namespace {
 // coefficients of both ends, which lie together, and, when given, the field elements).
 constexpr int64_t kZAhead = 6;
 
-template <class Cell = ECell>
-void prefetchZRecord(const GridDesc& d, const float* k, int64_t x, int64_t y,
-                     const Cell* f = nullptr) {
+// The field element i of records, or its components in separate arrays.
+template <class Cell>
+void prefetchField(Cell* f, uint64_t i) {
+  __builtin_prefetch(f + i, 1);
+}
+template <bool H>
+void prefetchField(FieldArrays<H> f, uint64_t i) {
+  __builtin_prefetch(f.c[0] + i, 1);
+  __builtin_prefetch(f.c[1] + i, 1);
+  __builtin_prefetch(f.c[2] + i, 1);
+}
+
+template <class F>
+void prefetchZRecord(const GridDesc& d, const float* k, int64_t x, int64_t y, F f) {
   if (y >= d.ny) return;
   __builtin_prefetch(k + murCoefZ(d, x, y, 0));
-  if (f) {
-    __builtin_prefetch(f + fieldIndex(d, f, x, y, 0), 1);
-    __builtin_prefetch(f + fieldIndex(d, f, x, y, d.nz - 1), 1);
-  }
+  prefetchField(f, fieldIndex(d, f, x, y, 0));
+  prefetchField(f, fieldIndex(d, f, x, y, d.nz - 1));
 }
 
 // The Y-face records of one plane lie X records apart (record z*X + x):
@@ -40,8 +49,8 @@ void prefetchYRecord(const MurStore* s, const GridDesc& d, int64_t x, int64_t z)
   if (z < d.nz) __builtin_prefetch(s + z * d.nx + x, 1);
 }
 
-template <class Cell>
-void murPasses(GridHolder& g, Cell* f, bool nearX = true, bool farX = true) {
+template <class F>
+void murPasses(GridHolder& g, F f, bool nearX = true, bool farX = true) {
   const GridDesc d = g.desc;
   const int64_t X = d.nx, Y = d.ny, Z = d.nz;
   const float* k = g.murCoef.data();
@@ -75,8 +84,8 @@ void murPasses(GridHolder& g, Cell* f, bool nearX = true, bool farX = true) {
     for (int64_t z = 0; z < Z; ++z) murYRecord(d, f, k, sy[z * X + x], x, z);
 }
 
-template <class Cell>
-void zRows(GridHolder& g, Cell* f, int64_t x, int64_t y0, int64_t y1) {
+template <class F>
+void zRows(GridHolder& g, F f, int64_t x, int64_t y0, int64_t y1) {
   const GridDesc& d = g.desc;
   if (d.nz < 2) return;
   const float* k = g.murCoef.data();
@@ -86,8 +95,8 @@ void zRows(GridHolder& g, Cell* f, int64_t x, int64_t y0, int64_t y1) {
   }
 }
 
-template <class Cell>
-void yPlane(GridHolder& g, Cell* f, int64_t x, bool nearHalf, bool farHalf) {
+template <class F>
+void yPlane(GridHolder& g, F f, int64_t x, bool nearHalf, bool farHalf) {
   const GridDesc& d = g.desc;
   if (d.ny < 2 || (!nearHalf && !farHalf)) return;
   const float* k = g.murCoef.data();
@@ -100,16 +109,16 @@ void yPlane(GridHolder& g, Cell* f, int64_t x, bool nearHalf, bool farHalf) {
   }
 }
 
-template <class Cell>
-void xNearRows(GridHolder& g, Cell* f, int64_t y0, int64_t y1) {
+template <class F>
+void xNearRows(GridHolder& g, F f, int64_t y0, int64_t y1) {
   const GridDesc& d = g.desc;
   for (int64_t y = y0; y < y1; ++y)
     for (int64_t z = 0; z < d.nz; ++z)
       murXNearRecord(d, f, g.murCoef.data(), g.murX[y * d.nz + z], y, z);
 }
 
-template <class Cell>
-void xFarRows(GridHolder& g, Cell* f, int64_t y0, int64_t y1) {
+template <class F>
+void xFarRows(GridHolder& g, F f, int64_t y0, int64_t y1) {
   const GridDesc& d = g.desc;
   for (int64_t y = y0; y < y1; ++y)
     for (int64_t z = 0; z < d.nz; ++z)
@@ -118,8 +127,8 @@ void xFarRows(GridHolder& g, Cell* f, int64_t y0, int64_t y1) {
 
 // The pieces of one field that a plane x and rows [y0, y1) need once the
 // field of rows [y0, y1) of planes 0..x is final (see boundary_mur.h).
-template <class Cell>
-void afterPlane(GridHolder& g, Cell* f, int64_t x, int64_t y0, int64_t y1, bool nearX, bool farX) {
+template <class F>
+void afterPlane(GridHolder& g, F f, int64_t x, int64_t y0, int64_t y1, bool nearX, bool farX) {
   const int64_t X = g.desc.nx, Y = g.desc.ny;
   const bool nearY = y0 == 0, farY = y1 == Y;
   zRows(g, f, x, y0, y1);
@@ -150,11 +159,11 @@ void murETeam(SimulationEngine& eng) {
   murPasses(eng.grid, eng.grid.e.data(), eng.murNearX, eng.murFarX);
 }
 
-void murERange(SimulationEngine& eng, int64_t a, int64_t b) {
+template <class F>
+void murERangeOf(SimulationEngine& eng, F f, int64_t a, int64_t b) {
   GridHolder& g = eng.grid;
   const GridDesc& d = g.desc;
   const int64_t X = d.nx, Y = d.ny, Z = d.nz;
-  ECell* f = g.e.data();
   const float* k = g.murCoef.data();
   if (Z >= 2)
     for (int64_t x = a; x < b; ++x)
@@ -175,8 +184,32 @@ void murERange(SimulationEngine& eng, int64_t a, int64_t b) {
         murYRecord(d, f, k, g.murY[z * X + x], x, z);
       }
 }
+
+void murERange(SimulationEngine& eng, int64_t a, int64_t b) {
+  murERangeOf(eng, eng.grid.e.data(), a, b);
+}
+
 void murHTeam(SimulationEngine& eng) {
   murPasses(eng.grid, eng.grid.h.data(), eng.murNearX, eng.murFarX);
+}
+
+// The same passes on the fields of the compact stepping state.
+void murHAfterPlane(SimulationEngine& eng, const CompactFields& c, int64_t x, int64_t y0,
+                    int64_t y1) {
+  afterPlane(eng.grid, c.h, x, y0, y1, eng.murNearX, eng.murFarX);
+}
+void murEAfterPlane(SimulationEngine& eng, const CompactFields& c, int64_t x, int64_t y0,
+                    int64_t y1) {
+  afterPlane(eng.grid, c.e, x, y0, y1, eng.murNearX, eng.murFarX);
+}
+void murETeam(SimulationEngine& eng, const CompactFields& c) {
+  murPasses(eng.grid, c.e, eng.murNearX, eng.murFarX);
+}
+void murHTeam(SimulationEngine& eng, const CompactFields& c) {
+  murPasses(eng.grid, c.h, eng.murNearX, eng.murFarX);
+}
+void murERange(SimulationEngine& eng, const CompactFields& c, int64_t a, int64_t b) {
+  murERangeOf(eng, c.e, a, b);
 }
 
 void murE(SimulationEngine& eng) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "engine/engine.h"
+#include "engine/field_kernels.h"
 
 namespace tavro {
 
@@ -40,5 +41,15 @@ void murERange(SimulationEngine& eng, int64_t a, int64_t b);
 // thread.
 void murHAfterPlane(SimulationEngine& eng, int64_t x, int64_t y0, int64_t y1);
 void murEAfterPlane(SimulationEngine& eng, int64_t x, int64_t y0, int64_t y1);
+
+// The same passes on the fields of the compact stepping state (the Mur
+// stores and coefficients are the grid's, as for the records).
+void murHAfterPlane(SimulationEngine& eng, const CompactFields& c, int64_t x, int64_t y0,
+                    int64_t y1);
+void murEAfterPlane(SimulationEngine& eng, const CompactFields& c, int64_t x, int64_t y0,
+                    int64_t y1);
+void murETeam(SimulationEngine& eng, const CompactFields& c);
+void murHTeam(SimulationEngine& eng, const CompactFields& c);
+void murERange(SimulationEngine& eng, const CompactFields& c, int64_t a, int64_t b);
 
 }  // namespace tavro

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/buffer.h"
+#include "engine/compact_state.h"
 #include "engine/pml_layer.h"
 #include "engine/port_set.h"
 #include "engine/records.h"
@@ -98,6 +99,9 @@ struct SimulationEngine {
   // about sweepBlockBytes of cache. Tests narrow both to reach every path.
   int maxLanes = 16;
   int64_t sweepBlockBytes = 900 * 1024;
+  // The compact stepping state of a batch run (compact_state.h); while it is
+  // active the step functions step it and the records wait for syncRecords.
+  CompactState compact;
 };
 
 }  // namespace tavro

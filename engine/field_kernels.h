@@ -17,6 +17,7 @@
 #include <math.h>
 #include <stdint.h>
 
+#include "engine/field_arrays.h"
 #include "engine/grid_index.h"
 #include "engine/hd.h"
 #include "engine/records.h"
@@ -61,13 +62,22 @@ FDTD_HD float signedMagnitude(float a, float b, float c) {
 //   Hz += chy (Ex[y+1] - Ex) - chx (Ey[x+1] - Ey)
 // with ch_a = dt / (mu d_a); then the signed magnitude. Neighbour values are
 // named by the axis along which they lie one cell ahead (eyZ = Ey[z+1]).
+// updateHComponents updates the three components alone; the compact
+// stepping state computes the magnitude only where it is read.
+template <class T>
+FDTD_HD void updateHComponents(T& hx, T& hy, T& hz, const T& chx, const T& chy, const T& chz,
+                               const T& ex, const T& ey, const T& ez, const T& exZ, const T& eyZ,
+                               const T& exY, const T& ezY, const T& eyX, const T& ezX) {
+  hx = hx + chz * (eyZ - ey) - chy * (ezY - ez);
+  hy = hy + chx * (ezX - ez) - chz * (exZ - ex);
+  hz = hz + chy * (exY - ex) - chx * (eyX - ey);
+}
+
 template <class M, class T>
 FDTD_HD void updateHValues(T& hx, T& hy, T& hz, T& hmag, const T& chx, const T& chy, const T& chz,
                            const T& ex, const T& ey, const T& ez, const T& exZ, const T& eyZ,
                            const T& exY, const T& ezY, const T& eyX, const T& ezX) {
-  hx = hx + chz * (eyZ - ey) - chy * (ezY - ez);
-  hy = hy + chx * (ezX - ez) - chz * (exZ - ex);
-  hz = hz + chy * (exY - ex) - chx * (eyX - ey);
+  updateHComponents(hx, hy, hz, chx, chy, chz, ex, ey, ez, exZ, eyZ, exY, ezY, eyX, ezX);
   setSignedMagnitude<M>(hmag, hx, hy, hz);
 }
 
@@ -79,14 +89,23 @@ FDTD_HD void updateHValues(T& hx, T& hy, T& hz, T& hmag, const T& chx, const T& 
 //   Ez = caz Ez + cbx (Hy - Hy[x-1]) - cby (Hx - Hx[y-1])
 // then the signed magnitude. Neighbour values lie one cell back along the
 // named axis (hyZ = Hy[z-1]).
+template <class T>
+FDTD_HD void updateEComponents(T& ex, T& ey, T& ez, const T& cax, const T& cay, const T& caz,
+                               const T& cbx, const T& cby, const T& cbz, const T& hx, const T& hy,
+                               const T& hz, const T& hxZ, const T& hyZ, const T& hxY, const T& hzY,
+                               const T& hyX, const T& hzX) {
+  ex = cax * ex + cby * (hz - hzY) - cbz * (hy - hyZ);
+  ey = cay * ey + cbz * (hx - hxZ) - cbx * (hz - hzX);
+  ez = caz * ez + cbx * (hy - hyX) - cby * (hx - hxY);
+}
+
 template <class M, class T>
 FDTD_HD void updateEValues(T& ex, T& ey, T& ez, T& emag, const T& cax, const T& cay, const T& caz,
                            const T& cbx, const T& cby, const T& cbz, const T& hx, const T& hy,
                            const T& hz, const T& hxZ, const T& hyZ, const T& hxY, const T& hzY,
                            const T& hyX, const T& hzX) {
-  ex = cax * ex + cby * (hz - hzY) - cbz * (hy - hyZ);
-  ey = cay * ey + cbz * (hx - hxZ) - cbx * (hz - hzX);
-  ez = caz * ez + cbx * (hy - hyX) - cby * (hx - hxY);
+  updateEComponents(ex, ey, ez, cax, cay, caz, cbx, cby, cbz, hx, hy, hz, hxZ, hyZ, hxY, hzY, hyX,
+                    hzX);
   setSignedMagnitude<M>(emag, ex, ey, ez);
 }
 
@@ -163,18 +182,18 @@ FDTD_HD int murSlotBase(const HCell*) { return 0; }
 // order c1 near, c2 near, c1 far, c2 far. Slots relative to the field's base:
 // near (boundary, inner) = (0, 1) and (4, 5); far (inner, boundary) = (2, 3)
 // and (6, 7).
-template <int C1, int C2, class Cell>
-FDTD_HD void murNearFace(Cell* f, uint64_t nb, uint64_t ni, float kNear, float* s) {
+template <int C1, int C2, class F>
+FDTD_HD void murNearFace(F f, uint64_t nb, uint64_t ni, float kNear, float* s) {
   murComponent(component<C1>(f[nb]), component<C1>(f[ni]), kNear, s[0], s[1]);
   murComponent(component<C2>(f[nb]), component<C2>(f[ni]), kNear, s[4], s[5]);
 }
-template <int C1, int C2, class Cell>
-FDTD_HD void murFarFace(Cell* f, uint64_t fb, uint64_t fi, float kFar, float* s) {
+template <int C1, int C2, class F>
+FDTD_HD void murFarFace(F f, uint64_t fb, uint64_t fi, float kFar, float* s) {
   murComponent(component<C1>(f[fb]), component<C1>(f[fi]), kFar, s[3], s[2]);
   murComponent(component<C2>(f[fb]), component<C2>(f[fi]), kFar, s[7], s[6]);
 }
-template <int C1, int C2, class Cell>
-FDTD_HD void murRecord(Cell* f, uint64_t nb, uint64_t ni, uint64_t fb, uint64_t fi, float kNear,
+template <int C1, int C2, class F>
+FDTD_HD void murRecord(F f, uint64_t nb, uint64_t ni, uint64_t fb, uint64_t fi, float kNear,
                        float kFar, float* s) {
   murNearFace<C1, C2>(f, nb, ni, kNear, s);
   murFarFace<C1, C2>(f, fb, fi, kFar, s);
@@ -182,8 +201,8 @@ FDTD_HD void murRecord(Cell* f, uint64_t nb, uint64_t ni, uint64_t fb, uint64_t 
 
 // Z faces at position (x, y): record x*Y + y, tangential x then y; k is the
 // z coefficient of each boundary cell.
-template <class Cell>
-FDTD_HD void murZRecord(const GridDesc& g, Cell* f, const float* murCoef, MurStore& rec, int64_t x,
+template <class F>
+FDTD_HD void murZRecord(const GridDesc& g, F f, const float* murCoef, MurStore& rec, int64_t x,
                         int64_t y) {
   const int64_t z1 = g.nz - 1;
   murRecord<0, 1>(f, fieldIndex(g, f, x, y, 0), fieldIndex(g, f, x, y, 1),
@@ -193,8 +212,8 @@ FDTD_HD void murZRecord(const GridDesc& g, Cell* f, const float* murCoef, MurSto
 }
 
 // X faces at position (y, z): record y*Z + z, tangential y then z.
-template <class Cell>
-FDTD_HD void murXRecord(const GridDesc& g, Cell* f, const float* murCoef, MurStore& rec, int64_t y,
+template <class F>
+FDTD_HD void murXRecord(const GridDesc& g, F f, const float* murCoef, MurStore& rec, int64_t y,
                         int64_t z) {
   const int64_t x1 = g.nx - 1;
   murRecord<1, 2>(f, fieldIndex(g, f, 0, y, z), fieldIndex(g, f, 1, y, z),
@@ -206,23 +225,23 @@ FDTD_HD void murXRecord(const GridDesc& g, Cell* f, const float* murCoef, MurSto
 // The near (x = 0) and the far (x = X-1) half of murXRecord alone. With at
 // least four cells along x the two halves touch disjoint cells and slots, so
 // running them at different times gives the same values.
-template <class Cell>
-FDTD_HD void murXNearRecord(const GridDesc& g, Cell* f, const float* murCoef, MurStore& rec,
-                            int64_t y, int64_t z) {
+template <class F>
+FDTD_HD void murXNearRecord(const GridDesc& g, F f, const float* murCoef, MurStore& rec, int64_t y,
+                            int64_t z) {
   murNearFace<1, 2>(f, fieldIndex(g, f, 0, y, z), fieldIndex(g, f, 1, y, z),
                     murCoef[murCoefX(g, y, z, 0)], rec.s + murSlotBase(f));
 }
-template <class Cell>
-FDTD_HD void murXFarRecord(const GridDesc& g, Cell* f, const float* murCoef, MurStore& rec,
-                           int64_t y, int64_t z) {
+template <class F>
+FDTD_HD void murXFarRecord(const GridDesc& g, F f, const float* murCoef, MurStore& rec, int64_t y,
+                           int64_t z) {
   const int64_t x1 = g.nx - 1;
   murFarFace<1, 2>(f, fieldIndex(g, f, x1, y, z), fieldIndex(g, f, x1 - 1, y, z),
                    murCoef[murCoefX(g, y, z, 1)], rec.s + murSlotBase(f));
 }
 
 // Y faces at position (x, z): record z*X + x, tangential z then x.
-template <class Cell>
-FDTD_HD void murYRecord(const GridDesc& g, Cell* f, const float* murCoef, MurStore& rec, int64_t x,
+template <class F>
+FDTD_HD void murYRecord(const GridDesc& g, F f, const float* murCoef, MurStore& rec, int64_t x,
                         int64_t z) {
   const int64_t y1 = g.ny - 1;
   murRecord<2, 0>(f, fieldIndex(g, f, x, 0, z), fieldIndex(g, f, x, 1, z),
@@ -233,15 +252,15 @@ FDTD_HD void murYRecord(const GridDesc& g, Cell* f, const float* murCoef, MurSto
 
 // The near (y = 0) and the far (y = Y-1) half of murYRecord alone; with at
 // least three cells along y they touch disjoint cells and slots.
-template <class Cell>
-FDTD_HD void murYNearRecord(const GridDesc& g, Cell* f, const float* murCoef, MurStore& rec,
-                            int64_t x, int64_t z) {
+template <class F>
+FDTD_HD void murYNearRecord(const GridDesc& g, F f, const float* murCoef, MurStore& rec, int64_t x,
+                            int64_t z) {
   murNearFace<2, 0>(f, fieldIndex(g, f, x, 0, z), fieldIndex(g, f, x, 1, z),
                     murCoef[murCoefY(g, x, z, 0)], rec.s + murSlotBase(f));
 }
-template <class Cell>
-FDTD_HD void murYFarRecord(const GridDesc& g, Cell* f, const float* murCoef, MurStore& rec,
-                           int64_t x, int64_t z) {
+template <class F>
+FDTD_HD void murYFarRecord(const GridDesc& g, F f, const float* murCoef, MurStore& rec, int64_t x,
+                           int64_t z) {
   const int64_t y1 = g.ny - 1;
   murFarFace<2, 0>(f, fieldIndex(g, f, x, y1, z), fieldIndex(g, f, x, y1 - 1, z),
                    murCoef[murCoefY(g, x, z, 1)], rec.s + murSlotBase(f));
@@ -360,14 +379,9 @@ FDTD_HD void switchCoefficients(ECell& e, float sigma, const FDTD_SAM& sam) {
 
 // One source at the current time (before this step's time increment). DC
 // assigns E = -V/d; the waveforms are subtracted from the driven component.
-FDTD_HD void applySource(ECell* e, const FDTD_SAM& sam, const FDTD_SRC& src) {
-  ECell& c = e[src.cell];
-  if (src.type == kSrcSwitch) {
-    switchCoefficients(c, Switch(sam, src), sam);
-    return;
-  }
+// The driven component f of a waveform or DC source after the source.
+FDTD_HD void drive(float& f, const FDTD_SAM& sam, const FDTD_SRC& src) {
   const float d = sourceCellSize(sam, src);
-  float& f = src.dir == 0 ? c.ex : (src.dir == 1 ? c.ey : c.ez);
   switch (src.type) {
     case kSrcCW:
       f = f - cwWave(d, sam, src);
@@ -384,6 +398,15 @@ FDTD_HD void applySource(ECell* e, const FDTD_SAM& sam, const FDTD_SRC& src) {
     default:
       break;
   }
+}
+
+FDTD_HD void applySource(ECell* e, const FDTD_SAM& sam, const FDTD_SRC& src) {
+  ECell& c = e[src.cell];
+  if (src.type == kSrcSwitch) {
+    switchCoefficients(c, Switch(sam, src), sam);
+    return;
+  }
+  drive(src.dir == 0 ? c.ex : (src.dir == 1 ? c.ey : c.ez), sam, src);
 }
 
 // ---------------------------------------------------------------------------

@@ -48,6 +48,7 @@ void updateEPlain(SimulationEngine& eng) {
 }
 
 void stepBatchReference(SimulationEngine& eng) {
+  endCompactRun(eng);  // the reference steps the records
   murE(eng);
   updateHPlain(eng);
   murH(eng);

@@ -22,40 +22,57 @@ namespace tavro {
 //   Z = V / I per voltage component over the signed total current (0 when I
 //       is exactly 0), P = I V per axis and in total.
 // Neighbours at -1 come from the zero guard layer of the H array.
-FDTD_HD void probeSample(const GridDesc& g, const ECell* e, const HCell* h, const FDTD_SAM& s,
-                         uint64_t cell, ProbeSample& out) {
+//
+// The view V reads the fields: V::eAt(i) and V::hAt(i) give element i of E and
+// of H as a FieldValues, whose magnitude is that of the probe's own cell
+// (the records' stored one, or the compact state's, computed where read).
+struct FieldValues {
+  float x, y, z, mag;
+};
+
+// The records as a view.
+struct RecordView {
+  const ECell* e;
+  const HCell* h;
+  FDTD_HD FieldValues eAt(uint64_t i) const { return {e[i].ex, e[i].ey, e[i].ez, e[i].emag}; }
+  FDTD_HD FieldValues hAt(uint64_t i) const { return {h[i].hx, h[i].hy, h[i].hz, h[i].hmag}; }
+};
+
+template <class V>
+FDTD_HD void probeSampleOf(const GridDesc& g, const V& f, const FDTD_SAM& s, uint64_t cell,
+                           ProbeSample& out) {
   int64_t x, y, z;
   cellCoords(g, cell, x, y, z);
-  const ECell& ec = e[eIndex(g, x, y, z)];
-  const HCell& hc = h[hIndex(g, x, y, z)];
-  const HCell& hxm = h[hIndex(g, x - 1, y, z)];
-  const HCell& hym = h[hIndex(g, x, y - 1, z)];
-  const HCell& hzm = h[hIndex(g, x, y, z - 1)];
+  const FieldValues ec = f.eAt(eIndex(g, x, y, z));
+  const FieldValues hc = f.hAt(hIndex(g, x, y, z));
+  const FieldValues hxm = f.hAt(hIndex(g, x - 1, y, z));
+  const FieldValues hym = f.hAt(hIndex(g, x, y - 1, z));
+  const FieldValues hzm = f.hAt(hIndex(g, x, y, z - 1));
   const float dx = s.dx, dy = s.dy, dz = s.dz;
   float* v = out.v;
 
   v[kSlotTime] = s.time;
-  v[kSlotEx] = ec.ex;
-  v[kSlotEy] = ec.ey;
-  v[kSlotEz] = ec.ez;
-  v[kSlotE] = ec.emag;
-  v[kSlotHx] = hc.hx;
-  v[kSlotHy] = hc.hy;
-  v[kSlotHz] = hc.hz;
-  v[kSlotH] = hc.hmag;
+  v[kSlotEx] = ec.x;
+  v[kSlotEy] = ec.y;
+  v[kSlotEz] = ec.z;
+  v[kSlotE] = ec.mag;
+  v[kSlotHx] = hc.x;
+  v[kSlotHy] = hc.y;
+  v[kSlotHz] = hc.z;
+  v[kSlotH] = hc.mag;
 
-  const float vx = -ec.ex * dx;
-  const float vy = -ec.ey * dy;
-  const float vz = -ec.ez * dz;
+  const float vx = -ec.x * dx;
+  const float vy = -ec.y * dy;
+  const float vz = -ec.z * dz;
   const float vt = signedMagnitude(vx, vy, vz);
   v[kSlotVx] = vx;
   v[kSlotVy] = vy;
   v[kSlotVz] = vz;
   v[kSlotV] = vt;
 
-  const float ix = (hc.hz - hym.hz) * dz - (hc.hy - hzm.hy) * dy;
-  const float iy = (hc.hx - hzm.hx) * dx - (hc.hz - hxm.hz) * dz;
-  const float iz = (hc.hy - hxm.hy) * dy - (hc.hx - hym.hx) * dx;
+  const float ix = (hc.z - hym.z) * dz - (hc.y - hzm.y) * dy;
+  const float iy = (hc.x - hzm.x) * dx - (hc.z - hxm.z) * dz;
+  const float iz = (hc.y - hxm.y) * dy - (hc.x - hym.x) * dx;
   const float it = signedMagnitude(ix, iy, iz);
   v[kSlotIx] = ix;
   v[kSlotIy] = iy;
@@ -78,6 +95,17 @@ FDTD_HD void probeSample(const GridDesc& g, const ECell* e, const HCell* h, cons
   v[kSlotPy] = iy * vy;
   v[kSlotPz] = iz * vz;
   v[kSlotP] = it * vt;
+}
+
+FDTD_HD void probeSample(const GridDesc& g, const ECell* e, const HCell* h, const FDTD_SAM& s,
+                         uint64_t cell, ProbeSample& out) {
+  probeSampleOf(g, RecordView{e, h}, s, cell, out);
+}
+
+// Record stepCount * probeCount + p of the sample store.
+FDTD_HD ProbeSample& sampleRecord(const FDTD_SAM& s, ProbeSample* samples, int64_t p) {
+  return samples[static_cast<uint64_t>(s.stepCount) * static_cast<uint64_t>(s.probeCount) +
+                 static_cast<uint64_t>(p)];
 }
 
 // Measurement of probe p into record stepCount * probeCount + p. The caller

@@ -1,6 +1,7 @@
 // The order of one time step and the one place where it is decided whether a
 // step runs on the CPU or on the GPU back end (gpu_backend.h).
 #include "engine/colouring.h"
+#include "engine/compact_step.h"
 #include "engine/field_kernels.h"
 #include "engine/field_passes.h"
 #include "engine/field_update.h"
@@ -35,12 +36,18 @@ void stepBatch(SimulationEngine& eng) {
     advanceCounters(eng.sam);
     return;
   }
+  if (eng.compact.active) {
+    stepCompact(eng);
+    return;
+  }
   stepBatchCpu(eng);
 }
 
 int stepBatchSteps(SimulationEngine& eng, int steps) {
   // The GPU takes one step per call; its kernels have no two-step form.
-  if (steps >= 2 && !RunsOnGpu(eng) && stepPairCpu(eng)) return 2;
+  if (steps >= 2 && !RunsOnGpu(eng) &&
+      (eng.compact.active ? stepPairCompact(eng) : stepPairCpu(eng)))
+    return 2;
   stepBatch(eng);
   return 1;
 }
@@ -55,6 +62,7 @@ void stepInteractive(SimulationEngine& eng, bool colour) {
     advanceCounters(eng.sam);
     return;
   }
+  endCompactRun(eng);  // the window steps and colours the records
   fieldPassesCpu(eng);
   applyPorts(eng);
   applySources(eng);

@@ -97,18 +97,22 @@ TEST(StepIdentity, FastStepEqualsPlainStepBitForBit) {
                         {9, 11, 33},  {7, 8, 12},   {5, 12, 10}};
   // Every vector width (16 and 8 lanes where the processor has them, 1) and
   // the sweep in blocks of two or three rows as well as in one block.
+  // The compact stepping state (compact) on the same paths.
   struct Path {
     int lanes;
     int64_t blockBytes;
+    bool compact;
   };
-  const Path paths[] = {{16, 900 * 1024}, {16, 1}, {8, 900 * 1024}, {8, 1}, {1, 1}};
+  const Path paths[] = {
+      {16, 900 * 1024, false}, {16, 1, false},         {8, 900 * 1024, false}, {8, 1, false},
+      {1, 1, false},           {16, 900 * 1024, true}, {8, 1, true},           {1, 1, true}};
   for (const Size& s : sizes)
     for (int threads : {1, 3})
       for (const Path& path : paths) {
-        const std::string what = std::to_string(s.x) + "x" + std::to_string(s.y) + "x" +
-                                 std::to_string(s.z) + ", " + std::to_string(threads) +
-                                 " threads, " + std::to_string(path.lanes) + " lanes, " +
-                                 std::to_string(path.blockBytes) + " block bytes";
+        const std::string what =
+            std::to_string(s.x) + "x" + std::to_string(s.y) + "x" + std::to_string(s.z) + ", " +
+            std::to_string(threads) + " threads, " + std::to_string(path.lanes) + " lanes, " +
+            std::to_string(path.blockBytes) + " block bytes" + (path.compact ? ", compact" : "");
         ModelRecord model;
         ASSERT_TRUE(busyModel(model, s.x, s.y, s.z));
         SimulationEngine fast, plain;
@@ -118,10 +122,12 @@ TEST(StepIdentity, FastStepEqualsPlainStepBitForBit) {
         ASSERT_EQ(test::setQuiet(fast, model), 1) << what;
         ASSERT_EQ(test::setQuiet(plain, model), 1) << what;
         ThreadCount team(threads);
+        ASSERT_EQ(path.compact && beginCompactRun(fast), path.compact) << what;
         for (int i = 0; i < 90; ++i) {
           stepBatch(fast);
           stepBatchReference(plain);
         }
+        endCompactRun(fast);
         expectSameState(fast, plain, what);
         // The run really moved: the fields are not all zero.
         float largest = 0.0f;
@@ -146,19 +152,23 @@ TEST(StepIdentity, TwoStepSweepEqualsTwoPlainSteps) {
     int lanes;
     int32_t cull;
     int pml;
+    bool compact = false;
   };
-  const Case cases[] = {{19, 14, 21, 3, 900 * 1024, 16, 0, 0}, {19, 14, 21, 3, 1, 16, 3, 0},
-                        {24, 9, 16, 2, 1, 16, 0, 0},           {12, 3, 7, 2, 900 * 1024, 16, 0, 0},
-                        {13, 10, 33, 1, 1, 16, 0, 0},          {18, 11, 12, 3, 1, 8, 3, 0},
-                        {18, 11, 12, 1, 900 * 1024, 1, 0, 0},  {13, 10, 9, 2, 1, 16, 3, 4},
-                        {13, 10, 9, 1, 900 * 1024, 16, 0, 4},  {11, 9, 12, 2, 1, 8, 0, 4},
-                        {11, 9, 12, 3, 900 * 1024, 1, 0, 4}};
+  const Case cases[] = {
+      {19, 14, 21, 3, 900 * 1024, 16, 0, 0}, {19, 14, 21, 3, 1, 16, 3, 0},
+      {24, 9, 16, 2, 1, 16, 0, 0},           {12, 3, 7, 2, 900 * 1024, 16, 0, 0},
+      {13, 10, 33, 1, 1, 16, 0, 0},          {18, 11, 12, 3, 1, 8, 3, 0},
+      {18, 11, 12, 1, 900 * 1024, 1, 0, 0},  {13, 10, 9, 2, 1, 16, 3, 4},
+      {13, 10, 9, 1, 900 * 1024, 16, 0, 4},  {11, 9, 12, 2, 1, 8, 0, 4},
+      {11, 9, 12, 3, 900 * 1024, 1, 0, 4},   {19, 14, 21, 3, 900 * 1024, 16, 3, 0, true},
+      {24, 9, 16, 2, 1, 16, 0, 0, true},     {12, 3, 7, 2, 900 * 1024, 16, 0, 0, true},
+      {18, 11, 12, 3, 1, 8, 3, 0, true},     {13, 10, 33, 1, 1, 1, 0, 0, true}};
   for (const Case& c : cases) {
     const std::string what = std::to_string(c.x) + "x" + std::to_string(c.y) + "x" +
                              std::to_string(c.z) + ", " + std::to_string(c.threads) + " threads, " +
                              std::to_string(c.lanes) + " lanes, " + std::to_string(c.blockBytes) +
                              " block bytes, cull " + std::to_string(c.cull) + ", pml " +
-                             std::to_string(c.pml);
+                             std::to_string(c.pml) + (c.compact ? ", compact" : "");
     ModelRecord model;
     ASSERT_TRUE(busyModel(model, c.x, c.y, c.z));
     SimulationEngine fast, plain;
@@ -170,12 +180,19 @@ TEST(StepIdentity, TwoStepSweepEqualsTwoPlainSteps) {
     ASSERT_EQ(test::setQuiet(plain, model), 1) << what;
     fast.sam.cull = plain.sam.cull = c.cull;
     ThreadCount team(c.threads);
-    // 40 sweeps of two steps, one single step in between to shift the parity.
+    ASSERT_EQ(c.compact && beginCompactRun(fast), c.compact) << what;
+    // 40 sweeps of two steps, one single step in between to shift the parity;
+    // the compact state writes the records back half way and goes on.
     for (int i = 0; i < 81; ++i) {
       ASSERT_EQ(stepBatchSteps(fast, i == 20 ? 1 : 2), i == 20 ? 1 : 2) << what;
       for (int k = i == 20 ? 1 : 2; k > 0; --k)
         c.pml > 0 ? stepBatch(plain) : stepBatchReference(plain);
+      if (i == 40 && c.compact) {
+        syncRecords(fast);
+        expectSameState(fast, plain, what + ", half way");
+      }
     }
+    endCompactRun(fast);
     expectSameState(fast, plain, what);
     for (int s = 0; s < fast.pml.slabCount; ++s)
       EXPECT_EQ(differingFloats(fast.pml.slabs[s].psi, plain.pml.slabs[s].psi), 0u) << what;

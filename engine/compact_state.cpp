@@ -1,0 +1,284 @@
+// Loading the compact stepping state from the records and writing it back.
+#include "engine/compact_state.h"
+
+#include <omp.h>
+
+#include <array>
+#include <cstring>
+#include <unordered_map>
+
+#include "engine/console.h"
+#include "engine/engine.h"
+#include "engine/field_kernels.h"
+#include "engine/gpu_backend.h"
+#include "engine/grid_index.h"
+
+namespace tavro {
+
+namespace {
+
+// The nine coefficients of a cell as bits, so that sets compare exactly
+// (a NaN or a negative zero is its own set).
+using SetKey = std::array<uint32_t, kCoefSlots>;
+
+struct SetKeyHash {
+  size_t operator()(const SetKey& k) const {
+    uint64_t h = 1469598103934665603ull;
+    for (uint32_t v : k) h = (h ^ v) * 1099511628211ull;
+    return static_cast<size_t>(h);
+  }
+};
+
+SetKey keyOf(const ECell& e, const HCell* h) {
+  const float v[kCoefSlots] = {e.cax,
+                               e.cay,
+                               e.caz,
+                               e.cbx,
+                               e.cby,
+                               e.cbz,
+                               h ? h->chx : 0.0f,
+                               h ? h->chy : 0.0f,
+                               h ? h->chz : 0.0f};
+  SetKey k;
+  std::memcpy(k.data(), v, sizeof v);
+  return k;
+}
+
+constexpr int64_t kMaxSets = 65536;
+
+int64_t sourceCountOf(const SimulationEngine& eng) {
+  size_t n = eng.sources.size();
+  if (eng.sam.sourceCount >= 0 && static_cast<size_t>(eng.sam.sourceCount) < n)
+    n = static_cast<size_t>(eng.sam.sourceCount);
+  return static_cast<int64_t>(n);
+}
+
+bool servesModel(const SimulationEngine& eng) {
+  const GridDesc& d = eng.grid.desc;
+  if (RunsOnGpu(eng) || eng.pmlCells > 0 || !eng.ports.list.empty()) return false;
+  if (!eng.murNearX || !eng.murFarX || d.cellCount == 0) return false;
+  if (eng.grid.e.size() != d.extendedCount || eng.grid.h.size() != d.extendedCount) return false;
+  if (eng.grid.murCoef.size() < 2 * d.countFaces) return false;
+  for (int64_t i = 0; i < sourceCountOf(eng); ++i) {
+    const int64_t cell = eng.sources[i].cell;
+    if (cell < 0 || static_cast<uint64_t>(cell) >= d.extendedCount) return false;
+  }
+  return true;
+}
+
+// Whether E element i is a cell of the box (not a guard element).
+bool insideBox(const GridDesc& d, uint64_t i, int64_t& x, int64_t& y, int64_t& z) {
+  const Strides s = stridesOf(d);
+  x = static_cast<int64_t>(i / s.sx);
+  y = static_cast<int64_t>(i % s.sx / s.sy);
+  z = static_cast<int64_t>(i % s.sy);
+  return x < d.nx && y < d.ny && z < d.nz;
+}
+
+// Calls f(face index, x, y, z) for every face position and side with the
+// face cell it stands for.
+template <class F>
+void forFaceCells(const GridDesc& d, F&& f) {
+  const int64_t X = d.nx, Y = d.ny, Z = d.nz;
+  for (int side = 0; side < 2; ++side) {
+    for (int64_t x = 0; x < X; ++x)
+      for (int64_t y = 0; y < Y; ++y) f(murCoefZ(d, x, y, side), x, y, side ? Z - 1 : 0);
+    for (int64_t y = 0; y < Y; ++y)
+      for (int64_t z = 0; z < Z; ++z) f(murCoefX(d, y, z, side), side ? X - 1 : 0, y, z);
+    for (int64_t x = 0; x < X; ++x)
+      for (int64_t z = 0; z < Z; ++z) f(murCoefY(d, x, z, side), x, side ? Y - 1 : 0, z);
+  }
+}
+
+// The sets of the cells, the SWITCH cells' own sets and the per-source
+// records. False when the index cannot name them all.
+bool buildSets(SimulationEngine& eng, CompactState& c) {
+  const GridDesc& d = eng.grid.desc;
+  const ECell* e = eng.grid.e.data();
+  const HCell* h = eng.grid.h.data();
+  std::unordered_map<SetKey, int64_t, SetKeyHash> index;
+  std::vector<SetKey> sets;
+  auto setOf = [&](const SetKey& k) {
+    auto [it, added] = index.emplace(k, static_cast<int64_t>(sets.size()));
+    if (added) sets.push_back(k);
+    return it->second;
+  };
+  uint16_t* set = c.set.data();
+  std::memset(set, 0, c.set.bytes());
+  SetKey last{};
+  int64_t lastSet = -1;
+  for (int64_t x = 0; x < d.nx; ++x)
+    for (int64_t y = 0; y < d.ny; ++y) {
+      const uint64_t row = eIndex(d, x, y, 0), hrow = hIndex(d, x, y, 0);
+      for (int64_t z = 0; z < d.nz; ++z) {
+        const SetKey k = keyOf(e[row + z], h + hrow + z);
+        if (lastSet < 0 || k != last) {
+          lastSet = setOf(k);
+          last = k;
+          if (lastSet >= kMaxSets) return false;
+        }
+        set[row + z] = static_cast<uint16_t>(lastSet);
+      }
+    }
+
+  // A SWITCH rewrites the E coefficients of its cell: the cell gets a set
+  // of its own, shared by the SWITCH sources of that cell.
+  const int64_t n = sourceCountOf(eng);
+  std::unordered_map<int64_t, int64_t> ownSet, firstSource;
+  for (int64_t i = 0; i < n; ++i) {
+    const FDTD_SRC& src = eng.sources[i];
+    int64_t x, y, z;
+    c.sourceInside[i] = insideBox(d, static_cast<uint64_t>(src.cell), x, y, z) ? 1 : 0;
+    c.firstAtCell[i] = firstSource.emplace(src.cell, i).second ? 1 : 0;
+    c.sourceMag[i] = e[src.cell].emag;
+    c.switchSet[i] = -1;
+    if (src.type != kSrcSwitch) continue;
+    auto [it, added] = ownSet.emplace(src.cell, static_cast<int64_t>(sets.size()));
+    if (added) {
+      int64_t x, y, z;
+      const bool inside = insideBox(d, static_cast<uint64_t>(src.cell), x, y, z);
+      sets.push_back(keyOf(e[src.cell], inside ? h + hIndex(d, x, y, z) : nullptr));
+      if (static_cast<int64_t>(sets.size()) > kMaxSets) return false;
+      set[src.cell] = static_cast<uint16_t>(it->second);
+    }
+    c.switchSet[i] = static_cast<int32_t>(it->second);
+  }
+  for (int64_t p = 0; p < static_cast<int64_t>(c.probeSource.size()); ++p) {
+    int64_t x, y, z;
+    cellCoords(d, static_cast<uint64_t>(eng.probeCells[p]), x, y, z);
+    const auto it = firstSource.find(static_cast<int64_t>(eIndex(d, x, y, z)));
+    c.probeSource[p] = it == firstSource.end() ? -1 : static_cast<int32_t>(it->second);
+  }
+
+  c.setCount = static_cast<int64_t>(sets.size());
+  c.setStride = static_cast<uint64_t>((c.setCount + 15) / 16 * 16);
+  if (!c.coef.allocate(c.setStride * kCoefSlots)) return false;
+  std::memset(c.coef.data(), 0, c.coef.bytes());
+  for (int64_t k = 0; k < c.setCount; ++k)
+    for (int slot = 0; slot < kCoefSlots; ++slot)
+      std::memcpy(c.coefs(slot) + k, &sets[static_cast<size_t>(k)][slot], sizeof(float));
+  return true;
+}
+
+}  // namespace
+
+void CompactState::release() {
+  active = false;
+  recordsCurrent = true;
+  fields.release();
+  set.release();
+  coef.release();
+  switchSet.release();
+  firstAtCell.release();
+  sourceInside.release();
+  probeSource.release();
+  sourceMag.release();
+  faceMag.release();
+  stride = setStride = 0;
+  setCount = 0;
+}
+
+bool beginCompactRun(SimulationEngine& eng) {
+  CompactState& c = eng.compact;
+  if (c.active) return true;
+  c.release();
+  if (!servesModel(eng)) return false;
+  const GridDesc& d = eng.grid.desc;
+  const uint64_t P = d.extendedCount;
+  // Arrays a whole number of pages apart plus 80 floats, so that the same
+  // element of the six arrays falls on different cache sets.
+  c.stride = (P + 1023) / 1024 * 1024 + 80;
+  const uint64_t n = static_cast<uint64_t>(sourceCountOf(eng));
+  const uint64_t probes =
+      eng.sam.probeCount > 0 && eng.probeCells.size() >= static_cast<uint64_t>(eng.sam.probeCount)
+          ? static_cast<uint64_t>(eng.sam.probeCount)
+          : 0;
+  const uint64_t bytes = 6 * c.stride * sizeof(float) + P * sizeof(uint16_t) +
+                         2 * d.countFaces * sizeof(float) + n * 10 + probes * 4;
+  if (!memoryFits(bytes) || !c.fields.allocate(6 * c.stride) || !c.set.allocate(P) ||
+      !c.faceMag.allocate(2 * d.countFaces) || !c.switchSet.allocate(n) ||
+      !c.firstAtCell.allocate(n) || !c.sourceInside.allocate(n) || !c.sourceMag.allocate(n) ||
+      !c.probeSource.allocate(probes) || !buildSets(eng, c)) {
+    c.release();
+    return false;
+  }
+  const CompactFields f = c.fieldsView();
+  const ECell* e = eng.grid.e.data();
+  const HCell* h = eng.grid.h.data();
+  const int64_t planes = d.nx + 1;
+  const uint64_t perPlane = P / static_cast<uint64_t>(planes);
+#pragma omp parallel for schedule(static)
+  for (int64_t x = 0; x < planes; ++x)
+    for (uint64_t i = static_cast<uint64_t>(x) * perPlane; i < (x + 1) * perPlane; ++i) {
+      f.e.c[0][i] = e[i].ex;
+      f.e.c[1][i] = e[i].ey;
+      f.e.c[2][i] = e[i].ez;
+      f.h.c[0][i] = h[i].hx;
+      f.h.c[1][i] = h[i].hy;
+      f.h.c[2][i] = h[i].hz;
+    }
+  forFaceCells(d, [&](uint64_t k, int64_t x, int64_t y, int64_t z) {
+    c.faceMag[k] = h[hIndex(d, x, y, z)].hmag;
+  });
+  c.active = true;
+  c.recordsCurrent = true;
+  return true;
+}
+
+void syncRecords(SimulationEngine& eng) {
+  CompactState& c = eng.compact;
+  if (!c.active || c.recordsCurrent) return;
+  const GridDesc& d = eng.grid.desc;
+  const uint64_t P = d.extendedCount;
+  const CompactFields f = c.fieldsView();
+  ECell* e = eng.grid.e.data();
+  HCell* h = eng.grid.h.data();
+  const int64_t planes = d.nx + 1;
+  const uint64_t perPlane = P / static_cast<uint64_t>(planes);
+#pragma omp parallel for schedule(static)
+  for (int64_t x = 0; x < planes; ++x) {
+    for (uint64_t i = static_cast<uint64_t>(x) * perPlane; i < (x + 1) * perPlane; ++i) {
+      e[i].ex = f.e.c[0][i];
+      e[i].ey = f.e.c[1][i];
+      e[i].ez = f.e.c[2][i];
+      h[i].hx = f.h.c[0][i];
+      h[i].hy = f.h.c[1][i];
+      h[i].hz = f.h.c[2][i];
+    }
+  }
+  // H of cell (x, y, z) lies in plane x + 1 of the elements: the magnitudes
+  // wait for all components.
+#pragma omp parallel for schedule(static)
+  for (int64_t x = 0; x < d.nx; ++x) {
+    for (int64_t y = 0; y < d.ny; ++y)
+      for (int64_t z = 0; z < d.nz; ++z) {
+        ECell& ec = e[eIndex(d, x, y, z)];
+        HCell& hc = h[hIndex(d, x, y, z)];
+        ec.emag = signedMagnitude(ec.ex, ec.ey, ec.ez);
+        hc.hmag = signedMagnitude(hc.hx, hc.hy, hc.hz);
+      }
+  }
+  forFaceCells(d, [&](uint64_t k, int64_t x, int64_t y, int64_t z) {
+    h[hIndex(d, x, y, z)].hmag = c.faceMag[k];
+  });
+  for (int64_t i = 0; i < sourceCountOf(eng); ++i) {
+    ECell& ec = e[eng.sources[i].cell];
+    if (c.firstAtCell[i]) ec.emag = c.sourceMag[i];
+    if (c.switchSet[i] < 0) continue;
+    const int64_t k = c.switchSet[i];
+    ec.cax = c.coefs(kCax)[k];
+    ec.cay = c.coefs(kCay)[k];
+    ec.caz = c.coefs(kCaz)[k];
+    ec.cbx = c.coefs(kCbx)[k];
+    ec.cby = c.coefs(kCby)[k];
+    ec.cbz = c.coefs(kCbz)[k];
+  }
+  c.recordsCurrent = true;
+}
+
+void endCompactRun(SimulationEngine& eng) {
+  syncRecords(eng);
+  eng.compact.release();
+}
+
+}  // namespace tavro
