@@ -22,6 +22,7 @@
 
 #include "app/conversion.h"
 #include "app/presets.h"
+#include "engine/compact_state.h"
 #include "engine/console.h"
 #include "engine/field_kernels.h"
 #include "engine/field_update.h"
@@ -45,6 +46,9 @@ namespace tavro {
 namespace {
 
 using namespace pymodule;
+
+// Calls of advance() with at least this many steps step the compact state.
+constexpr int64_t kCompactSteps = 16;
 
 class PyModel {
  public:
@@ -251,6 +255,9 @@ class PyModel {
       py::gil_scoped_release release;
       SimulationEngine& eng = *engine_;
       FarFieldRecorder* far = farField_.recorder();
+      // Longer runs step the compact state, as the batch run does; it is
+      // loaded and written back once per call.
+      if (!far && steps >= kCompactSteps) beginCompactRun(eng);
       while (done < steps && eng.sam.stepCount < eng.sam.stepLimit && !g_interrupted) {
         if (far) {  // the far field is recorded after every single step
           stepBatch(eng);
@@ -265,6 +272,7 @@ class PyModel {
         const bool two = steps - done >= 2 && next.stepCount < next.stepLimit;
         done += stepBatchSteps(eng, two ? 2 : 1);
       }
+      endCompactRun(eng);
     }
     stepping_ = false;
     steps_ += done;
