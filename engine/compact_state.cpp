@@ -56,7 +56,7 @@ int64_t sourceCountOf(const SimulationEngine& eng) {
 bool servesModel(const SimulationEngine& eng) {
   const GridDesc& d = eng.grid.desc;
   if (RunsOnGpu(eng) || eng.pmlCells > 0 || !eng.ports.list.empty()) return false;
-  if (!eng.murNearX || !eng.murFarX || d.cellCount == 0) return false;
+  if (d.cellCount == 0) return false;
   if (eng.grid.e.size() != d.extendedCount || eng.grid.h.size() != d.extendedCount) return false;
   if (eng.grid.murCoef.size() < 2 * d.countFaces) return false;
   for (int64_t i = 0; i < sourceCountOf(eng); ++i) {

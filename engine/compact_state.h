@@ -13,8 +13,8 @@
 // A run begins it (loading it from the records), steps it through the same
 // step functions, and ends it (writing it back): results never depend on
 // whether it was used. Models it does not serve (the absorbing layer, lumped
-// ports, a slab of a larger box, more coefficient sets than the index can
-// name) step the records as before.
+// ports, more coefficient sets than the index can name) step the records as
+// before.
 #pragma once
 
 #include <cstdint>
@@ -66,8 +66,8 @@ struct CompactState {
 };
 
 // Loads the compact state from the records when the engine's model and run
-// allow it (CPU, no absorbing layer, no lumped ports, Mur on every face, at
-// most 65536 coefficient sets, memory for it); returns whether it is active.
+// allow it (CPU, no absorbing layer, no lumped ports, at most 65536
+// coefficient sets, memory for it); returns whether it is active.
 bool beginCompactRun(SimulationEngine& eng);
 // Writes fields, magnitudes and SWITCH coefficients back into the records
 // when steps ran since they were last current; the state stays active.

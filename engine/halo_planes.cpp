@@ -33,11 +33,32 @@ void copyRecord(MurStore& r, float* v, bool pack) {
     std::memcpy(r.s, v, sizeof(r.s));
 }
 
+// The same from the component arrays of the compact stepping state.
+void copyArrays(const CompactFields& f, uint64_t e0, uint64_t h0, uint64_t n, float* v, bool pack) {
+  for (uint64_t i = 0; i < n; ++i, v += 6) {
+    float* c[6] = {f.e.c[0] + e0 + i, f.e.c[1] + e0 + i, f.e.c[2] + e0 + i,
+                   f.h.c[0] + h0 + i, f.h.c[1] + h0 + i, f.h.c[2] + h0 + i};
+    for (int k = 0; k < 6; ++k) {
+      if (pack)
+        v[k] = *c[k];
+      else
+        *c[k] = v[k];
+    }
+  }
+}
+
 // Both directions in one walk, so that the layout has one definition.
-void copyPlane(GridHolder& g, int64_t x, float* v, bool pack) {
+void copyPlane(SimulationEngine& eng, int64_t x, float* v, bool pack) {
+  GridHolder& g = eng.grid;
   const GridDesc& d = g.desc;
   const uint64_t n = planeElements(d);
-  copyFields(g.e.data() + eIndex(d, x, 0, 0), g.h.data() + hIndex(d, x, -1, -1), n, v, pack);
+  const uint64_t e0 = eIndex(d, x, 0, 0), h0 = hIndex(d, x, -1, -1);
+  if (eng.compact.active) {
+    copyArrays(eng.compact.fieldsView(), e0, h0, n, v, pack);
+    if (!pack) eng.compact.recordsCurrent = false;
+  } else {
+    copyFields(g.e.data() + e0, g.h.data() + h0, n, v, pack);
+  }
   v += 6 * n;
   // Z-face records x*Y + y, Y-face records z*X + x.
   for (int64_t y = 0; y < d.ny; ++y, v += kRecordFloats) copyRecord(g.murZ[x * d.ny + y], v, pack);
@@ -50,13 +71,13 @@ std::size_t haloPlaneFloats(const GridDesc& d) {
   return 6 * planeElements(d) + kRecordFloats * static_cast<uint64_t>(d.ny + d.nz);
 }
 
-void packPlane(const GridHolder& g, int64_t x, float* out) {
+void packPlane(const SimulationEngine& eng, int64_t x, float* out) {
   // Packing only reads; one walk serves both directions.
-  copyPlane(const_cast<GridHolder&>(g), x, out, true);
+  copyPlane(const_cast<SimulationEngine&>(eng), x, out, true);
 }
 
-void unpackPlane(GridHolder& g, int64_t x, const float* in) {
-  copyPlane(g, x, const_cast<float*>(in), false);
+void unpackPlane(SimulationEngine& eng, int64_t x, const float* in) {
+  copyPlane(eng, x, const_cast<float*>(in), false);
 }
 
 }  // namespace tavro

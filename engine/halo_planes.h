@@ -16,9 +16,10 @@ namespace tavro {
 // magnitudes are left out: no update reads another cell's.
 std::size_t haloPlaneFloats(const GridDesc& d);
 
-// Plane x (0 <= x < X) into `out`, and back from `in`. Grids of different
+// Plane x (0 <= x < X) into `out`, and back from `in`, from the records or,
+// while it is active, from the compact stepping state. Grids of different
 // X but the same Y and Z exchange planes this way.
-void packPlane(const GridHolder& g, int64_t x, float* out);
-void unpackPlane(GridHolder& g, int64_t x, const float* in);
+void packPlane(const SimulationEngine& eng, int64_t x, float* out);
+void unpackPlane(SimulationEngine& eng, int64_t x, const float* in);
 
 }  // namespace tavro

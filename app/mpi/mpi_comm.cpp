@@ -64,7 +64,7 @@ HaloExchange::HaloExchange(const Slab& slab, const GridDesc& d) {
   recv_.resize(kHaloPlanes * plane_);
 }
 
-void HaloExchange::exchange(GridHolder& g) {
+void HaloExchange::exchange(SimulationEngine& g) {
   if (left_ == MPI_PROC_NULL && right_ == MPI_PROC_NULL) return;
   const int n = static_cast<int>(send_.size());
   auto pack = [&](int64_t from) {
@@ -84,7 +84,7 @@ void HaloExchange::exchange(GridHolder& g) {
 }
 
 int SlabSteps(SimulationEngine& eng, HaloExchange& halo, int steps) {
-  halo.exchange(eng.grid);
+  halo.exchange(eng);
   return stepBatchSteps(eng, steps);
 }
 

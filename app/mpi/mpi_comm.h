@@ -42,7 +42,7 @@ class HaloExchange {
   HaloExchange(const Slab& slab, const GridDesc& d);
   // The first owned planes to the left neighbour and the last to the right
   // one; the halo planes from them.
-  void exchange(GridHolder& g);
+  void exchange(SimulationEngine& eng);
   // Bytes that cross one slab boundary per exchange (both ways).
   uint64_t bytesPerBoundary() const { return 2 * send_.size() * sizeof(float); }
 

@@ -16,6 +16,7 @@
 #include "app/mpi/slab.h"
 #include "app/run_driver.h"
 #include "app/stop_signals.h"
+#include "engine/compact_state.h"
 #include "engine/console.h"
 #include "engine/field_kernels.h"
 #include "engine/grid_index.h"
@@ -211,6 +212,9 @@ int run(const World& w, int argc, char** argv) {
   const std::time_t start = std::time(nullptr);
   FDTD_SAM& s = eng.sam;
   int stop = 0;
+  // Each process steps the compact state where it serves its slab (the
+  // halo exchange reads and writes whichever is stepped).
+  beginCompactRun(eng);
   {
     StopSignals signals;
     int shown = -1;
@@ -232,6 +236,7 @@ int run(const World& w, int argc, char** argv) {
       if (SlabSteps(eng, halo, next.stepCount < next.stepLimit ? 2 : 1) == 2) progress(next);
     }
   }
+  endCompactRun(eng);
   con() << "\r";
   if (stop != 0)
     con() << "\nwarning: calculation interrupted after " << s.stepCount << " of " << s.stepLimit
