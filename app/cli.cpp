@@ -13,6 +13,7 @@
 #include "app/presets.h"
 #include "app/run_driver.h"
 #include "app/sparam_driver.h"
+#include "engine/compact_state.h"
 #include "engine/console.h"
 #include "engine/gpu_backend.h"
 #include "engine/setup.h"
@@ -416,9 +417,13 @@ int ProgramMain(int argc, char** argv, WindowEntry window) {
   StepHook everyStep;
   if (farField.ready()) {
     everyStep.every = 1;
+    everyStep.readsCompact = true;
     everyStep.call = [&](int64_t steps) {
       farField.record(app->engine);
-      if (snapshots.every > 0 && steps % snapshots.every == 0) snapshots.call(steps);
+      if (snapshots.every > 0 && steps % snapshots.every == 0) {
+        syncRecords(app->engine);
+        snapshots.call(steps);
+      }
     };
   }
   const bool complete = RunBatch(app->engine, farField.ready() ? &everyStep : &snapshots);

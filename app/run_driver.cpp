@@ -46,9 +46,10 @@ bool RunBatch(SimulationEngine& eng, const StepHook* hook) {
     }
   };
   const bool gpu = RunsOnGpu(eng);
-  // The CPU steps the compact state where it serves the model, and where no
-  // hook reads the fields after every step.
-  if (!gpu && every != 1) beginCompactRun(eng);
+  // The CPU steps the compact state where it serves the model, unless a
+  // hook reads the records after every step.
+  const bool hookReadsRecords = every > 0 && !hook->readsCompact;
+  if (!gpu && (every != 1 || !hookReadsRecords)) beginCompactRun(eng);
   while (s.stepCount < s.stepLimit && g_batchStop == 0 && !eng.gpuFailed) {
     progress(s);
     // Two steps per sweep where the first leaves a sample to take; the
@@ -62,7 +63,7 @@ bool RunBatch(SimulationEngine& eng, const StepHook* hook) {
     if (done == 2) progress(next);
     steps += done;
     if (every > 0 && steps % every == 0) {
-      syncRecords(eng);
+      if (hookReadsRecords) syncRecords(eng);
       hook->call(steps);
     }
   }

@@ -13,6 +13,10 @@ namespace tavro {
 struct StepHook {
   int64_t every = 0;
   std::function<void(int64_t steps)> call;
+  // The call reads the fields from the compact stepping state where it is
+  // active (and brings the records up to date itself where it needs them);
+  // otherwise the run writes the records back before every call.
+  bool readsCompact = false;
 };
 
 // Steps until stepCount reaches stepLimit, redrawing the progress line when

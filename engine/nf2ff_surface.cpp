@@ -183,6 +183,10 @@ void FarFieldRecorder::record(const SimulationEngine& eng) {
   }
   const ECell* e = eng.grid.e.data();
   const HCell* h = eng.grid.h.data();
+  // While the compact stepping state is active it holds the fields.
+  const bool compact = eng.compact.active;
+  const CompactFields cf =
+      compact ? const_cast<CompactState&>(eng.compact).fieldsView() : CompactFields{};
   const int64_t n = static_cast<int64_t>(samples_.size());
   const int64_t firstH = static_cast<int64_t>(firstH_);
   const std::complex<double>* pe = phE.data();
@@ -191,8 +195,10 @@ void FarFieldRecorder::record(const SimulationEngine& eng) {
   for (int64_t i = 0; i < n; ++i) {
     const SurfaceSample& s = samples_[static_cast<std::size_t>(i)];
     const bool isH = i >= firstH;
-    const double v =
-        isH ? hComponent(h[s.element], s.component) : eComponent(e[s.element], s.component);
+    const double v = compact
+                         ? (isH ? cf.h.c[s.component][s.element] : cf.e.c[s.component][s.element])
+                     : isH ? hComponent(h[s.element], s.component)
+                           : eComponent(e[s.element], s.component);
     const std::complex<double>* p = isH ? ph : pe;
     std::complex<double>* a = &acc_[static_cast<std::size_t>(i) * F];
     for (std::size_t f = 0; f < F; ++f) a[f] += v * p[f];

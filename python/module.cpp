@@ -257,7 +257,7 @@ class PyModel {
       FarFieldRecorder* far = farField_.recorder();
       // Longer runs step the compact state, as the batch run does; it is
       // loaded and written back once per call.
-      if (!far && steps >= kCompactSteps) beginCompactRun(eng);
+      if (steps >= kCompactSteps) beginCompactRun(eng);
       while (done < steps && eng.sam.stepCount < eng.sam.stepLimit && !g_interrupted) {
         if (far) {  // the far field is recorded after every single step
           stepBatch(eng);
