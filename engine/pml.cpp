@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
+#include <vector>
 
 #include "engine/console.h"
 #include "engine/field_kernels.h"
@@ -54,80 +56,137 @@ double depthAt(double pos, int P, int64_t N) {
   return 0.0;
 }
 
-// Calls f(axis, slab, x, y, z) for every slab cell of rows y0 <= y < y1 of
-// plane x: the whole rows where the plane lies in an x slab, the rows of the
-// y slabs, and the ends of every row that lie in the z slabs.
-template <class F>
-void forRowSlabCells(PmlLayer& layer, int64_t x, int64_t y0, int64_t y1, F&& f) {
-  for (int side = 0; side < 2; ++side) {
-    PmlSlab& s = layer.slabs[side];
-    if (x < s.lo[0] || x >= s.hi[0]) continue;
-    for (int64_t y = std::max(y0, s.lo[1]); y < std::min(y1, s.hi[1]); ++y)
-      for (int64_t z = s.lo[2]; z < s.hi[2]; ++z) f(0, s, x, y, z);
-  }
-  for (int side = 0; side < 2; ++side) {
-    PmlSlab& s = layer.slabs[2 + side];
-    for (int64_t y = std::max(y0, s.lo[1]); y < std::min(y1, s.hi[1]); ++y)
-      for (int64_t z = s.lo[2]; z < s.hi[2]; ++z) f(1, s, x, y, z);
-  }
-  PmlSlab& low = layer.slabs[4];
-  PmlSlab& high = layer.slabs[5];
-  for (int64_t y = std::max(y0, low.lo[1]); y < std::min(y1, low.hi[1]); ++y) {
-    for (int64_t z = low.lo[2]; z < low.hi[2]; ++z) f(2, low, x, y, z);
-    for (int64_t z = high.lo[2]; z < high.hi[2]; ++z) f(2, high, x, y, z);
+// The corrections of one run of n consecutive cells along z for the
+// derivative along axis A, starting at H (E) element h (e) and psi record
+// `psi`. Along x and y the coefficient of the run's position is `coef[0]`;
+// along z every cell takes its own, coef[i]. `stride` is the element step
+// along A. Each cell's psi record follows the previous one.
+template <int A>
+inline void hRun(HCell* h, const ECell* e, int64_t n, uint64_t stride, const PmlCoef* coef,
+                 PmlPsi* psi) {
+  for (int64_t i = 0; i < n; ++i) {
+    HCell& c = h[i];
+    const ECell& o = e[i];
+    const ECell& m = e[static_cast<uint64_t>(i) + stride];
+    if constexpr (A == 0)
+      pmlHCorrect(c.hy, c.hz, c.chx, coef[0], psi[i], m.ez - o.ez, m.ey - o.ey);
+    else if constexpr (A == 1)
+      pmlHCorrect(c.hz, c.hx, c.chy, coef[0], psi[i], m.ex - o.ex, m.ez - o.ez);
+    else
+      pmlHCorrect(c.hx, c.hy, c.chz, coef[i], psi[i], m.ey - o.ey, m.ex - o.ex);
   }
 }
 
-// The layer's correction of H (E) of cell (x, y, z) for the derivative along
-// `axis`, with the signed magnitude brought up to date.
-struct Corrector {
+template <int A>
+inline void eRun(ECell* e, const HCell* h, int64_t n, uint64_t stride, const PmlCoef* coef,
+                 PmlPsi* psi) {
+  for (int64_t i = 0; i < n; ++i) {
+    ECell& c = e[i];
+    const HCell& o = h[i];
+    const HCell& p = *(h + i - static_cast<int64_t>(stride));
+    if constexpr (A == 0)
+      pmlECorrect(c.ez, c.ey, c.cbx, coef[0], psi[i], o.hy - p.hy, o.hz - p.hz);
+    else if constexpr (A == 1)
+      pmlECorrect(c.ex, c.ez, c.cby, coef[0], psi[i], o.hz - p.hz, o.hx - p.hx);
+    else
+      pmlECorrect(c.ey, c.ex, c.cbz, coef[i], psi[i], o.hx - p.hx, o.hy - p.hy);
+  }
+}
+
+// psi record of slab cell (x, y, z).
+PmlPsi* psiAt(PmlSlab& s, int64_t x, int64_t y, int64_t z) {
+  return s.psi.data() + slabIndex(s, x, y, z);
+}
+
+// The layer's corrections of rows y0 <= y < y1 of plane x, one row at a
+// time and within it one run per slab: the whole row for each x and y slab
+// the row lies in, then the cells at its ends in the z slabs. A cell in
+// several slabs takes their corrections in the order x low, x high, y low,
+// y high, z low, z high; the signed magnitude follows once, from the final
+// components, for the cells of any slab.
+struct RowCorrector {
   GridDesc d;
   Strides st;
+  PmlLayer& L;
   ECell* e;
   HCell* h;
-  const PmlCoef* hCoef[3];
-  const PmlCoef* eCoef[3];
 
-  explicit Corrector(SimulationEngine& eng)
-      : d(eng.grid.desc), st(stridesOf(d)), e(eng.grid.e.data()), h(eng.grid.h.data()) {
-    for (int a = 0; a < 3; ++a) {
-      hCoef[a] = eng.pml.hCoef[a].data();
-      eCoef[a] = eng.pml.eCoef[a].data();
+  explicit RowCorrector(SimulationEngine& eng)
+      : d(eng.grid.desc),
+        st(stridesOf(d)),
+        L(eng.pml),
+        e(eng.grid.e.data()),
+        h(eng.grid.h.data()) {}
+
+  // Calls run(axis, z0, n, coefficient, psi) for every slab run of row (x,
+  // y) in the order above, then mag(z0, n) for the runs of cells to bring
+  // up to date.
+  template <class Run, class Mag>
+  void forRuns(const std::vector<PmlCoef>* coef, int64_t x, int64_t y, Run&& run, Mag&& mag) const {
+    const int64_t Z = d.nz;
+    bool whole = false;
+    for (int side = 0; side < 2; ++side) {
+      PmlSlab& s = L.slabs[side];
+      if (x < s.lo[0] || x >= s.hi[0]) continue;
+      run(std::integral_constant<int, 0>(), 0, Z, &coef[0][static_cast<size_t>(x)],
+          psiAt(s, x, y, 0));
+      whole = true;
+    }
+    for (int side = 0; side < 2; ++side) {
+      PmlSlab& s = L.slabs[2 + side];
+      if (y < s.lo[1] || y >= s.hi[1]) continue;
+      run(std::integral_constant<int, 1>(), 0, Z, &coef[1][static_cast<size_t>(y)],
+          psiAt(s, x, y, 0));
+      whole = true;
+    }
+    PmlSlab& low = L.slabs[4];
+    PmlSlab& high = L.slabs[5];
+    const int64_t lowEnd = low.hi[2], highStart = high.lo[2];
+    run(std::integral_constant<int, 2>(), 0, lowEnd, coef[2].data(), psiAt(low, x, y, 0));
+    run(std::integral_constant<int, 2>(), highStart, Z - highStart, coef[2].data() + highStart,
+        psiAt(high, x, y, highStart));
+    if (whole || highStart <= lowEnd) {
+      mag(0, Z);
+    } else {
+      mag(0, lowEnd);
+      mag(highStart, Z - highStart);
     }
   }
 
-  void hCell(int axis, PmlSlab& s, int64_t x, int64_t y, int64_t z) const {
-    HCell& c = h[hIndex(d, x, y, z)];
-    const ECell* ec = e + eIndex(d, x, y, z);
-    PmlPsi& psi = s.psi[static_cast<uint64_t>(slabIndex(s, x, y, z))];
-    if (axis == 0) {
-      const ECell& n = ec[st.sx];
-      pmlHCorrect(c.hy, c.hz, c.chx, hCoef[0][x], psi, n.ez - ec->ez, n.ey - ec->ey);
-    } else if (axis == 1) {
-      const ECell& n = ec[st.sy];
-      pmlHCorrect(c.hz, c.hx, c.chy, hCoef[1][y], psi, n.ex - ec->ex, n.ez - ec->ez);
-    } else {
-      const ECell& n = ec[1];
-      pmlHCorrect(c.hx, c.hy, c.chz, hCoef[2][z], psi, n.ey - ec->ey, n.ex - ec->ex);
+  void hRows(int64_t x, int64_t y0, int64_t y1) const {
+    for (int64_t y = y0; y < y1; ++y) {
+      HCell* hr = h + hIndex(d, x, y, 0);
+      const ECell* er = e + eIndex(d, x, y, 0);
+      const uint64_t stride[3] = {st.sx, st.sy, 1};
+      forRuns(
+          L.hCoef, x, y,
+          [&](auto axis, int64_t z0, int64_t n, const PmlCoef* c, PmlPsi* psi) {
+            constexpr int A = decltype(axis)::value;
+            hRun<A>(hr + z0, er + z0, n, stride[A], c, psi);
+          },
+          [&](int64_t z0, int64_t n) {
+            for (HCell* c = hr + z0; c != hr + z0 + n; ++c)
+              c->hmag = signedMagnitude(c->hx, c->hy, c->hz);
+          });
     }
-    c.hmag = signedMagnitude(c.hx, c.hy, c.hz);
   }
 
-  void eCell(int axis, PmlSlab& s, int64_t x, int64_t y, int64_t z) const {
-    ECell& c = e[eIndex(d, x, y, z)];
-    const HCell* hc = h + hIndex(d, x, y, z);
-    PmlPsi& psi = s.psi[static_cast<uint64_t>(slabIndex(s, x, y, z))];
-    if (axis == 0) {
-      const HCell& p = *(hc - st.sx);
-      pmlECorrect(c.ez, c.ey, c.cbx, eCoef[0][x], psi, hc->hy - p.hy, hc->hz - p.hz);
-    } else if (axis == 1) {
-      const HCell& p = *(hc - st.sy);
-      pmlECorrect(c.ex, c.ez, c.cby, eCoef[1][y], psi, hc->hz - p.hz, hc->hx - p.hx);
-    } else {
-      const HCell& p = *(hc - 1);
-      pmlECorrect(c.ey, c.ex, c.cbz, eCoef[2][z], psi, hc->hx - p.hx, hc->hy - p.hy);
+  void eRows(int64_t x, int64_t y0, int64_t y1) const {
+    for (int64_t y = y0; y < y1; ++y) {
+      ECell* er = e + eIndex(d, x, y, 0);
+      const HCell* hr = h + hIndex(d, x, y, 0);
+      const uint64_t stride[3] = {st.sx, st.sy, 1};
+      forRuns(
+          L.eCoef, x, y,
+          [&](auto axis, int64_t z0, int64_t n, const PmlCoef* c, PmlPsi* psi) {
+            constexpr int A = decltype(axis)::value;
+            eRun<A>(er + z0, hr + z0, n, stride[A], c, psi);
+          },
+          [&](int64_t z0, int64_t n) {
+            for (ECell* c = er + z0; c != er + z0 + n; ++c)
+              c->emag = signedMagnitude(c->ex, c->ey, c->ez);
+          });
     }
-    c.emag = signedMagnitude(c.ex, c.ey, c.ez);
   }
 };
 
@@ -274,17 +333,11 @@ void reportPml(const SimulationEngine& eng, uint64_t bytes) {
 }
 
 void pmlHRows(SimulationEngine& eng, int64_t x, int64_t y0, int64_t y1) {
-  const Corrector k(eng);
-  forRowSlabCells(eng.pml, x, y0, y1, [&](int a, PmlSlab& s, int64_t cx, int64_t cy, int64_t cz) {
-    k.hCell(a, s, cx, cy, cz);
-  });
+  RowCorrector(eng).hRows(x, y0, y1);
 }
 
 void pmlERows(SimulationEngine& eng, int64_t x, int64_t y0, int64_t y1) {
-  const Corrector k(eng);
-  forRowSlabCells(eng.pml, x, y0, y1, [&](int a, PmlSlab& s, int64_t cx, int64_t cy, int64_t cz) {
-    k.eCell(a, s, cx, cy, cz);
-  });
+  RowCorrector(eng).eRows(x, y0, y1);
 }
 
 void fieldPassesPmlTeam(SimulationEngine& eng) {
