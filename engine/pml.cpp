@@ -10,6 +10,7 @@
 
 #include "engine/console.h"
 #include "engine/field_kernels.h"
+#include "engine/field_lanes.h"
 #include "engine/field_passes.h"
 #include "engine/grid_index.h"
 
@@ -93,6 +94,114 @@ inline void eRun(ECell* e, const HCell* h, int64_t n, uint64_t stride, const Pml
   }
 }
 
+#if TAVRO_HAVE_AVX2_PATH
+#pragma GCC push_options
+#pragma GCC target("avx2")
+
+constexpr int kPsi = sizeof(PmlPsi) / sizeof(float);  // floats per psi record (4)
+
+// Coefficients of eight cells in lanes: along x and y one position for the
+// whole run, along z cells i..i+7 of the table.
+struct CoefLanes {
+  Lanes b, c, k;
+};
+template <int A>
+inline CoefLanes coefLanes(const PmlCoef* coef, int64_t i) {
+  if constexpr (A < 2) {
+    return {_mm256_set1_ps(coef->b), _mm256_set1_ps(coef->c), _mm256_set1_ps(coef->k)};
+  } else {
+    constexpr int kCoef = sizeof(PmlCoef) / sizeof(float);
+    const __m256i at = _mm256_setr_epi32(0, kCoef, 2 * kCoef, 3 * kCoef, 4 * kCoef, 5 * kCoef,
+                                         6 * kCoef, 7 * kCoef);
+    const float* p = &coef[i].b;
+    return {_mm256_i32gather_ps(p, at, 4), _mm256_i32gather_ps(p + 1, at, 4),
+            _mm256_i32gather_ps(p + 2, at, 4)};
+  }
+}
+
+// hRun and eRun eight cells at a time, one per lane; the cells left over at
+// the end go through the scalar run.
+template <int A>
+inline __attribute__((flatten)) void hRunAvx2(HCell* h, const ECell* e, int64_t n, uint64_t stride,
+                                              const PmlCoef* coef, PmlPsi* psi) {
+  const int64_t ahead = static_cast<int64_t>(stride) * kE;
+  int64_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    float* hp = reinterpret_cast<float*>(h + i);
+    const float* ep = reinterpret_cast<const float*>(e + i);
+    float* sp = reinterpret_cast<float*>(psi + i);
+    Lanes hx, hy, hz, hmag, chx, chy, chz, skip;
+    loadColumns(hp, kH, hx, hy, hz, hmag);
+    loadColumns(hp + 3, kH, skip, chx, chy, chz);  // floats 3..6: within the element
+    Lanes ex, ey, ez, nx, ny, nz;
+    loadColumns(ep, kE, ex, ey, ez, skip);
+    loadColumns(ep + ahead, kE, nx, ny, nz, skip);
+    Lanes s1, s2, s3, s4;
+    loadColumns(sp, kPsi, s1, s2, s3, s4);
+    const CoefLanes p = coefLanes<A>(coef, i);
+    if constexpr (A == 0)
+      pmlHCorrectValues(hy, hz, chx, p.b, p.c, p.k, s1, s2, nz - ez, ny - ey);
+    else if constexpr (A == 1)
+      pmlHCorrectValues(hz, hx, chy, p.b, p.c, p.k, s1, s2, nx - ex, nz - ez);
+    else
+      pmlHCorrectValues(hx, hy, chz, p.b, p.c, p.k, s1, s2, ny - ey, nx - ex);
+    storeColumns(hp, kH, hx, hy, hz, hmag);
+    storeColumns(sp, kPsi, s1, s2, s3, s4);
+  }
+  hRun<A>(h + i, e + i, n - i, stride, A == 2 ? coef + i : coef, psi + i);
+}
+
+template <int A>
+inline __attribute__((flatten)) void eRunAvx2(ECell* e, const HCell* h, int64_t n, uint64_t stride,
+                                              const PmlCoef* coef, PmlPsi* psi) {
+  const int64_t back = static_cast<int64_t>(stride) * kH;
+  int64_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    float* ep = reinterpret_cast<float*>(e + i);
+    const float* hp = reinterpret_cast<const float*>(h + i);
+    float* sp = reinterpret_cast<float*>(psi + i);
+    Lanes ex, ey, ez, emag, cbx, cby, cbz, skip;
+    loadColumns(ep, kE, ex, ey, ez, emag);
+    loadColumns(ep + 6, kE, skip, cbx, cby, cbz);  // floats 6..9: within the element
+    Lanes hx, hy, hz, px, py, pz;
+    loadColumns(hp, kH, hx, hy, hz, skip);
+    loadColumns(hp - back, kH, px, py, pz, skip);
+    Lanes s1, s2, s3, s4;
+    loadColumns(sp, kPsi, s1, s2, s3, s4);
+    const CoefLanes p = coefLanes<A>(coef, i);
+    if constexpr (A == 0)
+      pmlECorrectValues(ez, ey, cbx, p.b, p.c, p.k, s3, s4, hy - py, hz - pz);
+    else if constexpr (A == 1)
+      pmlECorrectValues(ex, ez, cby, p.b, p.c, p.k, s3, s4, hz - pz, hx - px);
+    else
+      pmlECorrectValues(ey, ex, cbz, p.b, p.c, p.k, s3, s4, hx - px, hy - py);
+    storeColumns(ep, kE, ex, ey, ez, emag);
+    storeColumns(sp, kPsi, s1, s2, s3, s4);
+  }
+  eRun<A>(e + i, h + i, n - i, stride, A == 2 ? coef + i : coef, psi + i);
+}
+
+// The signed magnitude of n cells, eight at a time.
+template <class Cell>
+inline __attribute__((flatten)) void magnitudeAvx2(Cell* cells, int64_t n) {
+  constexpr int kFloats = sizeof(Cell) / sizeof(float);
+  int64_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    float* p = reinterpret_cast<float*>(cells + i);
+    Lanes a, b, c, m;
+    loadColumns(p, kFloats, a, b, c, m);
+    setSignedMagnitude<LaneMath>(m, a, b, c);
+    storeColumns(p, kFloats, a, b, c, m);
+  }
+  for (; i < n; ++i) {
+    float* p = reinterpret_cast<float*>(cells + i);
+    p[3] = signedMagnitude(p[0], p[1], p[2]);
+  }
+}
+
+#pragma GCC pop_options
+#endif
+
 // psi record of slab cell (x, y, z).
 PmlPsi* psiAt(PmlSlab& s, int64_t x, int64_t y, int64_t z) {
   return s.psi.data() + slabIndex(s, x, y, z);
@@ -110,13 +219,15 @@ struct RowCorrector {
   PmlLayer& L;
   ECell* e;
   HCell* h;
+  bool wide;  // eight cells at a time (AVX2)
 
   explicit RowCorrector(SimulationEngine& eng)
       : d(eng.grid.desc),
         st(stridesOf(d)),
         L(eng.pml),
         e(eng.grid.e.data()),
-        h(eng.grid.h.data()) {}
+        h(eng.grid.h.data()),
+        wide(laneCount(eng) >= 8) {}
 
   // Calls run(axis, z0, n, coefficient, psi) for every slab run of row (x,
   // y) in the order above, then mag(z0, n) for the runs of cells to bring
@@ -153,6 +264,19 @@ struct RowCorrector {
     }
   }
 
+  // The signed magnitude of n cells: components 0..2 of the record, the
+  // magnitude 3.
+  template <class Cell>
+  void magnitude(Cell* cells, int64_t n) const {
+#if TAVRO_HAVE_AVX2_PATH
+    if (wide) return magnitudeAvx2(cells, n);
+#endif
+    for (int64_t i = 0; i < n; ++i) {
+      float* p = reinterpret_cast<float*>(cells + i);
+      p[3] = signedMagnitude(p[0], p[1], p[2]);
+    }
+  }
+
   void hRows(int64_t x, int64_t y0, int64_t y1) const {
     for (int64_t y = y0; y < y1; ++y) {
       HCell* hr = h + hIndex(d, x, y, 0);
@@ -162,12 +286,12 @@ struct RowCorrector {
           L.hCoef, x, y,
           [&](auto axis, int64_t z0, int64_t n, const PmlCoef* c, PmlPsi* psi) {
             constexpr int A = decltype(axis)::value;
+#if TAVRO_HAVE_AVX2_PATH
+            if (wide) return hRunAvx2<A>(hr + z0, er + z0, n, stride[A], c, psi);
+#endif
             hRun<A>(hr + z0, er + z0, n, stride[A], c, psi);
           },
-          [&](int64_t z0, int64_t n) {
-            for (HCell* c = hr + z0; c != hr + z0 + n; ++c)
-              c->hmag = signedMagnitude(c->hx, c->hy, c->hz);
-          });
+          [&](int64_t z0, int64_t n) { magnitude(hr + z0, n); });
     }
   }
 
@@ -180,12 +304,12 @@ struct RowCorrector {
           L.eCoef, x, y,
           [&](auto axis, int64_t z0, int64_t n, const PmlCoef* c, PmlPsi* psi) {
             constexpr int A = decltype(axis)::value;
+#if TAVRO_HAVE_AVX2_PATH
+            if (wide) return eRunAvx2<A>(er + z0, hr + z0, n, stride[A], c, psi);
+#endif
             eRun<A>(er + z0, hr + z0, n, stride[A], c, psi);
           },
-          [&](int64_t z0, int64_t n) {
-            for (ECell* c = er + z0; c != er + z0 + n; ++c)
-              c->emag = signedMagnitude(c->ex, c->ey, c->ez);
-          });
+          [&](int64_t z0, int64_t n) { magnitude(er + z0, n); });
     }
   }
 };

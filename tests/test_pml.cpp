@@ -426,14 +426,17 @@ void referenceCorrections(SimulationEngine& eng, bool magnetic) {
 // slabs that meet at edges and corners, on areas down to two cells across.
 TEST(Pml, RowCorrectionsMatchTheCellByCellOnes) {
   const struct {
-    int x, y, z, cells, block;
-  } rows[] = {{10, 9, 21, 3, 1000}, {7, 12, 40, 8, 3}, {2, 2, 5, 2, 1}, {3, 2, 2, 4, 2}};
+    int x, y, z, cells, block, lanes;
+  } rows[] = {{10, 9, 21, 3, 1000, 16}, {10, 9, 21, 3, 1000, 1}, {7, 12, 40, 8, 3, 8},
+              {7, 12, 40, 8, 3, 1},     {2, 2, 5, 2, 1, 8},      {3, 2, 2, 4, 2, 16}};
   for (const auto& r : rows) {
     const std::string what = std::to_string(r.x) + "x" + std::to_string(r.y) + "x" +
-                             std::to_string(r.z) + " pml " + std::to_string(r.cells);
+                             std::to_string(r.z) + " pml " + std::to_string(r.cells) + ", " +
+                             std::to_string(r.lanes) + " lanes";
     ModelRecord model;
     ASSERT_TRUE(test::vacuumModel(model, r.x, r.y, r.z));
     SimulationEngine fast, ref;
+    fast.maxLanes = r.lanes;
     for (SimulationEngine* e : {&fast, &ref}) {
       e->pmlCells = r.cells;
       ASSERT_EQ(test::setQuiet(*e, model), 1) << what;
