@@ -61,7 +61,9 @@ double depthAt(double pos, int P, int64_t N) {
 // derivative along axis A, starting at H (E) element h (e) and psi record
 // `psi`. Along x and y the coefficient of the run's position is `coef[0]`;
 // along z every cell takes its own, coef[i]. `stride` is the element step
-// along A. Each cell's psi record follows the previous one.
+// along A. Each cell's psi record follows the previous one. The z slabs'
+// corrections come last in a cell, so their runs bring the signed magnitude
+// up to date as well.
 template <int A>
 inline void hRun(HCell* h, const ECell* e, int64_t n, uint64_t stride, const PmlCoef* coef,
                  PmlPsi* psi) {
@@ -75,6 +77,7 @@ inline void hRun(HCell* h, const ECell* e, int64_t n, uint64_t stride, const Pml
       pmlHCorrect(c.hz, c.hx, c.chy, coef[0], psi[i], m.ex - o.ex, m.ez - o.ez);
     else
       pmlHCorrect(c.hx, c.hy, c.chz, coef[i], psi[i], m.ey - o.ey, m.ex - o.ex);
+    if constexpr (A == 2) c.hmag = signedMagnitude(c.hx, c.hy, c.hz);
   }
 }
 
@@ -91,6 +94,7 @@ inline void eRun(ECell* e, const HCell* h, int64_t n, uint64_t stride, const Pml
       pmlECorrect(c.ex, c.ez, c.cby, coef[0], psi[i], o.hz - p.hz, o.hx - p.hx);
     else
       pmlECorrect(c.ey, c.ex, c.cbz, coef[i], psi[i], o.hx - p.hx, o.hy - p.hy);
+    if constexpr (A == 2) c.emag = signedMagnitude(c.ex, c.ey, c.ez);
   }
 }
 
@@ -101,7 +105,8 @@ inline void eRun(ECell* e, const HCell* h, int64_t n, uint64_t stride, const Pml
 constexpr int kPsi = sizeof(PmlPsi) / sizeof(float);  // floats per psi record (4)
 
 // Coefficients of eight cells in lanes: along x and y one position for the
-// whole run, along z cells i..i+7 of the table.
+// whole run, along z cells i..i+7 of the table (whose spare record at the
+// end keeps the four-float loads of loadColumns within it).
 struct CoefLanes {
   Lanes b, c, k;
 };
@@ -110,12 +115,10 @@ inline CoefLanes coefLanes(const PmlCoef* coef, int64_t i) {
   if constexpr (A < 2) {
     return {_mm256_set1_ps(coef->b), _mm256_set1_ps(coef->c), _mm256_set1_ps(coef->k)};
   } else {
-    constexpr int kCoef = sizeof(PmlCoef) / sizeof(float);
-    const __m256i at = _mm256_setr_epi32(0, kCoef, 2 * kCoef, 3 * kCoef, 4 * kCoef, 5 * kCoef,
-                                         6 * kCoef, 7 * kCoef);
-    const float* p = &coef[i].b;
-    return {_mm256_i32gather_ps(p, at, 4), _mm256_i32gather_ps(p + 1, at, 4),
-            _mm256_i32gather_ps(p + 2, at, 4)};
+    CoefLanes p;
+    Lanes skip;
+    loadColumns(&coef[i].b, sizeof(PmlCoef) / sizeof(float), p.b, p.c, p.k, skip);
+    return p;
   }
 }
 
@@ -145,6 +148,7 @@ inline __attribute__((flatten)) void hRunAvx2(HCell* h, const ECell* e, int64_t 
       pmlHCorrectValues(hz, hx, chy, p.b, p.c, p.k, s1, s2, nx - ex, nz - ez);
     else
       pmlHCorrectValues(hx, hy, chz, p.b, p.c, p.k, s1, s2, ny - ey, nx - ex);
+    if constexpr (A == 2) setSignedMagnitude<LaneMath>(hmag, hx, hy, hz);
     storeColumns(hp, kH, hx, hy, hz, hmag);
     storeColumns(sp, kPsi, s1, s2, s3, s4);
   }
@@ -175,6 +179,7 @@ inline __attribute__((flatten)) void eRunAvx2(ECell* e, const HCell* h, int64_t 
       pmlECorrectValues(ex, ez, cby, p.b, p.c, p.k, s3, s4, hz - pz, hx - px);
     else
       pmlECorrectValues(ey, ex, cbz, p.b, p.c, p.k, s3, s4, hx - px, hy - py);
+    if constexpr (A == 2) setSignedMagnitude<LaneMath>(emag, ex, ey, ez);
     storeColumns(ep, kE, ex, ey, ez, emag);
     storeColumns(sp, kPsi, s1, s2, s3, s4);
   }
@@ -211,8 +216,9 @@ PmlPsi* psiAt(PmlSlab& s, int64_t x, int64_t y, int64_t z) {
 // time and within it one run per slab: the whole row for each x and y slab
 // the row lies in, then the cells at its ends in the z slabs. A cell in
 // several slabs takes their corrections in the order x low, x high, y low,
-// y high, z low, z high; the signed magnitude follows once, from the final
-// components, for the cells of any slab.
+// y high, z low, z high. The signed magnitude follows from the final
+// components: the z runs set it for their cells, and a pass over the cells
+// between them for a row that an x or y slab has corrected.
 struct RowCorrector {
   GridDesc d;
   Strides st;
@@ -230,8 +236,8 @@ struct RowCorrector {
         wide(laneCount(eng) >= 8) {}
 
   // Calls run(axis, z0, n, coefficient, psi) for every slab run of row (x,
-  // y) in the order above, then mag(z0, n) for the runs of cells to bring
-  // up to date.
+  // y) in the order above, then mag(z0, n) for the cells between the z
+  // slabs when an x or y slab has corrected them.
   template <class Run, class Mag>
   void forRuns(const std::vector<PmlCoef>* coef, int64_t x, int64_t y, Run&& run, Mag&& mag) const {
     const int64_t Z = d.nz;
@@ -256,12 +262,7 @@ struct RowCorrector {
     run(std::integral_constant<int, 2>(), 0, lowEnd, coef[2].data(), psiAt(low, x, y, 0));
     run(std::integral_constant<int, 2>(), highStart, Z - highStart, coef[2].data() + highStart,
         psiAt(high, x, y, highStart));
-    if (whole || highStart <= lowEnd) {
-      mag(0, Z);
-    } else {
-      mag(0, lowEnd);
-      mag(highStart, Z - highStart);
-    }
+    if (whole && lowEnd < highStart) mag(lowEnd, highStart - lowEnd);
   }
 
   // The signed magnitude of n cells: components 0..2 of the record, the
@@ -431,8 +432,11 @@ void resetPml(SimulationEngine& eng) {
   const double dt = eng.sam.dt;
   for (int axis = 0; axis < 3; ++axis) {
     const double sigmaMax = gr.sigmaFactor * 0.8 * (gr.order + 1.0) / (kEta0 * cell[axis]);
-    L.hCoef[axis].resize(static_cast<size_t>(n[axis]));
-    L.eCoef[axis].resize(static_cast<size_t>(n[axis]));
+    // One spare record past the last position, for vector loads; it stands
+    // for no layer.
+    const PmlCoef none{1.0f, 0.0f, 0.0f};
+    L.hCoef[axis].assign(static_cast<size_t>(n[axis]) + 1, none);
+    L.eCoef[axis].assign(static_cast<size_t>(n[axis]) + 1, none);
     for (int64_t i = 0; i < n[axis]; ++i) {
       const double pos = static_cast<double>(i);
       const double dh = depthAt(pos + 0.5, P, drawn[axis]) / P;
