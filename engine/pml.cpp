@@ -5,9 +5,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
+#include <vector>
 
 #include "engine/console.h"
 #include "engine/field_kernels.h"
+#include "engine/field_lanes.h"
 #include "engine/field_passes.h"
 #include "engine/grid_index.h"
 
@@ -54,80 +57,261 @@ double depthAt(double pos, int P, int64_t N) {
   return 0.0;
 }
 
-// Calls f(axis, slab, x, y, z) for every slab cell of rows y0 <= y < y1 of
-// plane x: the whole rows where the plane lies in an x slab, the rows of the
-// y slabs, and the ends of every row that lie in the z slabs.
-template <class F>
-void forRowSlabCells(PmlLayer& layer, int64_t x, int64_t y0, int64_t y1, F&& f) {
-  for (int side = 0; side < 2; ++side) {
-    PmlSlab& s = layer.slabs[side];
-    if (x < s.lo[0] || x >= s.hi[0]) continue;
-    for (int64_t y = std::max(y0, s.lo[1]); y < std::min(y1, s.hi[1]); ++y)
-      for (int64_t z = s.lo[2]; z < s.hi[2]; ++z) f(0, s, x, y, z);
-  }
-  for (int side = 0; side < 2; ++side) {
-    PmlSlab& s = layer.slabs[2 + side];
-    for (int64_t y = std::max(y0, s.lo[1]); y < std::min(y1, s.hi[1]); ++y)
-      for (int64_t z = s.lo[2]; z < s.hi[2]; ++z) f(1, s, x, y, z);
-  }
-  PmlSlab& low = layer.slabs[4];
-  PmlSlab& high = layer.slabs[5];
-  for (int64_t y = std::max(y0, low.lo[1]); y < std::min(y1, low.hi[1]); ++y) {
-    for (int64_t z = low.lo[2]; z < low.hi[2]; ++z) f(2, low, x, y, z);
-    for (int64_t z = high.lo[2]; z < high.hi[2]; ++z) f(2, high, x, y, z);
+// The corrections of one run of n consecutive cells along z for the
+// derivative along axis A, starting at H (E) element h (e) and psi record
+// `psi`. Along x and y the coefficient of the run's position is `coef[0]`;
+// along z every cell takes its own, coef[i]. `stride` is the element step
+// along A. Each cell's psi record follows the previous one. The z slabs'
+// corrections come last in a cell, so their runs bring the signed magnitude
+// up to date as well.
+template <int A>
+inline void hRun(HCell* h, const ECell* e, int64_t n, uint64_t stride, const PmlCoef* coef,
+                 PmlPsi* psi) {
+  for (int64_t i = 0; i < n; ++i) {
+    HCell& c = h[i];
+    const ECell& o = e[i];
+    const ECell& m = e[static_cast<uint64_t>(i) + stride];
+    if constexpr (A == 0)
+      pmlHCorrect(c.hy, c.hz, c.chx, coef[0], psi[i], m.ez - o.ez, m.ey - o.ey);
+    else if constexpr (A == 1)
+      pmlHCorrect(c.hz, c.hx, c.chy, coef[0], psi[i], m.ex - o.ex, m.ez - o.ez);
+    else
+      pmlHCorrect(c.hx, c.hy, c.chz, coef[i], psi[i], m.ey - o.ey, m.ex - o.ex);
+    if constexpr (A == 2) c.hmag = signedMagnitude(c.hx, c.hy, c.hz);
   }
 }
 
-// The layer's correction of H (E) of cell (x, y, z) for the derivative along
-// `axis`, with the signed magnitude brought up to date.
-struct Corrector {
+template <int A>
+inline void eRun(ECell* e, const HCell* h, int64_t n, uint64_t stride, const PmlCoef* coef,
+                 PmlPsi* psi) {
+  for (int64_t i = 0; i < n; ++i) {
+    ECell& c = e[i];
+    const HCell& o = h[i];
+    const HCell& p = *(h + i - static_cast<int64_t>(stride));
+    if constexpr (A == 0)
+      pmlECorrect(c.ez, c.ey, c.cbx, coef[0], psi[i], o.hy - p.hy, o.hz - p.hz);
+    else if constexpr (A == 1)
+      pmlECorrect(c.ex, c.ez, c.cby, coef[0], psi[i], o.hz - p.hz, o.hx - p.hx);
+    else
+      pmlECorrect(c.ey, c.ex, c.cbz, coef[i], psi[i], o.hx - p.hx, o.hy - p.hy);
+    if constexpr (A == 2) c.emag = signedMagnitude(c.ex, c.ey, c.ez);
+  }
+}
+
+#if TAVRO_HAVE_AVX2_PATH
+#pragma GCC push_options
+#pragma GCC target("avx2")
+
+constexpr int kPsi = sizeof(PmlPsi) / sizeof(float);  // floats per psi record (4)
+
+// Coefficients of eight cells in lanes: along x and y one position for the
+// whole run, along z cells i..i+7 of the table (whose spare record at the
+// end keeps the four-float loads of loadColumns within it).
+struct CoefLanes {
+  Lanes b, c, k;
+};
+template <int A>
+inline CoefLanes coefLanes(const PmlCoef* coef, int64_t i) {
+  if constexpr (A < 2) {
+    return {_mm256_set1_ps(coef->b), _mm256_set1_ps(coef->c), _mm256_set1_ps(coef->k)};
+  } else {
+    CoefLanes p;
+    Lanes skip;
+    loadColumns(&coef[i].b, sizeof(PmlCoef) / sizeof(float), p.b, p.c, p.k, skip);
+    return p;
+  }
+}
+
+// hRun and eRun eight cells at a time, one per lane; the cells left over at
+// the end go through the scalar run.
+template <int A>
+inline __attribute__((flatten)) void hRunAvx2(HCell* h, const ECell* e, int64_t n, uint64_t stride,
+                                              const PmlCoef* coef, PmlPsi* psi) {
+  const int64_t ahead = static_cast<int64_t>(stride) * kE;
+  int64_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    float* hp = reinterpret_cast<float*>(h + i);
+    const float* ep = reinterpret_cast<const float*>(e + i);
+    float* sp = reinterpret_cast<float*>(psi + i);
+    Lanes hx, hy, hz, hmag, chx, chy, chz, skip;
+    loadColumns(hp, kH, hx, hy, hz, hmag);
+    loadColumns(hp + 3, kH, skip, chx, chy, chz);  // floats 3..6: within the element
+    Lanes ex, ey, ez, nx, ny, nz;
+    loadColumns(ep, kE, ex, ey, ez, skip);
+    loadColumns(ep + ahead, kE, nx, ny, nz, skip);
+    Lanes s1, s2, s3, s4;
+    loadColumns(sp, kPsi, s1, s2, s3, s4);
+    const CoefLanes p = coefLanes<A>(coef, i);
+    if constexpr (A == 0)
+      pmlHCorrectValues(hy, hz, chx, p.b, p.c, p.k, s1, s2, nz - ez, ny - ey);
+    else if constexpr (A == 1)
+      pmlHCorrectValues(hz, hx, chy, p.b, p.c, p.k, s1, s2, nx - ex, nz - ez);
+    else
+      pmlHCorrectValues(hx, hy, chz, p.b, p.c, p.k, s1, s2, ny - ey, nx - ex);
+    if constexpr (A == 2) setSignedMagnitude<LaneMath>(hmag, hx, hy, hz);
+    storeColumns(hp, kH, hx, hy, hz, hmag);
+    storeColumns(sp, kPsi, s1, s2, s3, s4);
+  }
+  hRun<A>(h + i, e + i, n - i, stride, A == 2 ? coef + i : coef, psi + i);
+}
+
+template <int A>
+inline __attribute__((flatten)) void eRunAvx2(ECell* e, const HCell* h, int64_t n, uint64_t stride,
+                                              const PmlCoef* coef, PmlPsi* psi) {
+  const int64_t back = static_cast<int64_t>(stride) * kH;
+  int64_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    float* ep = reinterpret_cast<float*>(e + i);
+    const float* hp = reinterpret_cast<const float*>(h + i);
+    float* sp = reinterpret_cast<float*>(psi + i);
+    Lanes ex, ey, ez, emag, cbx, cby, cbz, skip;
+    loadColumns(ep, kE, ex, ey, ez, emag);
+    loadColumns(ep + 6, kE, skip, cbx, cby, cbz);  // floats 6..9: within the element
+    Lanes hx, hy, hz, px, py, pz;
+    loadColumns(hp, kH, hx, hy, hz, skip);
+    loadColumns(hp - back, kH, px, py, pz, skip);
+    Lanes s1, s2, s3, s4;
+    loadColumns(sp, kPsi, s1, s2, s3, s4);
+    const CoefLanes p = coefLanes<A>(coef, i);
+    if constexpr (A == 0)
+      pmlECorrectValues(ez, ey, cbx, p.b, p.c, p.k, s3, s4, hy - py, hz - pz);
+    else if constexpr (A == 1)
+      pmlECorrectValues(ex, ez, cby, p.b, p.c, p.k, s3, s4, hz - pz, hx - px);
+    else
+      pmlECorrectValues(ey, ex, cbz, p.b, p.c, p.k, s3, s4, hx - px, hy - py);
+    if constexpr (A == 2) setSignedMagnitude<LaneMath>(emag, ex, ey, ez);
+    storeColumns(ep, kE, ex, ey, ez, emag);
+    storeColumns(sp, kPsi, s1, s2, s3, s4);
+  }
+  eRun<A>(e + i, h + i, n - i, stride, A == 2 ? coef + i : coef, psi + i);
+}
+
+// The signed magnitude of n cells, eight at a time.
+template <class Cell>
+inline __attribute__((flatten)) void magnitudeAvx2(Cell* cells, int64_t n) {
+  constexpr int kFloats = sizeof(Cell) / sizeof(float);
+  int64_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    float* p = reinterpret_cast<float*>(cells + i);
+    Lanes a, b, c, m;
+    loadColumns(p, kFloats, a, b, c, m);
+    setSignedMagnitude<LaneMath>(m, a, b, c);
+    storeColumns(p, kFloats, a, b, c, m);
+  }
+  for (; i < n; ++i) {
+    float* p = reinterpret_cast<float*>(cells + i);
+    p[3] = signedMagnitude(p[0], p[1], p[2]);
+  }
+}
+
+#pragma GCC pop_options
+#endif
+
+// psi record of slab cell (x, y, z).
+PmlPsi* psiAt(PmlSlab& s, int64_t x, int64_t y, int64_t z) {
+  return s.psi.data() + slabIndex(s, x, y, z);
+}
+
+// The layer's corrections of rows y0 <= y < y1 of plane x, one row at a
+// time and within it one run per slab: the whole row for each x and y slab
+// the row lies in, then the cells at its ends in the z slabs. A cell in
+// several slabs takes their corrections in the order x low, x high, y low,
+// y high, z low, z high. The signed magnitude follows from the final
+// components: the z runs set it for their cells, and a pass over the cells
+// between them for a row that an x or y slab has corrected.
+struct RowCorrector {
   GridDesc d;
   Strides st;
+  PmlLayer& L;
   ECell* e;
   HCell* h;
-  const PmlCoef* hCoef[3];
-  const PmlCoef* eCoef[3];
+  bool wide;  // eight cells at a time (AVX2)
 
-  explicit Corrector(SimulationEngine& eng)
-      : d(eng.grid.desc), st(stridesOf(d)), e(eng.grid.e.data()), h(eng.grid.h.data()) {
-    for (int a = 0; a < 3; ++a) {
-      hCoef[a] = eng.pml.hCoef[a].data();
-      eCoef[a] = eng.pml.eCoef[a].data();
+  explicit RowCorrector(SimulationEngine& eng)
+      : d(eng.grid.desc),
+        st(stridesOf(d)),
+        L(eng.pml),
+        e(eng.grid.e.data()),
+        h(eng.grid.h.data()),
+        wide(laneCount(eng) >= 8) {}
+
+  // Calls run(axis, z0, n, coefficient, psi) for every slab run of row (x,
+  // y) in the order above, then mag(z0, n) for the cells between the z
+  // slabs when an x or y slab has corrected them.
+  template <class Run, class Mag>
+  void forRuns(const std::vector<PmlCoef>* coef, int64_t x, int64_t y, Run&& run, Mag&& mag) const {
+    const int64_t Z = d.nz;
+    bool whole = false;
+    for (int side = 0; side < 2; ++side) {
+      PmlSlab& s = L.slabs[side];
+      if (x < s.lo[0] || x >= s.hi[0]) continue;
+      run(std::integral_constant<int, 0>(), 0, Z, &coef[0][static_cast<size_t>(x)],
+          psiAt(s, x, y, 0));
+      whole = true;
+    }
+    for (int side = 0; side < 2; ++side) {
+      PmlSlab& s = L.slabs[2 + side];
+      if (y < s.lo[1] || y >= s.hi[1]) continue;
+      run(std::integral_constant<int, 1>(), 0, Z, &coef[1][static_cast<size_t>(y)],
+          psiAt(s, x, y, 0));
+      whole = true;
+    }
+    PmlSlab& low = L.slabs[4];
+    PmlSlab& high = L.slabs[5];
+    const int64_t lowEnd = low.hi[2], highStart = high.lo[2];
+    run(std::integral_constant<int, 2>(), 0, lowEnd, coef[2].data(), psiAt(low, x, y, 0));
+    run(std::integral_constant<int, 2>(), highStart, Z - highStart, coef[2].data() + highStart,
+        psiAt(high, x, y, highStart));
+    if (whole && lowEnd < highStart) mag(lowEnd, highStart - lowEnd);
+  }
+
+  // The signed magnitude of n cells: components 0..2 of the record, the
+  // magnitude 3.
+  template <class Cell>
+  void magnitude(Cell* cells, int64_t n) const {
+#if TAVRO_HAVE_AVX2_PATH
+    if (wide) return magnitudeAvx2(cells, n);
+#endif
+    for (int64_t i = 0; i < n; ++i) {
+      float* p = reinterpret_cast<float*>(cells + i);
+      p[3] = signedMagnitude(p[0], p[1], p[2]);
     }
   }
 
-  void hCell(int axis, PmlSlab& s, int64_t x, int64_t y, int64_t z) const {
-    HCell& c = h[hIndex(d, x, y, z)];
-    const ECell* ec = e + eIndex(d, x, y, z);
-    PmlPsi& psi = s.psi[static_cast<uint64_t>(slabIndex(s, x, y, z))];
-    if (axis == 0) {
-      const ECell& n = ec[st.sx];
-      pmlHCorrect(c.hy, c.hz, c.chx, hCoef[0][x], psi, n.ez - ec->ez, n.ey - ec->ey);
-    } else if (axis == 1) {
-      const ECell& n = ec[st.sy];
-      pmlHCorrect(c.hz, c.hx, c.chy, hCoef[1][y], psi, n.ex - ec->ex, n.ez - ec->ez);
-    } else {
-      const ECell& n = ec[1];
-      pmlHCorrect(c.hx, c.hy, c.chz, hCoef[2][z], psi, n.ey - ec->ey, n.ex - ec->ex);
+  void hRows(int64_t x, int64_t y0, int64_t y1) const {
+    for (int64_t y = y0; y < y1; ++y) {
+      HCell* hr = h + hIndex(d, x, y, 0);
+      const ECell* er = e + eIndex(d, x, y, 0);
+      const uint64_t stride[3] = {st.sx, st.sy, 1};
+      forRuns(
+          L.hCoef, x, y,
+          [&](auto axis, int64_t z0, int64_t n, const PmlCoef* c, PmlPsi* psi) {
+            constexpr int A = decltype(axis)::value;
+#if TAVRO_HAVE_AVX2_PATH
+            if (wide) return hRunAvx2<A>(hr + z0, er + z0, n, stride[A], c, psi);
+#endif
+            hRun<A>(hr + z0, er + z0, n, stride[A], c, psi);
+          },
+          [&](int64_t z0, int64_t n) { magnitude(hr + z0, n); });
     }
-    c.hmag = signedMagnitude(c.hx, c.hy, c.hz);
   }
 
-  void eCell(int axis, PmlSlab& s, int64_t x, int64_t y, int64_t z) const {
-    ECell& c = e[eIndex(d, x, y, z)];
-    const HCell* hc = h + hIndex(d, x, y, z);
-    PmlPsi& psi = s.psi[static_cast<uint64_t>(slabIndex(s, x, y, z))];
-    if (axis == 0) {
-      const HCell& p = *(hc - st.sx);
-      pmlECorrect(c.ez, c.ey, c.cbx, eCoef[0][x], psi, hc->hy - p.hy, hc->hz - p.hz);
-    } else if (axis == 1) {
-      const HCell& p = *(hc - st.sy);
-      pmlECorrect(c.ex, c.ez, c.cby, eCoef[1][y], psi, hc->hz - p.hz, hc->hx - p.hx);
-    } else {
-      const HCell& p = *(hc - 1);
-      pmlECorrect(c.ey, c.ex, c.cbz, eCoef[2][z], psi, hc->hx - p.hx, hc->hy - p.hy);
+  void eRows(int64_t x, int64_t y0, int64_t y1) const {
+    for (int64_t y = y0; y < y1; ++y) {
+      ECell* er = e + eIndex(d, x, y, 0);
+      const HCell* hr = h + hIndex(d, x, y, 0);
+      const uint64_t stride[3] = {st.sx, st.sy, 1};
+      forRuns(
+          L.eCoef, x, y,
+          [&](auto axis, int64_t z0, int64_t n, const PmlCoef* c, PmlPsi* psi) {
+            constexpr int A = decltype(axis)::value;
+#if TAVRO_HAVE_AVX2_PATH
+            if (wide) return eRunAvx2<A>(er + z0, hr + z0, n, stride[A], c, psi);
+#endif
+            eRun<A>(er + z0, hr + z0, n, stride[A], c, psi);
+          },
+          [&](int64_t z0, int64_t n) { magnitude(er + z0, n); });
     }
-    c.emag = signedMagnitude(c.ex, c.ey, c.ez);
   }
 };
 
@@ -248,8 +432,11 @@ void resetPml(SimulationEngine& eng) {
   const double dt = eng.sam.dt;
   for (int axis = 0; axis < 3; ++axis) {
     const double sigmaMax = gr.sigmaFactor * 0.8 * (gr.order + 1.0) / (kEta0 * cell[axis]);
-    L.hCoef[axis].resize(static_cast<size_t>(n[axis]));
-    L.eCoef[axis].resize(static_cast<size_t>(n[axis]));
+    // One spare record past the last position, for vector loads; it stands
+    // for no layer.
+    const PmlCoef none{1.0f, 0.0f, 0.0f};
+    L.hCoef[axis].assign(static_cast<size_t>(n[axis]) + 1, none);
+    L.eCoef[axis].assign(static_cast<size_t>(n[axis]) + 1, none);
     for (int64_t i = 0; i < n[axis]; ++i) {
       const double pos = static_cast<double>(i);
       const double dh = depthAt(pos + 0.5, P, drawn[axis]) / P;
@@ -274,17 +461,11 @@ void reportPml(const SimulationEngine& eng, uint64_t bytes) {
 }
 
 void pmlHRows(SimulationEngine& eng, int64_t x, int64_t y0, int64_t y1) {
-  const Corrector k(eng);
-  forRowSlabCells(eng.pml, x, y0, y1, [&](int a, PmlSlab& s, int64_t cx, int64_t cy, int64_t cz) {
-    k.hCell(a, s, cx, cy, cz);
-  });
+  RowCorrector(eng).hRows(x, y0, y1);
 }
 
 void pmlERows(SimulationEngine& eng, int64_t x, int64_t y0, int64_t y1) {
-  const Corrector k(eng);
-  forRowSlabCells(eng.pml, x, y0, y1, [&](int a, PmlSlab& s, int64_t cx, int64_t cy, int64_t cz) {
-    k.eCell(a, s, cx, cy, cz);
-  });
+  RowCorrector(eng).eRows(x, y0, y1);
 }
 
 void fieldPassesPmlTeam(SimulationEngine& eng) {

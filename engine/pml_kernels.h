@@ -52,10 +52,14 @@ inline PmlCoef pmlCoefAt(double rho, double m, double sigmaMax, double kappaMax,
 }
 
 // The stretched-derivative correction for one difference: advances psi and
-// returns the amount to add to the plain difference.
-FDTD_HD float pmlTerm(float& psi, const PmlCoef& p, float diff) {
-  psi = p.b * psi + p.c * diff;
-  return p.k * diff + psi;
+// sets `term` to the amount to add to the plain difference. T is float, or
+// a vector of floats (one cell per lane) whose operators act lane by lane,
+// so that every lane performs the float operations of one cell in the same
+// order.
+template <class T>
+FDTD_HD void pmlTerm(T& term, T& psi, const T& b, const T& c, const T& k, const T& diff) {
+  psi = b * psi + c * diff;
+  term = k * diff + psi;
 }
 
 // H corrections after the plain H update, for the derivative along x, y or
@@ -64,21 +68,39 @@ FDTD_HD float pmlTerm(float& psi, const PmlCoef& p, float diff) {
 //   along x: Hy += chx t(Ez[x+1]-Ez), Hz -= chx t(Ey[x+1]-Ey)
 //   along y: Hz += chy t(Ex[y+1]-Ex), Hx -= chy t(Ez[y+1]-Ez)
 //   along z: Hx += chz t(Ey[z+1]-Ey), Hy -= chz t(Ex[z+1]-Ex)
-// The pair (plus, minus) names the components in that order.
-FDTD_HD void pmlHCorrect(float& plus, float& minus, float ch, const PmlCoef& p, PmlPsi& s,
-                         float dPlus, float dMinus) {
-  plus += ch * pmlTerm(s.h1, p, dPlus);
-  minus -= ch * pmlTerm(s.h2, p, dMinus);
+// The pair (plus, minus) names the components in that order; (b, c, k) are
+// the coefficients of the cell's position along the axis, (psi1, psi2) its
+// psi of the two H components there.
+template <class T>
+FDTD_HD void pmlHCorrectValues(T& plus, T& minus, const T& ch, const T& b, const T& c, const T& k,
+                               T& psi1, T& psi2, const T& dPlus, const T& dMinus) {
+  T t;
+  pmlTerm(t, psi1, b, c, k, dPlus);
+  plus = plus + ch * t;
+  pmlTerm(t, psi2, b, c, k, dMinus);
+  minus = minus - ch * t;
 }
 
 // E corrections after the plain E update (H neighbours one cell back):
 //   along x: Ez += cbx t(Hy-Hy[x-1]), Ey -= cbx t(Hz-Hz[x-1])
 //   along y: Ex += cby t(Hz-Hz[y-1]), Ez -= cby t(Hx-Hx[y-1])
 //   along z: Ey += cbz t(Hx-Hx[z-1]), Ex -= cbz t(Hy-Hy[z-1])
+// The same arithmetic as for H on the E psi of the cell.
+template <class T>
+FDTD_HD void pmlECorrectValues(T& plus, T& minus, const T& cb, const T& b, const T& c, const T& k,
+                               T& psi1, T& psi2, const T& dPlus, const T& dMinus) {
+  pmlHCorrectValues(plus, minus, cb, b, c, k, psi1, psi2, dPlus, dMinus);
+}
+
+// One cell with its coefficient and psi records.
+FDTD_HD void pmlHCorrect(float& plus, float& minus, float ch, const PmlCoef& p, PmlPsi& s,
+                         float dPlus, float dMinus) {
+  pmlHCorrectValues(plus, minus, ch, p.b, p.c, p.k, s.h1, s.h2, dPlus, dMinus);
+}
+
 FDTD_HD void pmlECorrect(float& plus, float& minus, float cb, const PmlCoef& p, PmlPsi& s,
                          float dPlus, float dMinus) {
-  plus += cb * pmlTerm(s.e1, p, dPlus);
-  minus -= cb * pmlTerm(s.e2, p, dMinus);
+  pmlECorrectValues(plus, minus, cb, p.b, p.c, p.k, s.e1, s.e2, dPlus, dMinus);
 }
 
 }  // namespace tavro

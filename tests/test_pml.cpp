@@ -379,5 +379,98 @@ TEST(Pml, Refusals) {
   EXPECT_EQ(log, "error: -pml does not run with -cuda yet; leave out one of them.\n");
 }
 
+// The corrections cell by cell in the plainest order: every cell of the x
+// slabs, then the y slabs, then the z slabs, each with its own signed
+// magnitude. The row passes must give these bits.
+void referenceCorrections(SimulationEngine& eng, bool magnetic) {
+  const GridDesc& d = eng.grid.desc;
+  const Strides st = stridesOf(d);
+  for (PmlSlab& s : eng.pml.slabs)
+    for (int64_t x = s.lo[0]; x < s.hi[0]; ++x)
+      for (int64_t y = s.lo[1]; y < s.hi[1]; ++y)
+        for (int64_t z = s.lo[2]; z < s.hi[2]; ++z) {
+          const int64_t pos[3] = {x, y, z};
+          const uint64_t stride[3] = {st.sx, st.sy, 1};
+          const int a = s.axis;
+          PmlPsi& psi = s.psi[static_cast<uint64_t>(
+              ((x - s.lo[0]) * (s.hi[1] - s.lo[1]) + (y - s.lo[1])) * (s.hi[2] - s.lo[2]) +
+              (z - s.lo[2]))];
+          if (magnetic) {
+            HCell& c = eng.grid.h[hIndex(d, x, y, z)];
+            const ECell& o = eng.grid.e[eIndex(d, x, y, z)];
+            const ECell& n = eng.grid.e[eIndex(d, x, y, z) + stride[a]];
+            const PmlCoef& p = eng.pml.hCoef[a][static_cast<size_t>(pos[a])];
+            float* f[3] = {&c.hx, &c.hy, &c.hz};
+            const float ev[2][3] = {{o.ex, o.ey, o.ez}, {n.ex, n.ey, n.ez}};
+            const float ch[3] = {c.chx, c.chy, c.chz};
+            const int u = (a + 1) % 3, v = (a + 2) % 3;  // plus, minus components
+            pmlHCorrect(*f[u], *f[v], ch[a], p, psi, ev[1][v] - ev[0][v], ev[1][u] - ev[0][u]);
+            c.hmag = signedMagnitude(c.hx, c.hy, c.hz);
+          } else {
+            ECell& c = eng.grid.e[eIndex(d, x, y, z)];
+            const HCell& o = eng.grid.h[hIndex(d, x, y, z)];
+            const HCell& m = eng.grid.h[hIndex(d, x, y, z) - stride[a]];
+            const PmlCoef& p = eng.pml.eCoef[a][static_cast<size_t>(pos[a])];
+            float* f[3] = {&c.ex, &c.ey, &c.ez};
+            const float hv[2][3] = {{m.hx, m.hy, m.hz}, {o.hx, o.hy, o.hz}};
+            const float cb[3] = {c.cbx, c.cby, c.cbz};
+            const int u = (a + 2) % 3, v = (a + 1) % 3;
+            pmlECorrect(*f[u], *f[v], cb[a], p, psi, hv[1][v] - hv[0][v], hv[1][u] - hv[0][u]);
+            c.emag = signedMagnitude(c.ex, c.ey, c.ez);
+          }
+        }
+}
+
+// The row passes give the bits of the cell-by-cell corrections on fields and
+// psi filled with noise, for any split of the planes into row blocks, with
+// slabs that meet at edges and corners, on areas down to two cells across.
+TEST(Pml, RowCorrectionsMatchTheCellByCellOnes) {
+  const struct {
+    int x, y, z, cells, block, lanes;
+  } rows[] = {{10, 9, 21, 3, 1000, 16}, {10, 9, 21, 3, 1000, 1}, {7, 12, 40, 8, 3, 8},
+              {7, 12, 40, 8, 3, 1},     {2, 2, 5, 2, 1, 8},      {3, 2, 2, 4, 2, 16}};
+  for (const auto& r : rows) {
+    const std::string what = std::to_string(r.x) + "x" + std::to_string(r.y) + "x" +
+                             std::to_string(r.z) + " pml " + std::to_string(r.cells) + ", " +
+                             std::to_string(r.lanes) + " lanes";
+    ModelRecord model;
+    ASSERT_TRUE(test::vacuumModel(model, r.x, r.y, r.z));
+    SimulationEngine fast, ref;
+    fast.maxLanes = r.lanes;
+    for (SimulationEngine* e : {&fast, &ref}) {
+      e->pmlCells = r.cells;
+      ASSERT_EQ(test::setQuiet(*e, model), 1) << what;
+      uint32_t seed = 12345;
+      auto noise = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<float>(seed >> 8) * 0x1p-23f - 1.0f;
+      };
+      for (ECell& c : e->grid.e) c.ex = noise(), c.ey = noise(), c.ez = noise();
+      for (HCell& c : e->grid.h) c.hx = noise(), c.hy = noise(), c.hz = noise();
+      for (PmlSlab& s : e->pml.slabs)
+        for (PmlPsi& p : s.psi) p = {noise(), noise(), noise(), noise()};
+    }
+    const GridDesc& d = fast.grid.desc;
+    for (int round = 0; round < 2; ++round)
+      for (bool magnetic : {true, false}) {
+        for (int64_t x = 0; x < d.nx; ++x)
+          for (int64_t y = 0; y < d.ny; y += r.block) {
+            const int64_t y1 = std::min<int64_t>(d.ny, y + r.block);
+            magnetic ? pmlHRows(fast, x, y, y1) : pmlERows(fast, x, y, y1);
+          }
+        referenceCorrections(ref, magnetic);
+        EXPECT_EQ(std::memcmp(fast.grid.e.data(), ref.grid.e.data(), ref.grid.e.bytes()), 0)
+            << what;
+        EXPECT_EQ(std::memcmp(fast.grid.h.data(), ref.grid.h.data(), ref.grid.h.bytes()), 0)
+            << what;
+        for (int s = 0; s < 6; ++s)
+          EXPECT_EQ(std::memcmp(fast.pml.slabs[s].psi.data(), ref.pml.slabs[s].psi.data(),
+                                ref.pml.slabs[s].psi.bytes()),
+                    0)
+              << what << " slab " << s;
+      }
+  }
+}
+
 }  // namespace
 }  // namespace tavro
