@@ -277,39 +277,57 @@ int materialSetting(SimulationEngine& eng, ModelRecord& model) {
     return 0;
   }
   MaterialArrays& m = g.mat;
-  // The cells in parallel, each thread counting the use of the materials in
-  // its own table; the tables add up afterwards.
-  const int64_t cells = static_cast<int64_t>(n);
+  // The cells row by row in parallel (a row along z is contiguous in the
+  // model and in the grid), each thread counting the use of the materials in
+  // its own table; the tables add up afterwards. A run of cells of one ID
+  // looks its values up once.
+  const int64_t rows = int64_t{X} * Y;
+  const int32_t* ids = model.data.data();
+  float* const out[9] = {m.sigmaX.data(), m.sigmaY.data(), m.sigmaZ.data(),
+                         m.epsX.data(),   m.epsY.data(),   m.epsZ.data(),
+                         m.muX.data(),    m.muY.data(),    m.muZ.data()};
   bool badId = false;
 #pragma omp parallel
   {
     std::vector<int32_t> mine(kMaterialCount, 0);
 #pragma omp for schedule(static) reduction(|| : badId)
-    for (int64_t km = 0; km < cells; ++km) {
-      const uint32_t id = static_cast<uint32_t>(model.data[static_cast<uint64_t>(km)]);
-      const uint64_t k = P == 0 ? static_cast<uint64_t>(km)
-                                : gridCellIndex(eng, km / (int64_t{Y} * Z), km / Z % Y, km % Z);
-      if (id > 65535u) {
-        // The set-up fails; the cell still gets defined (vacuum-like) values.
-        badId = true;
-        m.sigmaX[k] = m.sigmaY[k] = m.sigmaZ[k] = 1e-13f;
-        m.epsX[k] = m.epsY[k] = m.epsZ[k] = kEps0;
-        m.muX[k] = m.muY[k] = m.muZ[k] = kMu0;
-        continue;
+    for (int64_t r = 0; r < rows; ++r) {
+      const int32_t* row = ids + r * Z;
+      const uint64_t k0 =
+          P == 0 ? static_cast<uint64_t>(r * Z) : gridCellIndex(eng, r / Y, r % Y, 0);
+      float v[9] = {};
+      uint32_t last = 0;
+      bool have = false;
+      for (int64_t z = 0; z < Z; ++z) {
+        const uint32_t id = static_cast<uint32_t>(row[z]);
+        if (!have || id != last) {
+          if (id > 65535u) {
+            // The set-up fails; the cell still gets defined (vacuum-like) values.
+            badId = true;
+            v[0] = v[1] = v[2] = 1e-13f;
+            v[3] = v[4] = v[5] = kEps0;
+            v[6] = v[7] = v[8] = kMu0;
+          } else {
+            const Material& mx = model.materialX[id];
+            const Material& my = model.materialY[id];
+            const Material& mz = model.materialZ[id];
+            v[0] = mx.sg;
+            v[1] = my.sg;
+            v[2] = mz.sg;
+            v[3] = kEps0 * mx.er;
+            v[4] = kEps0 * my.er;
+            v[5] = kEps0 * mz.er;
+            v[6] = kMu0 * mx.ur;
+            v[7] = kMu0 * my.ur;
+            v[8] = kMu0 * mz.ur;
+          }
+          last = id;
+          have = true;
+        }
+        if (id <= 65535u) ++mine[id];
+        const uint64_t k = k0 + static_cast<uint64_t>(z);
+        for (int a = 0; a < 9; ++a) out[a][k] = v[a];
       }
-      const Material& mx = model.materialX[id];
-      const Material& my = model.materialY[id];
-      const Material& mz = model.materialZ[id];
-      m.sigmaX[k] = mx.sg;
-      m.sigmaY[k] = my.sg;
-      m.sigmaZ[k] = mz.sg;
-      m.epsX[k] = kEps0 * mx.er;
-      m.epsY[k] = kEps0 * my.er;
-      m.epsZ[k] = kEps0 * mz.er;
-      m.muX[k] = kMu0 * mx.ur;
-      m.muY[k] = kMu0 * my.ur;
-      m.muZ[k] = kMu0 * mz.ur;
-      ++mine[id];
     }
 #pragma omp critical
     for (int id = 0; id < kMaterialCount; ++id) used[id] += mine[id];
