@@ -27,17 +27,43 @@ GridDesc describeGrid(int X, int Y, int Z) {
   return desc;
 }
 
+namespace {
+
+// Each thread maps its own share of the array ahead of the set-up's loops:
+// the pages fault in on every core at once and in large batches, and each
+// share lies where a static loop over the elements puts that thread.
+template <class T>
+void prefaultShares(Buffer<T>& b) {
+  const std::size_t n = b.size();
+  if (n == 0) return;
+#pragma omp parallel
+  {
+    const std::size_t t = static_cast<std::size_t>(omp_get_thread_num());
+    const std::size_t count = static_cast<std::size_t>(omp_get_num_threads());
+    const std::size_t share = (n + count - 1) / count;
+    b.prefault(t * share, share);
+  }
+}
+
+}  // namespace
+
 int GridHolder::buildGrid(int X, int Y, int Z) {
   desc = describeGrid(X, Y, Z);
   const uint64_t p = desc.extendedCount, n = desc.cellCount;
-  bool ok = e.allocate(p);
-  ok = ok && h.allocate(p);
+  // The large arrays take small pages: the set-up writes all of them at once,
+  // and fresh huge pages can cost several times as much to fault in.
+  bool ok = e.allocate(p, false);
+  ok = ok && h.allocate(p, false);
   ok = ok && murCoef.allocate(2 * desc.countFaces);
   ok = ok && murZ.allocate(desc.countXY);
   ok = ok && murX.allocate(desc.countYZ);
   ok = ok && murY.allocate(desc.countXZ);
-  ok = ok && cellColor.allocate(n);
-  return ok ? 1 : 0;
+  ok = ok && cellColor.allocate(n, false);
+  if (!ok) return 0;
+  prefaultShares(e);
+  prefaultShares(h);
+  prefaultShares(cellColor);
+  return 1;
 }
 
 int GridHolder::allocateMaterials(int X, int Y, int Z, bool fill) {
@@ -45,8 +71,10 @@ int GridHolder::allocateMaterials(int X, int Y, int Z, bool fill) {
   const uint64_t n = desc.cellCount;
   Buffer<float>* arrays[9] = {&mat.sigmaX, &mat.sigmaY, &mat.sigmaZ, &mat.epsX, &mat.epsY,
                               &mat.epsZ,   &mat.muX,    &mat.muY,    &mat.muZ};
-  for (Buffer<float>* a : arrays)
-    if (!a->allocate(n)) return 0;
+  for (Buffer<float>* a : arrays) {
+    if (!a->allocate(n, false)) return 0;
+    prefaultShares(*a);
+  }
   if (!fill) return 1;
   float* sx = mat.sigmaX.data();
   float* sy = mat.sigmaY.data();

@@ -1,7 +1,5 @@
 #include "engine/model_record.h"
 
-#include <omp.h>
-
 #include <sstream>
 
 #include "engine/console.h"
@@ -72,21 +70,15 @@ int ModelRecord::allocateCells() {
   // Two int32 arrays per cell; refuse up front what the machine cannot hold
   // rather than be killed while clearing.
   const bool fits = n <= (UINT64_MAX / 8) && memoryFits(8 * n);
-  if (!fits || !data.allocate(n)) {
+  // Both arrays come zeroed: the pages of a large area that its layers
+  // leave at ID 0 (and every page of hide) are never written.
+  if (!fits || !data.allocateZeroed(n)) {
     con() << "error: can't allocate memory for data[" << n << "].\n";
     return 0;
   }
-  if (!hide.allocate(n)) {
+  if (!hide.allocateZeroed(n)) {
     con() << "error: can't allocate memory for hide[" << n << "].\n";
     return 0;
-  }
-  int32_t* d = data.data();
-  int32_t* h = hide.data();
-  const int64_t count = static_cast<int64_t>(n);
-#pragma omp parallel for schedule(static)
-  for (int64_t k = 0; k < count; ++k) {
-    d[k] = 0;
-    h[k] = 0;
   }
   return 1;
 }

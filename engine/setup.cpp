@@ -2,6 +2,7 @@
 
 #include <omp.h>
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -58,17 +59,127 @@ uint64_t estimateBytes(uint64_t X, uint64_t Y, uint64_t Z, uint64_t sources, uin
          (100 * limit + 200020) * probes + 124;
 }
 
-// The E and H records cleared, plane by plane in parallel: the threads
-// touch the pages first in the planes that the step gives them.
-void clearFieldRecords(GridHolder& g) {
-  const Strides st = stridesOf(g.desc);
-  const int64_t planes = g.desc.nx + 1;
+// The E and H elements that hold no cell: the E row y = Y and the E plane
+// x = X, the H row y = -1 and the H plane x = -1 (the rows' own z guards are
+// written with their cells). They stay zero.
+void clearGuardElements(GridHolder& g) {
+  const GridDesc& d = g.desc;
+  const Strides st = stridesOf(d);
   ECell* e = g.e.data();
   HCell* h = g.h.data();
+  const int64_t planes = d.nx + 1;
 #pragma omp parallel for schedule(static)
   for (int64_t x = 0; x < planes; ++x) {
-    std::memset(static_cast<void*>(e + x * st.sx), 0, st.sx * sizeof(ECell));
-    std::memset(static_cast<void*>(h + x * st.sx), 0, st.sx * sizeof(HCell));
+    if (x == d.nx)
+      std::memset(static_cast<void*>(e + eIndex(d, x, 0, 0)), 0, st.sx * sizeof(ECell));
+    else
+      std::memset(static_cast<void*>(e + eIndex(d, x, d.ny, 0)), 0, st.sy * sizeof(ECell));
+    if (x == 0)
+      std::memset(static_cast<void*>(h), 0, st.sx * sizeof(HCell));
+    else
+      std::memset(static_cast<void*>(h + eIndex(d, x, 0, 0)), 0, st.sy * sizeof(HCell));
+  }
+}
+
+uint32_t bitsOf(float v) { return std::bit_cast<uint32_t>(v); }
+
+bool sameBits(const uint32_t* a, const uint32_t* b, int count) {
+  for (int i = 0; i < count; ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
+// Mean of a[z], a[z + 1], b[z], ..., d[z + 1], summed in this order: the
+// permeability around an H node from the rows (x, y), (x, y + 1), (x + 1, y)
+// and (x + 1, y + 1).
+inline float meanOfEight(const float* a, const float* b, const float* c, const float* d,
+                         int64_t z) {
+  float s = 0.0f;
+  s += a[z];
+  s += a[z + 1];
+  s += b[z];
+  s += b[z + 1];
+  s += c[z];
+  s += c[z + 1];
+  s += d[z];
+  s += d[z + 1];
+  return s * 0.125f;
+}
+
+// The whole E and H records of every cell, zero fields and the update
+// coefficients from the material arrays, row by row in parallel (the first
+// write of each page, in the rows that the step gives the same thread).
+void writeCellRecords(GridHolder& g, float dt, float dx, float dy, float dz) {
+  const GridDesc& d = g.desc;
+  const double hdt = 0.5 * static_cast<double>(dt);
+  const MaterialArrays& m = g.mat;
+  const float *sgX = m.sigmaX.data(), *sgY = m.sigmaY.data(), *sgZ = m.sigmaZ.data();
+  const float *epX = m.epsX.data(), *epY = m.epsY.data(), *epZ = m.epsZ.data();
+  const float *muX = m.muX.data(), *muY = m.muY.data(), *muZ = m.muZ.data();
+  ECell* e = g.e.data();
+  HCell* h = g.h.data();
+  const int64_t X = d.nx, Y = d.ny, Z = d.nz;
+  const int64_t rows = X * Y;
+  const uint64_t sxm = static_cast<uint64_t>(Y) * static_cast<uint64_t>(Z);
+  const uint64_t sym = static_cast<uint64_t>(Z);
+
+#pragma omp parallel for schedule(static)
+  for (int64_t r = 0; r < rows; ++r) {
+    const int64_t x = r / Y, y = r % Y;
+    const uint64_t k0 = plainIndex(d, x, y, 0);
+    ECell* er = e + eIndex(d, x, y, 0);
+    HCell* hr = h + hIndex(d, x, y, 0);
+    er[Z] = ECell{};
+    hr[-1] = HCell{};
+    // Inner cells use the mean permeability of the eight cells around the
+    // H node; the last layer of any axis keeps its own.
+    const bool innerRow = x < X - 1 && y < Y - 1;
+    const int64_t meanEnd = innerRow ? Z - 1 : 0;
+    // A cell whose inputs equal, bit for bit, those of the cell before it in
+    // the row takes that cell's coefficients: the same arithmetic on the
+    // same values, without its divisions (most of a model is uniform).
+    ECell ec{};
+    HCell hc{};
+    uint32_t eKey[6] = {}, hKey[3] = {};
+    bool haveE = false, haveH = false;
+    for (int64_t z = 0; z < Z; ++z) {
+      const uint64_t k = k0 + static_cast<uint64_t>(z);
+      const float sx = sgX[k], sy = sgY[k], sz = sgZ[k];
+      const uint32_t eIn[6] = {bitsOf(sx),     bitsOf(sy),     bitsOf(sz),
+                               bitsOf(epX[k]), bitsOf(epY[k]), bitsOf(epZ[k])};
+      if (!haveE || !sameBits(eIn, eKey, 6)) {
+        const float DX =
+            static_cast<float>(static_cast<double>(sx) * hdt + static_cast<double>(epX[k]));
+        const float DY =
+            static_cast<float>(static_cast<double>(sy) * hdt + static_cast<double>(epY[k]));
+        const float DZ =
+            static_cast<float>(static_cast<double>(sz) * hdt + static_cast<double>(epZ[k]));
+        ec.cax = 1.0f - dt * sx / DX;
+        ec.cay = 1.0f - sy * dt / DY;
+        ec.caz = 1.0f - sz * dt / DZ;
+        ec.cbx = dt / DX / dx;
+        ec.cby = dt / DY / dy;
+        ec.cbz = dt / DZ / dz;
+        std::memcpy(eKey, eIn, sizeof eKey);
+        haveE = true;
+      }
+      er[z] = ec;
+      float MX = muX[k], MY = muY[k], MZ = muZ[k];
+      if (z < meanEnd) {
+        MX = meanOfEight(muX + k0, muX + k0 + sym, muX + k0 + sxm, muX + k0 + sxm + sym, z);
+        MY = meanOfEight(muY + k0, muY + k0 + sym, muY + k0 + sxm, muY + k0 + sxm + sym, z);
+        MZ = meanOfEight(muZ + k0, muZ + k0 + sym, muZ + k0 + sxm, muZ + k0 + sxm + sym, z);
+      }
+      const uint32_t hIn[3] = {bitsOf(MX), bitsOf(MY), bitsOf(MZ)};
+      if (!haveH || !sameBits(hIn, hKey, 3)) {
+        hc.chx = dt / MX / dx;
+        hc.chy = dt / MY / dy;
+        hc.chz = dt / MZ / dz;
+        std::memcpy(hKey, hIn, sizeof hKey);
+        haveH = true;
+      }
+      hr[z] = hc;
+    }
   }
 }
 
@@ -166,39 +277,57 @@ int materialSetting(SimulationEngine& eng, ModelRecord& model) {
     return 0;
   }
   MaterialArrays& m = g.mat;
-  // The cells in parallel, each thread counting the use of the materials in
-  // its own table; the tables add up afterwards.
-  const int64_t cells = static_cast<int64_t>(n);
+  // The cells row by row in parallel (a row along z is contiguous in the
+  // model and in the grid), each thread counting the use of the materials in
+  // its own table; the tables add up afterwards. A run of cells of one ID
+  // looks its values up once.
+  const int64_t rows = int64_t{X} * Y;
+  const int32_t* ids = model.data.data();
+  float* const out[9] = {m.sigmaX.data(), m.sigmaY.data(), m.sigmaZ.data(),
+                         m.epsX.data(),   m.epsY.data(),   m.epsZ.data(),
+                         m.muX.data(),    m.muY.data(),    m.muZ.data()};
   bool badId = false;
 #pragma omp parallel
   {
     std::vector<int32_t> mine(kMaterialCount, 0);
 #pragma omp for schedule(static) reduction(|| : badId)
-    for (int64_t km = 0; km < cells; ++km) {
-      const uint32_t id = static_cast<uint32_t>(model.data[static_cast<uint64_t>(km)]);
-      const uint64_t k = P == 0 ? static_cast<uint64_t>(km)
-                                : gridCellIndex(eng, km / (int64_t{Y} * Z), km / Z % Y, km % Z);
-      if (id > 65535u) {
-        // The set-up fails; the cell still gets defined (vacuum-like) values.
-        badId = true;
-        m.sigmaX[k] = m.sigmaY[k] = m.sigmaZ[k] = 1e-13f;
-        m.epsX[k] = m.epsY[k] = m.epsZ[k] = kEps0;
-        m.muX[k] = m.muY[k] = m.muZ[k] = kMu0;
-        continue;
+    for (int64_t r = 0; r < rows; ++r) {
+      const int32_t* row = ids + r * Z;
+      const uint64_t k0 =
+          P == 0 ? static_cast<uint64_t>(r * Z) : gridCellIndex(eng, r / Y, r % Y, 0);
+      float v[9] = {};
+      uint32_t last = 0;
+      bool have = false;
+      for (int64_t z = 0; z < Z; ++z) {
+        const uint32_t id = static_cast<uint32_t>(row[z]);
+        if (!have || id != last) {
+          if (id > 65535u) {
+            // The set-up fails; the cell still gets defined (vacuum-like) values.
+            badId = true;
+            v[0] = v[1] = v[2] = 1e-13f;
+            v[3] = v[4] = v[5] = kEps0;
+            v[6] = v[7] = v[8] = kMu0;
+          } else {
+            const Material& mx = model.materialX[id];
+            const Material& my = model.materialY[id];
+            const Material& mz = model.materialZ[id];
+            v[0] = mx.sg;
+            v[1] = my.sg;
+            v[2] = mz.sg;
+            v[3] = kEps0 * mx.er;
+            v[4] = kEps0 * my.er;
+            v[5] = kEps0 * mz.er;
+            v[6] = kMu0 * mx.ur;
+            v[7] = kMu0 * my.ur;
+            v[8] = kMu0 * mz.ur;
+          }
+          last = id;
+          have = true;
+        }
+        if (id <= 65535u) ++mine[id];
+        const uint64_t k = k0 + static_cast<uint64_t>(z);
+        for (int a = 0; a < 9; ++a) out[a][k] = v[a];
       }
-      const Material& mx = model.materialX[id];
-      const Material& my = model.materialY[id];
-      const Material& mz = model.materialZ[id];
-      m.sigmaX[k] = mx.sg;
-      m.sigmaY[k] = my.sg;
-      m.sigmaZ[k] = mz.sg;
-      m.epsX[k] = kEps0 * mx.er;
-      m.epsY[k] = kEps0 * my.er;
-      m.epsZ[k] = kEps0 * mz.er;
-      m.muX[k] = kMu0 * mx.ur;
-      m.muY[k] = kMu0 * my.ur;
-      m.muZ[k] = kMu0 * mz.ur;
-      ++mine[id];
     }
 #pragma omp critical
     for (int id = 0; id < kMaterialCount; ++id) used[id] += mine[id];
@@ -311,59 +440,14 @@ void resetRun(SimulationEngine& eng) {
   decimation(s.dt, eng.minFreq, s.stepLimit, s.cull);
 
   const GridDesc d = g.desc;
-  clearFieldRecords(g);
+  clearGuardElements(g);
+  writeCellRecords(g, s.dt, s.dx, s.dy, s.dz);
   const float dt = s.dt, dx = s.dx, dy = s.dy, dz = s.dz;
-  const double hdt = 0.5 * static_cast<double>(dt);
   const float cdt = dt * kLightSpeedF;
   const float murX = (cdt - dx) / (dx + cdt);
   const float murY = (cdt - dy) / (dy + cdt);
   const float murZ = (cdt - dz) / (dz + cdt);
-  const MaterialArrays& m = g.mat;
-  ECell* e = g.e.data();
-  HCell* h = g.h.data();
   float* mur = g.murCoef.data();
-  const int64_t n = static_cast<int64_t>(d.cellCount);
-
-#pragma omp parallel for schedule(static)
-  for (int64_t k = 0; k < n; ++k) {
-    int64_t x, y, z;
-    cellCoords(d, static_cast<uint64_t>(k), x, y, z);
-    const float sx = m.sigmaX[k], sy = m.sigmaY[k], sz = m.sigmaZ[k];
-    const float DX =
-        static_cast<float>(static_cast<double>(sx) * hdt + static_cast<double>(m.epsX[k]));
-    const float DY =
-        static_cast<float>(static_cast<double>(sy) * hdt + static_cast<double>(m.epsY[k]));
-    const float DZ =
-        static_cast<float>(static_cast<double>(sz) * hdt + static_cast<double>(m.epsZ[k]));
-    float MX = m.muX[k], MY = m.muY[k], MZ = m.muZ[k];
-    // Inner cells use the mean permeability of the eight cells around the
-    // H node; the last layer of any axis keeps its own.
-    if (x < d.nx - 1 && y < d.ny - 1 && z < d.nz - 1) {
-      float ax = 0.0f, ay = 0.0f, az = 0.0f;
-      for (int i = 0; i < 2; ++i)
-        for (int j = 0; j < 2; ++j)
-          for (int l = 0; l < 2; ++l) {
-            const uint64_t q = plainIndex(d, x + i, y + j, z + l);
-            ax += m.muX[q];
-            ay += m.muY[q];
-            az += m.muZ[q];
-          }
-      MX = ax * 0.125f;
-      MY = ay * 0.125f;
-      MZ = az * 0.125f;
-    }
-    ECell& ec = e[eIndex(d, x, y, z)];
-    ec.cax = 1.0f - dt * sx / DX;
-    ec.cay = 1.0f - sy * dt / DY;
-    ec.caz = 1.0f - sz * dt / DZ;
-    ec.cbx = dt / DX / dx;
-    ec.cby = dt / DY / dy;
-    ec.cbz = dt / DZ / dz;
-    HCell& hc = h[hIndex(d, x, y, z)];
-    hc.chx = dt / MX / dx;
-    hc.chy = dt / MY / dy;
-    hc.chz = dt / MZ / dz;
-  }
   const int64_t faces = static_cast<int64_t>(d.countFaces);
 #pragma omp parallel for schedule(static)
   for (int64_t f = 0; f < faces; ++f) {
