@@ -8,6 +8,7 @@
 #include <limits>
 #include <vector>
 
+#include "engine/compact_state.h"
 #include "engine/console.h"
 #include "engine/edge_materials.h"
 #include "engine/gpu_backend.h"
@@ -468,6 +469,9 @@ void resetRun(SimulationEngine& eng) {
 }
 
 int set(SimulationEngine& eng, ModelRecord& model) {
+  // A compact stepping state belongs to the old grid: its fields go back to
+  // the records first, so that a refused set-up keeps the run as it was.
+  endCompactRun(eng);
   // The GPU kernels have no absorbing layer yet.
   if (eng.cudaFlag && eng.pmlCells > 0) {
     con() << "error: -pml does not run with -cuda yet; leave out one of them.\n";

@@ -255,8 +255,8 @@ class PyModel {
       py::gil_scoped_release release;
       SimulationEngine& eng = *engine_;
       FarFieldRecorder* far = farField_.recorder();
-      // Longer runs step the compact state, as the batch run does; it is
-      // loaded and written back once per call.
+      // Longer runs step the compact state, as the batch run does. It stays
+      // active between calls; what reads the records brings them up to date.
       if (steps >= kCompactSteps) beginCompactRun(eng);
       while (done < steps && eng.sam.stepCount < eng.sam.stepLimit && !g_interrupted) {
         if (far) {  // the far field is recorded after every single step
@@ -272,7 +272,6 @@ class PyModel {
         const bool two = steps - done >= 2 && next.stepCount < next.stepLimit;
         done += stepBatchSteps(eng, two ? 2 : 1);
       }
-      endCompactRun(eng);
     }
     stepping_ = false;
     steps_ += done;
@@ -313,6 +312,7 @@ class PyModel {
   // E or H of every drawn cell as an (X, Y, Z, 3) array.
   py::array_t<float> field(bool magnetic) const {
     requireReady();
+    syncRecords(*engine_);
     const GridDesc d = drawnDesc(*engine_);
     py::array_t<float> out({int64_t{d.nx}, int64_t{d.ny}, int64_t{d.nz}, int64_t{3}});
     float* o = out.mutable_data();
@@ -383,6 +383,7 @@ class PyModel {
       series_ = std::make_unique<VtkSeries>(prefix);
     }
     Capture cap;
+    syncRecords(*engine_);
     if (!series_->snapshot(*engine_, model_, steps_)) fail(PyExc_OSError, warningText(cap.text()));
     return series_->files().back();
   }
