@@ -49,7 +49,7 @@ bool RunBatch(SimulationEngine& eng, const StepHook* hook) {
   // The CPU steps the compact state where it serves the model, unless a
   // hook reads the records after every step.
   const bool hookReadsRecords = every > 0 && !hook->readsCompact;
-  if (!gpu && (every != 1 || !hookReadsRecords)) beginCompactRun(eng);
+  if (!gpu && (every != 1 || !hookReadsRecords) && s.stepCount < s.stepLimit) beginCompactRun(eng);
   while (s.stepCount < s.stepLimit && g_batchStop == 0 && !eng.gpuFailed) {
     progress(s);
     // Two steps per sweep where the first leaves a sample to take; the
