@@ -55,10 +55,14 @@ int64_t sourceCountOf(const SimulationEngine& eng) {
 
 bool servesModel(const SimulationEngine& eng) {
   const GridDesc& d = eng.grid.desc;
-  if (RunsOnGpu(eng) || eng.pmlCells > 0 || !eng.ports.list.empty()) return false;
+  if (RunsOnGpu(eng) || !eng.ports.list.empty()) return false;
   if (d.cellCount == 0) return false;
   if (eng.grid.e.size() != d.extendedCount || eng.grid.h.size() != d.extendedCount) return false;
-  if (eng.grid.murCoef.size() < 2 * d.countFaces) return false;
+  if (eng.pmlCells > 0) {
+    if (eng.pml.slabCount != 6) return false;
+  } else if (eng.grid.murCoef.size() < 2 * d.countFaces) {
+    return false;
+  }
   for (int64_t i = 0; i < sourceCountOf(eng); ++i) {
     const int64_t cell = eng.sources[i].cell;
     if (cell < 0 || static_cast<uint64_t>(cell) >= d.extendedCount) return false;
@@ -193,12 +197,15 @@ bool beginCompactRun(SimulationEngine& eng) {
       eng.sam.probeCount > 0 && eng.probeCells.size() >= static_cast<uint64_t>(eng.sam.probeCount)
           ? static_cast<uint64_t>(eng.sam.probeCount)
           : 0;
+  // The face magnitudes serve the Mur boundary; the absorbing layer leaves
+  // the components of its cells as the magnitudes read them.
+  const uint64_t faces = eng.pmlCells > 0 ? 0 : 2 * d.countFaces;
   const uint64_t bytes = 6 * c.stride * sizeof(float) + P * sizeof(uint16_t) +
-                         2 * d.countFaces * sizeof(float) + n * 10 + probes * 4;
+                         faces * sizeof(float) + n * 10 + probes * 4;
   if (!memoryFits(bytes) || !c.fields.allocate(6 * c.stride) || !c.set.allocate(P) ||
-      !c.faceMag.allocate(2 * d.countFaces) || !c.switchSet.allocate(n) ||
-      !c.firstAtCell.allocate(n) || !c.sourceInside.allocate(n) || !c.sourceMag.allocate(n) ||
-      !c.probeSource.allocate(probes) || !buildSets(eng, c)) {
+      !c.faceMag.allocate(faces) || !c.switchSet.allocate(n) || !c.firstAtCell.allocate(n) ||
+      !c.sourceInside.allocate(n) || !c.sourceMag.allocate(n) || !c.probeSource.allocate(probes) ||
+      !buildSets(eng, c)) {
     c.release();
     return false;
   }
@@ -217,9 +224,10 @@ bool beginCompactRun(SimulationEngine& eng) {
       f.h.c[1][i] = h[i].hy;
       f.h.c[2][i] = h[i].hz;
     }
-  forFaceCells(d, [&](uint64_t k, int64_t x, int64_t y, int64_t z) {
-    c.faceMag[k] = h[hIndex(d, x, y, z)].hmag;
-  });
+  if (faces > 0)
+    forFaceCells(d, [&](uint64_t k, int64_t x, int64_t y, int64_t z) {
+      c.faceMag[k] = h[hIndex(d, x, y, z)].hmag;
+    });
   c.active = true;
   c.recordsCurrent = true;
   return true;
@@ -258,9 +266,10 @@ void syncRecords(SimulationEngine& eng) {
         hc.hmag = signedMagnitude(hc.hx, hc.hy, hc.hz);
       }
   }
-  forFaceCells(d, [&](uint64_t k, int64_t x, int64_t y, int64_t z) {
-    h[hIndex(d, x, y, z)].hmag = c.faceMag[k];
-  });
+  if (!c.faceMag.empty())
+    forFaceCells(d, [&](uint64_t k, int64_t x, int64_t y, int64_t z) {
+      h[hIndex(d, x, y, z)].hmag = c.faceMag[k];
+    });
   for (int64_t i = 0; i < sourceCountOf(eng); ++i) {
     ECell& ec = e[eng.sources[i].cell];
     if (c.firstAtCell[i]) ec.emag = c.sourceMag[i];

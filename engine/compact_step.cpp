@@ -12,6 +12,7 @@
 #include "engine/compact_rows.h"
 #include "engine/field_pair_team.h"
 #include "engine/field_sweep.h"
+#include "engine/pml.h"
 #include "engine/probe_kernels.h"
 #include "engine/probes.h"
 
@@ -76,7 +77,7 @@ void measureProbeCompact(SimulationEngine& eng, const FDTD_SAM& sam, int64_t p) 
     v.keptE = eIndex(d, x, y, z);
     v.eMag = c.sourceMag[src];
   }
-  const int64_t face = faceMagAt(d, x, y, z);
+  const int64_t face = eng.pmlCells > 0 ? -1 : faceMagAt(d, x, y, z);
   if (face >= 0) {
     v.keptH = hIndex(d, x, y, z);
     v.hMag = c.faceMag[face];
@@ -125,13 +126,18 @@ int64_t compactBlockCount(const GridDesc& d, int64_t blockBytes, int planes, int
 void hRowsCompact(SimulationEngine& eng, int64_t x, Rows r, int lanes) {
   for (int64_t y = r.y0; y < r.y1; ++y) hRowCompact(eng.compact, eng.grid.desc, x, y, lanes);
 }
-void eRowsCompact(SimulationEngine& eng, int64_t x, Rows r, int lanes) {
+
+// E of rows r of plane x, with the absorbing layer's corrections.
+void ePlaneCompact(SimulationEngine& eng, int64_t x, Rows r, int lanes) {
   for (int64_t y = r.y0; y < r.y1; ++y) eRowCompact(eng.compact, eng.grid.desc, x, y, lanes);
+  if (eng.pmlCells > 0) pmlERowsCompact(eng, x, r.y0, r.y1);
 }
 
-// H of rows r of plane x, their face magnitudes, the H boundary after them.
+// H of rows r of plane x, then the absorbing layer's corrections or their
+// face magnitudes and the H boundary after them.
 void hPlaneCompact(SimulationEngine& eng, int64_t x, Rows r, int lanes) {
   hRowsCompact(eng, x, r, lanes);
+  if (eng.pmlCells > 0) return pmlHRowsCompact(eng, x, r.y0, r.y1);
   keepFaceMags(eng.compact, eng.grid.desc, x, r);
   murHAfterPlane(eng, eng.compact.fieldsView(), x, r.y0, r.y1);
 }
@@ -153,7 +159,7 @@ class CompactSweep {
     hPlaneCompact(eng_, x, r_, lanes_);
     finalEPlanes(x, eng_.grid.desc.nx, [&](int64_t p) {
       if (p < first_ || (p == first_ && !withFirstE_)) return;
-      eRowsCompact(eng_, p, r_, lanes_);
+      ePlaneCompact(eng_, p, r_, lanes_);
       done(p);
     });
   }
@@ -170,7 +176,7 @@ class CompactSweep {
 struct CompactOps {
   using Sweep = CompactSweep;
   static void murERange(SimulationEngine& eng, int64_t a, int64_t b) {
-    tavro::murERange(eng, eng.compact.fieldsView(), a, b);
+    if (eng.pmlCells == 0) tavro::murERange(eng, eng.compact.fieldsView(), a, b);
   }
   static int64_t blockCount(const GridDesc& d, int64_t bytes) {
     return compactBlockCount(d, bytes, 4, 3);
@@ -180,14 +186,14 @@ struct CompactOps {
     forCellsIn(plan.sources, x, r, [&](int64_t i) { applySourceCompact(eng, sam, i); });
     if (plan.measureStep[k])
       forCellsIn(plan.probes, x, r, [&](int64_t p) { measureProbeCompact(eng, sam, p); });
-    if (k == 0) murEAfterPlane(eng, eng.compact.fieldsView(), x, r.y0, r.y1);
+    if (k == 0 && eng.pmlCells == 0) murEAfterPlane(eng, eng.compact.fieldsView(), x, r.y0, r.y1);
   }
   static void handOverH(SimulationEngine& eng, int64_t x, Rows r, int lanes) {
     hPlaneCompact(eng, x, r, lanes);
   }
   static void handOverE(SimulationEngine& eng, const PairPlan& plan, int k, int64_t x, Rows r,
                         int lanes) {
-    eRowsCompact(eng, x, r, lanes);
+    ePlaneCompact(eng, x, r, lanes);
     finishEPlane(eng, plan, k, x, r);
   }
 };
@@ -202,7 +208,7 @@ void compactPasses(SimulationEngine& eng, int lanes) {
     const int64_t team = omp_get_num_threads(), t = omp_get_thread_num();
     if (X >= 4 && X >= 2 * team) {
       const int64_t a = X * t / team, b = X * (t + 1) / team;
-      murERange(eng, f, a, b);
+      if (eng.pmlCells == 0) murERange(eng, f, a, b);
 #pragma omp barrier
       const int64_t blocks = compactBlockCount(d, eng.sweepBlockBytes, 3, 2);
       CompactSweep sweep(eng, lanes, 0, 0);
@@ -211,7 +217,12 @@ void compactPasses(SimulationEngine& eng, int lanes) {
         for (int64_t x = a; x < b; ++x) sweep.plane(x, [](int64_t) {});
       }
 #pragma omp barrier
-      eRowsCompact(eng, a, {0, Y}, lanes);
+      ePlaneCompact(eng, a, {0, Y}, lanes);
+    } else if (eng.pmlCells > 0) {
+#pragma omp for schedule(static)
+      for (int64_t x = 0; x < X; ++x) hPlaneCompact(eng, x, {0, Y}, lanes);
+#pragma omp for schedule(static)
+      for (int64_t x = 0; x < X; ++x) ePlaneCompact(eng, x, {0, Y}, lanes);
     } else {
       murETeam(eng, f);
 #pragma omp for schedule(static)
@@ -220,7 +231,7 @@ void compactPasses(SimulationEngine& eng, int lanes) {
       for (int64_t x = 0; x < X; ++x) keepFaceMags(eng.compact, d, x, {0, Y});
       murHTeam(eng, f);
 #pragma omp for schedule(static)
-      for (int64_t x = 0; x < X; ++x) eRowsCompact(eng, x, {0, Y}, lanes);
+      for (int64_t x = 0; x < X; ++x) ePlaneCompact(eng, x, {0, Y}, lanes);
     }
   }
 }

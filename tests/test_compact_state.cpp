@@ -24,7 +24,7 @@ TEST(CompactState, TakesTheModelsItCanNameAndStepsThemAsTheRecords) {
     bool active;
   };
   const Case cases[] = {
-      {1, 0, true}, {3, 0, true}, {60000, 0, true}, {70000, 0, false}, {1, 4, false}};
+      {1, 0, true}, {3, 0, true}, {60000, 0, true}, {70000, 0, false}, {3, 4, true}};
   for (const Case& c : cases) {
     const std::string what = std::to_string(c.distinct) + " sets, pml " + std::to_string(c.pml);
     ModelRecord model;
