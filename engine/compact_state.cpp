@@ -12,6 +12,7 @@
 #include "engine/field_kernels.h"
 #include "engine/gpu_backend.h"
 #include "engine/grid_index.h"
+#include "engine/sources.h"
 
 namespace tavro {
 
@@ -46,13 +47,6 @@ SetKey keyOf(const ECell& e, const HCell* h) {
 
 constexpr int64_t kMaxSets = 65536;
 
-int64_t sourceCountOf(const SimulationEngine& eng) {
-  size_t n = eng.sources.size();
-  if (eng.sam.sourceCount >= 0 && static_cast<size_t>(eng.sam.sourceCount) < n)
-    n = static_cast<size_t>(eng.sam.sourceCount);
-  return static_cast<int64_t>(n);
-}
-
 bool servesModel(const SimulationEngine& eng) {
   const GridDesc& d = eng.grid.desc;
   if (RunsOnGpu(eng) || !eng.ports.list.empty()) return false;
@@ -63,7 +57,7 @@ bool servesModel(const SimulationEngine& eng) {
   } else if (eng.grid.murCoef.size() < 2 * d.countFaces) {
     return false;
   }
-  for (int64_t i = 0; i < sourceCountOf(eng); ++i) {
+  for (int64_t i = 0; i < sourcesInUse(eng); ++i) {
     const int64_t cell = eng.sources[i].cell;
     if (cell < 0 || static_cast<uint64_t>(cell) >= d.extendedCount) return false;
   }
@@ -127,7 +121,7 @@ bool buildSets(SimulationEngine& eng, CompactState& c) {
 
   // A SWITCH rewrites the E coefficients of its cell: the cell gets a set
   // of its own, shared by the SWITCH sources of that cell.
-  const int64_t n = sourceCountOf(eng);
+  const int64_t n = sourcesInUse(eng);
   std::unordered_map<int64_t, int64_t> ownSet, firstSource;
   for (int64_t i = 0; i < n; ++i) {
     const FDTD_SRC& src = eng.sources[i];
@@ -192,7 +186,7 @@ bool beginCompactRun(SimulationEngine& eng) {
   // Arrays a whole number of pages apart plus 80 floats, so that the same
   // element of the six arrays falls on different cache sets.
   c.stride = (P + 1023) / 1024 * 1024 + 80;
-  const uint64_t n = static_cast<uint64_t>(sourceCountOf(eng));
+  const uint64_t n = static_cast<uint64_t>(sourcesInUse(eng));
   const uint64_t probes =
       eng.sam.probeCount > 0 && eng.probeCells.size() >= static_cast<uint64_t>(eng.sam.probeCount)
           ? static_cast<uint64_t>(eng.sam.probeCount)
@@ -270,7 +264,7 @@ void syncRecords(SimulationEngine& eng) {
     forFaceCells(d, [&](uint64_t k, int64_t x, int64_t y, int64_t z) {
       h[hIndex(d, x, y, z)].hmag = c.faceMag[k];
     });
-  for (int64_t i = 0; i < sourceCountOf(eng); ++i) {
+  for (int64_t i = 0; i < sourcesInUse(eng); ++i) {
     ECell& ec = e[eng.sources[i].cell];
     if (c.firstAtCell[i]) ec.emag = c.sourceMag[i];
     if (c.switchSet[i] < 0) continue;

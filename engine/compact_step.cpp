@@ -15,6 +15,7 @@
 #include "engine/pml.h"
 #include "engine/probe_kernels.h"
 #include "engine/probes.h"
+#include "engine/sources.h"
 
 namespace tavro {
 
@@ -104,13 +105,6 @@ void applySourceCompact(SimulationEngine& eng, const FDTD_SAM& sam, int64_t i) {
     return;
   }
   drive(f.e.c[src.dir == 0 ? 0 : (src.dir == 1 ? 1 : 2)][cell], sam, src);
-}
-
-int64_t sourceCount(const SimulationEngine& eng) {
-  size_t n = eng.sources.size();
-  if (eng.sam.sourceCount >= 0 && static_cast<size_t>(eng.sam.sourceCount) < n)
-    n = static_cast<size_t>(eng.sam.sourceCount);
-  return static_cast<int64_t>(n);
 }
 
 // Rows per block: `planes` planes of the six arrays and the sets of a block
@@ -240,7 +234,7 @@ void compactPasses(SimulationEngine& eng, int lanes) {
 
 void stepCompact(SimulationEngine& eng) {
   compactPasses(eng, laneCount(eng));
-  for (int64_t i = 0; i < sourceCount(eng); ++i) applySourceCompact(eng, eng.sam, i);
+  for (int64_t i = 0; i < sourcesInUse(eng); ++i) applySourceCompact(eng, eng.sam, i);
   const FDTD_SAM s = eng.sam;
   if (measureDue(eng, s)) {
 #pragma omp parallel for schedule(static)
