@@ -13,6 +13,7 @@
 #include "engine/field_pair_team.h"
 #include "engine/field_sweep.h"
 #include "engine/pml.h"
+#include "engine/ports.h"
 #include "engine/probe_kernels.h"
 #include "engine/probes.h"
 #include "engine/sources.h"
@@ -73,10 +74,10 @@ void measureProbeCompact(SimulationEngine& eng, const FDTD_SAM& sam, int64_t p) 
   int64_t x, y, z;
   cellCoords(d, cell, x, y, z);
   CompactView v{c.fieldsView()};
-  const int32_t src = c.probeSource[p];
-  if (src >= 0) {
+  const int32_t src = c.probeSource[p], port = c.probePort[p];
+  if (port >= 0 || src >= 0) {
     v.keptE = eIndex(d, x, y, z);
-    v.eMag = c.sourceMag[src];
+    v.eMag = port >= 0 ? c.portMag[port] : c.sourceMag[src];
   }
   const int64_t face = eng.pmlCells > 0 ? -1 : faceMagAt(d, x, y, z);
   if (face >= 0) {
@@ -105,6 +106,18 @@ void applySourceCompact(SimulationEngine& eng, const FDTD_SAM& sam, int64_t i) {
     return;
   }
   drive(f.e.c[src.dir == 0 ? 0 : (src.dir == 1 ? 1 : 2)][cell], sam, src);
+}
+
+// Port p at the state's time, storing its V and I at recording index
+// `index`; the first port of a cell keeps the magnitude the update left.
+void applyPortCompact(SimulationEngine& eng, const FDTD_SAM& sam, int64_t p, int64_t index) {
+  CompactState& c = eng.compact;
+  const CompactFields f = c.fieldsView();
+  const FDTD_PORT& port = eng.ports.list[static_cast<size_t>(p)];
+  const uint64_t cell = static_cast<uint64_t>(port.cell);
+  if (c.portFirst[p])
+    c.portMag[p] = signedMagnitude(f.e.c[0][cell], f.e.c[1][cell], f.e.c[2][cell]);
+  applyPortAt(eng, sam, static_cast<size_t>(p), index, f.e.c[port.dir][cell]);
 }
 
 // Rows per block: `planes` planes of the six arrays and the sets of a block
@@ -177,6 +190,8 @@ struct CompactOps {
   }
   static void finishEPlane(SimulationEngine& eng, const PairPlan& plan, int k, int64_t x, Rows r) {
     const FDTD_SAM& sam = plan.sam[k];
+    const int64_t portStep = eng.ports.step + k;
+    forCellsIn(plan.ports, x, r, [&](int64_t p) { applyPortCompact(eng, sam, p, portStep); });
     forCellsIn(plan.sources, x, r, [&](int64_t i) { applySourceCompact(eng, sam, i); });
     if (plan.measureStep[k])
       forCellsIn(plan.probes, x, r, [&](int64_t p) { measureProbeCompact(eng, sam, p); });
@@ -234,6 +249,12 @@ void compactPasses(SimulationEngine& eng, int lanes) {
 
 void stepCompact(SimulationEngine& eng) {
   compactPasses(eng, laneCount(eng));
+  if (!eng.ports.list.empty()) {
+    reservePortSteps(eng, 1);
+    for (size_t p = 0; p < eng.ports.list.size(); ++p)
+      applyPortCompact(eng, eng.sam, static_cast<int64_t>(p), eng.ports.step);
+    ++eng.ports.step;
+  }
   for (int64_t i = 0; i < sourcesInUse(eng); ++i) applySourceCompact(eng, eng.sam, i);
   const FDTD_SAM s = eng.sam;
   if (measureDue(eng, s)) {
@@ -249,8 +270,10 @@ bool stepPairCompact(SimulationEngine& eng) {
   PairPlan& plan = plans;
   if (!planPair(eng, omp_get_max_threads(), plan)) return false;
   const int lanes = laneCount(eng);
+  reservePortSteps(eng, 2);
 #pragma omp parallel
   pairTeam<CompactOps>(eng, lanes, plan);
+  if (!eng.ports.list.empty()) eng.ports.step += 2;
   eng.sam = plan.sam[1];
   advanceCounters(eng.sam);
   eng.compact.recordsCurrent = false;
