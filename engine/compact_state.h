@@ -67,8 +67,10 @@ struct CompactState {
 
 // Loads the compact state from the records when the engine's model and run
 // allow it (CPU, no absorbing layer, no lumped ports, at most 65536
-// coefficient sets, memory for it); returns whether it is active.
-bool beginCompactRun(SimulationEngine& eng);
+// coefficient sets, memory for it); returns whether it is active. With
+// forDevice a run on the GPU loads it too, for the back end to upload and
+// step (gpu/gpu_compact.cpp).
+bool beginCompactRun(SimulationEngine& eng, bool forDevice = false);
 // Writes fields, magnitudes and SWITCH coefficients back into the records
 // when steps ran since they were last current; the state stays active.
 void syncRecords(SimulationEngine& eng);
