@@ -8,7 +8,10 @@
 // Launch shapes (the host's, gpu_compact.cpp): the cell kernels use blocks of
 // kCellBlockZ x kCellBlockY threads, threadIdx.x along z, threadIdx.y and
 // blockIdx.y along y, blockIdx.z the plane x, so that a warp reads and
-// writes consecutive elements of each array and no thread divides. The face
+// writes consecutive elements of each array and no thread divides. A row
+// starts kSectorFloats-aligned in the array that the kernel writes: the
+// threads before its first cell idle, and every warp stores whole 32-byte
+// sectors (the six arrays lie a whole number of sectors apart). The face
 // kernels run one family (Z, X or Y faces) per launch, a row of kLineBlock
 // face positions per block and blockIdx.y the other coordinate.
 #pragma once
@@ -24,6 +27,7 @@
 namespace tavro {
 
 constexpr unsigned kCellBlockZ = 32, kCellBlockY = 8;
+constexpr unsigned kSectorFloats = 8;
 constexpr unsigned kLineBlock = 128;
 
 // Slots of the coefficient table (compact_state.h: slot s of set k at
@@ -51,12 +55,23 @@ FDTD_HD float readOnly(const float* p) {
 #endif
 }
 
-// Cell of thread (tx, ty) of block (bx, by, bz) of a cell launch.
+// Blocks along z of a cell launch: the row and its leading idle threads.
+FDTD_HD uint32_t cellBlocksZ(const GridDesc& g) {
+  return (static_cast<uint32_t>(g.nz) + kSectorFloats - 1 + kCellBlockZ - 1) / kCellBlockZ;
+}
+
+// Cell of thread (tx, ty) of block (bx, by, bz) of a cell launch that writes
+// H (writesH) or E; z < 0 for the threads before the row's first cell.
 struct CellCoord {
-  uint32_t x, y, z;
+  uint32_t x, y;
+  int32_t z;
 };
-FDTD_HD CellCoord cellOfThread(uint32_t bx, uint32_t by, uint32_t bz, uint32_t tx, uint32_t ty) {
-  return {bz, by * kCellBlockY + ty, bx * kCellBlockZ + tx};
+FDTD_HD CellCoord cellOfThread(const GridDesc& g, bool writesH, uint32_t bx, uint32_t by,
+                               uint32_t bz, uint32_t tx, uint32_t ty) {
+  const uint32_t x = bz, y = by * kCellBlockY + ty;
+  const uint64_t row = writesH ? hIndex(g, x, y, 0) : eIndex(g, x, y, 0);
+  const int32_t lead = static_cast<int32_t>(row % kSectorFloats);
+  return {x, y, static_cast<int32_t>(bx * kCellBlockZ + tx) - lead};
 }
 
 // Face position of thread t of block (bx, by) of a face launch: the along
@@ -88,7 +103,7 @@ FDTD_HD void compactHBody(const GridDesc& g, const float* __restrict__ ex,
                           uint64_t setStride, float* __restrict__ faceMag, CellCoord c) {
   const int64_t X = g.nx, Y = g.ny, Z = g.nz;
   const int64_t x = c.x, y = c.y, z = c.z;
-  if (x >= X || y >= Y || z >= Z) return;
+  if (x >= X || y >= Y || z < 0 || z >= Z) return;
   const Strides s = stridesOf(g);
   const uint64_t e = eIndex(g, x, y, z), h = e + s.sx + s.sy + 1;  // hIndex(g, x, y, z)
   const uint64_t k = set[e];
@@ -123,7 +138,7 @@ FDTD_HD void compactEBody(const GridDesc& g, float* __restrict__ ex, float* __re
                           const uint16_t* __restrict__ set, const float* __restrict__ coef,
                           uint64_t setStride, CellCoord c) {
   const int64_t x = c.x, y = c.y, z = c.z;
-  if (x >= g.nx || y >= g.ny || z >= g.nz) return;
+  if (x >= g.nx || y >= g.ny || z < 0 || z >= g.nz) return;
   const Strides s = stridesOf(g);
   const uint64_t e = eIndex(g, x, y, z), h = e + s.sx + s.sy + 1;
   const uint64_t k = set[e];

@@ -71,9 +71,8 @@ bool launch(GpuContext& c, GpuKernel k, unsigned gx, unsigned gy, unsigned gz, u
 }
 
 bool cellLaunch(GpuContext& c, GpuKernel k, const GridDesc& g) {
-  return launch(c, k, blocksOf(static_cast<uint64_t>(g.nz), kCellBlockZ),
-                blocksOf(static_cast<uint64_t>(g.ny), kCellBlockY), static_cast<unsigned>(g.nx),
-                kCellBlockZ, kCellBlockY);
+  return launch(c, k, cellBlocksZ(g), blocksOf(static_cast<uint64_t>(g.ny), kCellBlockY),
+                static_cast<unsigned>(g.nx), kCellBlockZ, kCellBlockY);
 }
 
 // The three face families, Z, X, then Y, as the CPU passes run: the values

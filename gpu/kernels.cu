@@ -167,7 +167,7 @@ extern "C" __global__ void __launch_bounds__(kCellBlockZ* kCellBlockY)
               float* __restrict__ hz, const uint16_t* __restrict__ set,
               const float* __restrict__ coef, uint64_t setStride, float* __restrict__ faceMag) {
   compactHBody(g, ex, ey, ez, hx, hy, hz, set, coef, setStride, faceMag,
-               cellOfThread(blockIdx.x, blockIdx.y, blockIdx.z, threadIdx.x, threadIdx.y));
+               cellOfThread(g, true, blockIdx.x, blockIdx.y, blockIdx.z, threadIdx.x, threadIdx.y));
 }
 
 extern "C" __global__ void __launch_bounds__(kCellBlockZ* kCellBlockY)
@@ -175,8 +175,9 @@ extern "C" __global__ void __launch_bounds__(kCellBlockZ* kCellBlockY)
               float* __restrict__ ez, const float* __restrict__ hx, const float* __restrict__ hy,
               const float* __restrict__ hz, const uint16_t* __restrict__ set,
               const float* __restrict__ coef, uint64_t setStride) {
-  compactEBody(g, ex, ey, ez, hx, hy, hz, set, coef, setStride,
-               cellOfThread(blockIdx.x, blockIdx.y, blockIdx.z, threadIdx.x, threadIdx.y));
+  compactEBody(
+      g, ex, ey, ez, hx, hy, hz, set, coef, setStride,
+      cellOfThread(g, false, blockIdx.x, blockIdx.y, blockIdx.z, threadIdx.x, threadIdx.y));
 }
 
 // Boundary of H (E): one face family per launch.

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "busy_model.h"
 #include "engine/compact_kernels.h"
@@ -23,13 +24,29 @@ unsigned blocksOf(int64_t n, unsigned per) { return static_cast<unsigned>((n + p
 
 // Every thread of a cell launch (gpu_compact.cpp: z-contiguous blocks, one
 // plane x per blockIdx.z).
+// Every cell is visited exactly once, and every row starts on a sector of the
+// written array.
 template <class Body>
-void cellLaunch(const GridDesc& g, Body&& body) {
+void cellLaunch(const GridDesc& g, bool writesH, Body&& body) {
+  std::vector<int> visits(g.extendedCount, 0);
   for (unsigned bz = 0; bz < static_cast<unsigned>(g.nx); ++bz)
     for (unsigned by = 0; by < blocksOf(g.ny, kCellBlockY); ++by)
-      for (unsigned bx = 0; bx < blocksOf(g.nz, kCellBlockZ); ++bx)
+      for (unsigned bx = 0; bx < cellBlocksZ(g); ++bx)
         for (unsigned ty = 0; ty < kCellBlockY; ++ty)
-          for (unsigned tx = 0; tx < kCellBlockZ; ++tx) body(cellOfThread(bx, by, bz, tx, ty));
+          for (unsigned tx = 0; tx < kCellBlockZ; ++tx) {
+            const CellCoord c = cellOfThread(g, writesH, bx, by, bz, tx, ty);
+            if (c.y < static_cast<uint32_t>(g.ny) && c.z >= 0 && c.z < g.nz) {
+              const uint64_t i = writesH ? hIndex(g, c.x, c.y, c.z) : eIndex(g, c.x, c.y, c.z);
+              ++visits[eIndex(g, c.x, c.y, c.z)];
+              if (tx == 0) {
+                EXPECT_EQ(i % kSectorFloats, 0u);  // a warp starts on a sector
+              }
+            }
+            body(c);
+          }
+  for (int64_t x = 0; x < g.nx; ++x)
+    for (int64_t y = 0; y < g.ny; ++y)
+      for (int64_t z = 0; z < g.nz; ++z) ASSERT_EQ(visits[eIndex(g, x, y, z)], 1);
 }
 
 // The three face launches of one field, Z, X, then Y faces.
@@ -54,12 +71,12 @@ void bodiesStep(SimulationEngine& eng, bool serial) {
   float *ex = f.e.c[0], *ey = f.e.c[1], *ez = f.e.c[2];
   float *hx = f.h.c[0], *hy = f.h.c[1], *hz = f.h.c[2];
   murLaunches(eng, f.e);
-  cellLaunch(g, [&](CellCoord p) {
+  cellLaunch(g, true, [&](CellCoord p) {
     compactHBody(g, ex, ey, ez, hx, hy, hz, c.set.data(), c.coef.data(), c.setStride,
                  c.faceMag.data(), p);
   });
   murLaunches(eng, f.h);
-  cellLaunch(g, [&](CellCoord p) {
+  cellLaunch(g, false, [&](CellCoord p) {
     compactEBody(g, ex, ey, ez, hx, hy, hz, c.set.data(), c.coef.data(), c.setStride, p);
   });
   const CompactSourceArrays a{c.switchSet.data(), c.firstAtCell.data(), c.sourceInside.data(),
