@@ -16,16 +16,21 @@ namespace tavro {
 
 namespace {
 
-// One step on the GPU; the message of a failed step starts on a line of its
-// own, below the progress line.
-int deviceStep(SimulationEngine& eng) {
+// Work on the GPU; the message of a failure starts on a line of its own,
+// below the progress line.
+template <class F>
+auto onDevice(F&& f) {
   std::ostringstream messages;
   std::ostream& console = con();
   setConsole(&messages);
-  const int done = stepBatchSteps(eng, 1);
+  const auto result = f();
   setConsole(&console);
   if (!messages.str().empty()) con() << "\n" << messages.str();
-  return done;
+  return result;
+}
+
+int deviceStep(SimulationEngine& eng) {
+  return onDevice([&] { return stepBatchSteps(eng, 1); });
 }
 
 }  // namespace
@@ -49,7 +54,9 @@ bool RunBatch(SimulationEngine& eng, const StepHook* hook) {
   // The CPU steps the compact state where it serves the model, unless a
   // hook reads the records after every step.
   const bool hookReadsRecords = every > 0 && !hook->readsCompact;
-  if (!gpu && (every != 1 || !hookReadsRecords) && s.stepCount < s.stepLimit) beginCompactRun(eng);
+  // The GPU steps it too, in runs without a hook (the hooks read the host).
+  if ((gpu ? every == 0 : every != 1 || !hookReadsRecords) && s.stepCount < s.stepLimit)
+    beginCompactRun(eng, gpu);
   while (s.stepCount < s.stepLimit && g_batchStop == 0 && !eng.gpuFailed) {
     progress(s);
     // Two steps per sweep where the first leaves a sample to take; the
@@ -67,6 +74,11 @@ bool RunBatch(SimulationEngine& eng, const StepHook* hook) {
       hook->call(steps);
     }
   }
+  // A state stepped on the device comes back before the records are
+  // written from it.
+  if (gpu && eng.compact.active && !eng.gpuFailed &&
+      !onDevice([&] { return InstalledGpuBackend()->fetchState(eng); }))
+    eng.gpuFailed = true;
   endCompactRun(eng);
   if (eng.gpuFailed) {
     con() << "error: the GPU run stopped after " << s.stepCount << " of " << s.stepLimit

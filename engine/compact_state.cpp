@@ -47,9 +47,10 @@ SetKey keyOf(const ECell& e, const HCell* h) {
 
 constexpr int64_t kMaxSets = 65536;
 
-bool servesModel(const SimulationEngine& eng) {
+bool servesModel(const SimulationEngine& eng, bool forDevice) {
   const GridDesc& d = eng.grid.desc;
-  if (RunsOnGpu(eng)) return false;
+  // The device kernels have neither the layer nor the ports.
+  if (RunsOnGpu(eng) && (!forDevice || eng.pmlCells > 0 || !eng.ports.list.empty())) return false;
   if (d.cellCount == 0) return false;
   if (eng.grid.e.size() != d.extendedCount || eng.grid.h.size() != d.extendedCount) return false;
   if (eng.pmlCells > 0) {
@@ -195,11 +196,11 @@ void CompactState::release() {
   setCount = 0;
 }
 
-bool beginCompactRun(SimulationEngine& eng) {
+bool beginCompactRun(SimulationEngine& eng, bool forDevice) {
   CompactState& c = eng.compact;
   if (c.active) return true;
   c.release();
-  if (!servesModel(eng)) return false;
+  if (!servesModel(eng, forDevice)) return false;
   const GridDesc& d = eng.grid.desc;
   const uint64_t P = d.extendedCount;
   // Arrays a whole number of pages apart plus 80 floats, so that the same

@@ -73,8 +73,10 @@ struct CompactState {
 
 // Loads the compact state from the records when the engine's model and run
 // allow it (CPU, at most 65536 coefficient sets, memory for it); returns
-// whether it is active.
-bool beginCompactRun(SimulationEngine& eng);
+// whether it is active. With forDevice a run on the GPU loads it too, for
+// the back end to upload and step (gpu/gpu_compact.cpp), when it has no
+// absorbing layer and no ports.
+bool beginCompactRun(SimulationEngine& eng, bool forDevice = false);
 // Writes fields, magnitudes and SWITCH coefficients back into the records
 // when steps ran since they were last current; the state stays active.
 void syncRecords(SimulationEngine& eng);

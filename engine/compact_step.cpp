@@ -9,6 +9,7 @@
 #include <omp.h>
 
 #include "engine/boundary_mur.h"
+#include "engine/compact_kernels.h"
 #include "engine/compact_rows.h"
 #include "engine/field_pair_team.h"
 #include "engine/field_sweep.h"
@@ -43,69 +44,28 @@ void keepFaceMags(CompactState& c, const GridDesc& d, int64_t x, Rows r) {
   }
 }
 
-// The position of H cell (x, y, z) in faceMag, -1 inside the box.
-int64_t faceMagAt(const GridDesc& d, int64_t x, int64_t y, int64_t z) {
-  if (z == 0 || z == d.nz - 1) return static_cast<int64_t>(murCoefZ(d, x, y, z == 0 ? 0 : 1));
-  if (x == 0 || x == d.nx - 1) return static_cast<int64_t>(murCoefX(d, y, z, x == 0 ? 0 : 1));
-  if (y == 0 || y == d.ny - 1) return static_cast<int64_t>(murCoefY(d, x, z, y == 0 ? 0 : 1));
-  return -1;
-}
-
-// The compact state as the measurement's view; the probe's own cell takes
-// a kept magnitude where one is kept.
-struct CompactView {
-  CompactFields f;
-  uint64_t keptE = UINT64_MAX, keptH = UINT64_MAX;
-  float eMag = 0.0f, hMag = 0.0f;
-  FieldValues eAt(uint64_t i) const {
-    const float x = f.e.c[0][i], y = f.e.c[1][i], z = f.e.c[2][i];
-    return {x, y, z, i == keptE ? eMag : signedMagnitude(x, y, z)};
-  }
-  FieldValues hAt(uint64_t i) const {
-    const float x = f.h.c[0][i], y = f.h.c[1][i], z = f.h.c[2][i];
-    return {x, y, z, i == keptH ? hMag : signedMagnitude(x, y, z)};
-  }
-};
-
+// Probe p at the sampling record's time (compact_kernels.h, as the GPU).
 void measureProbeCompact(SimulationEngine& eng, const FDTD_SAM& sam, int64_t p) {
   CompactState& c = eng.compact;
-  const GridDesc& d = eng.grid.desc;
-  const uint64_t cell = static_cast<uint64_t>(eng.probeCells[p]);
-  int64_t x, y, z;
-  cellCoords(d, cell, x, y, z);
-  CompactView v{c.fieldsView()};
-  const int32_t src = c.probeSource[p], port = c.probePort[p];
-  if (port >= 0 || src >= 0) {
-    v.keptE = eIndex(d, x, y, z);
-    v.eMag = port >= 0 ? c.portMag[port] : c.sourceMag[src];
-  }
-  const int64_t face = eng.pmlCells > 0 ? -1 : faceMagAt(d, x, y, z);
-  if (face >= 0) {
-    v.keptH = hIndex(d, x, y, z);
-    v.hMag = c.faceMag[face];
-  }
-  probeSampleOf(d, v, sam, cell, sampleRecord(sam, eng.samples.data(), p));
+  const CompactFields f = c.fieldsView();
+  const CompactProbeArrays a{{f.e.c[0], f.e.c[1], f.e.c[2]},
+                             {f.h.c[0], f.h.c[1], f.h.c[2]},
+                             c.probeSource.data(),
+                             c.sourceMag.data(),
+                             c.faceMag.empty() ? nullptr : c.faceMag.data(),
+                             c.probePort.data(),
+                             c.portMag.data()};
+  compactProbeBody(eng.grid.desc, sam, a, eng.probeCells.data(), eng.samples.data(), p);
 }
 
-// Source i at the state's time: a SWITCH rewrites its cell's own set, the
-// others drive their component; the first source of a cell keeps the
-// magnitude the update left there.
+// Source i at the state's time (compact_kernels.h, as the GPU).
 void applySourceCompact(SimulationEngine& eng, const FDTD_SAM& sam, int64_t i) {
   CompactState& c = eng.compact;
   const CompactFields f = c.fieldsView();
-  const FDTD_SRC& src = eng.sources[i];
-  const uint64_t cell = static_cast<uint64_t>(src.cell);
-  if (c.firstAtCell[i] && c.sourceInside[i])
-    c.sourceMag[i] = signedMagnitude(f.e.c[0][cell], f.e.c[1][cell], f.e.c[2][cell]);
-  if (src.type == kSrcSwitch) {
-    ECell t{};
-    switchCoefficients(t, Switch(sam, src), sam);
-    const int64_t k = c.switchSet[i];
-    const float v[6] = {t.cax, t.cay, t.caz, t.cbx, t.cby, t.cbz};
-    for (int s = kCax; s <= kCbz; ++s) c.coefs(s)[k] = v[s - kCax];
-    return;
-  }
-  drive(f.e.c[src.dir == 0 ? 0 : (src.dir == 1 ? 1 : 2)][cell], sam, src);
+  const CompactSourceArrays a{c.switchSet.data(), c.firstAtCell.data(), c.sourceInside.data(),
+                              c.sourceMag.data()};
+  compactSourceBody(sam, eng.sources.data(), f.e.c[0], f.e.c[1], f.e.c[2], c.coef.data(),
+                    c.setStride, a, i);
 }
 
 // Port p at the state's time, storing its V and I at recording index

@@ -43,6 +43,10 @@ struct GpuBackend {
   // grid, so that the device never holds buffers of another grid: a refused
   // set-up leaves the device empty, a successful one prepares it anew.
   void (*discard)();
+  // The end of a batch run that stepped the compact stepping state on the
+  // device: the state back into the host's (compact_state.h), so that
+  // syncRecords writes the records from it.
+  bool (*fetchState)(SimulationEngine& eng);
 };
 
 // Installs the back end (nullptr removes it).

@@ -28,7 +28,8 @@ bool loadAll(void* lib, CudaDriver& d) {
          lookUp(lib, "cuCtxSynchronize", d.ctxSynchronize) &&
          lookUp(lib, "cuMemGetInfo_v2", d.memGetInfo) &&
          lookUp(lib, "cuCtxDestroy_v2", d.ctxDestroy) &&
-         lookUp(lib, "cuGetErrorName", d.getErrorName);
+         lookUp(lib, "cuGetErrorName", d.getErrorName) &&
+         lookUp(lib, "cuDeviceGetAttribute", d.deviceGetAttribute);
 }
 
 }  // namespace

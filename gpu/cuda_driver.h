@@ -29,6 +29,7 @@ struct CudaDriver {
   CUresult (*memGetInfo)(size_t* freeBytes, size_t* totalBytes);
   CUresult (*ctxDestroy)(CUcontext ctx);
   CUresult (*getErrorName)(CUresult error, const char** name);
+  CUresult (*deviceGetAttribute)(int* value, CUdevice_attribute attribute, CUdevice device);
 };
 
 // The driver's entry points, loaded on the first call from libcuda.so.1 (as

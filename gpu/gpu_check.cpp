@@ -9,9 +9,11 @@
 //       the result files of two runs compared column by column.
 //   tavro_gpu_check time <N> <steps> [cpu]
 //       Gcells/s of the batch step on an N^3 vacuum box with sources near
-//       the centre and every corner, on the GPU (with cpu also on the CPU);
-//       then the same steps on the CPU and the probes beside the sources and
-//       a checksum of every field component compared.
+//       the centre and every corner, on the GPU (with cpu also on the CPU),
+//       and the fraction of the device's peak memory bandwidth that the
+//       compact stepping state's bytes per cell and step imply; then the
+//       same steps on the CPU and the probes beside the sources and a
+//       checksum of every field component compared.
 //   tavro_gpu_check program <tavro options...>
 //       the program tavro without its window (batch runs), for machines
 //       without the window libraries.
@@ -37,12 +39,14 @@
 
 #include "app/cli.h"
 #include "engine/colouring.h"
+#include "engine/compact_state.h"
 #include "engine/console.h"
 #include "engine/field_kernels.h"
 #include "engine/field_update.h"
 #include "engine/gpu_backend.h"
 #include "engine/setup.h"
 #include "gpu/check_judge.h"
+#include "gpu/gpu_calls.h"
 #include "gpu/gpu_context.h"
 
 using namespace tavro;
@@ -117,9 +121,12 @@ int compare(int argc, char** argv) {
   SimulationEngine& g = gpu->engine;
   const bool onGpu = RunsOnGpu(g);
   runCpu(c, c.sam.stepLimit);
+  // The device steps the compact stepping state, as a batch run does.
+  beginCompactRun(g, onGpu);
   while (g.sam.stepCount < g.sam.stepLimit && !g.gpuFailed) stepBatch(g);
   if (onGpu && !g.gpuFailed && !(GpuCopyBack(g) && GpuCopyFields(g))) g.gpuFailed = true;
   if (!deviceOk(g)) return 1;
+  endCompactRun(g);
   plantH(g);
 
   Judge judge;
@@ -286,6 +293,26 @@ void checksums(Judge& judge, const SimulationEngine& c, const SimulationEngine& 
   judge["timed.checksum.hz"].add(sum(c.grid.h, &HCell::hz), sum(g.grid.h, &HCell::hz));
 }
 
+// Bytes that a step of the compact stepping state moves per cell, counted as
+// bench/run counts them: per half-step the field read and written (12 + 12),
+// the other field read (12) and the 2-byte coefficient set.
+constexpr double kCompactBytesPerCell = 76.0;
+
+// The device's peak memory bandwidth in bytes per second (memory clock in
+// kHz, double data rate, bus width in bits); 0 when it is not known.
+double peakBandwidth() {
+  const GpuContext& c = TheGpuContext();
+  const CudaDriver* d = Driver();
+  int kHz = 0, bits = 0;
+  if (!d || !c.initialised ||
+      d->deviceGetAttribute(&kHz, CU_DEVICE_ATTRIBUTE_MEMORY_CLOCK_RATE, c.device) !=
+          CUDA_SUCCESS ||
+      d->deviceGetAttribute(&bits, CU_DEVICE_ATTRIBUTE_GLOBAL_MEMORY_BUS_WIDTH, c.device) !=
+          CUDA_SUCCESS)
+    return 0.0;
+  return 2.0 * kHz * 1e3 * bits / 8.0;
+}
+
 int timing(int n, int steps, bool withCpu) {
   using Clock = std::chrono::steady_clock;
   auto gapp = timedBox(n, steps + 3, true);
@@ -293,6 +320,7 @@ int timing(int n, int steps, bool withCpu) {
   SimulationEngine& g = gapp->engine;
   const bool onGpu = RunsOnGpu(g);
   const double cells = double(n) * n * n;
+  beginCompactRun(g, onGpu);
   for (int i = 0; i < 3; ++i) stepBatch(g);  // module compiled, caches warm
   // At most `steps` steps and about two seconds.
   auto t0 = Clock::now();
@@ -305,17 +333,23 @@ int timing(int n, int steps, bool withCpu) {
   }
   if (onGpu && !g.gpuFailed && !(GpuCopyBack(g) && GpuCopyFields(g))) g.gpuFailed = true;
   if (!deviceOk(g)) return 1;
-  std::printf("gcells %.4g", cells * done / sec / 1e9);
+  endCompactRun(g);
+  const double rate = cells * done / sec;
+  std::printf("gcells %.4g", rate / 1e9);
   // The same steps on the CPU; their time is the CPU's rate.
   auto capp = timedBox(n, steps + 3, false);
   if (!capp) return 2;
   SimulationEngine& c = capp->engine;
+  beginCompactRun(c);
   runCpu(c, 3);
   t0 = Clock::now();
   runCpu(c, g.sam.stepCount);
   sec = std::chrono::duration<double>(Clock::now() - t0).count();
+  endCompactRun(c);
   if (withCpu) std::printf(" cpu %.4g", cells * done / sec / 1e9);
-  std::printf(" steps %d\n", 3 + done);
+  const double peak = onGpu ? peakBandwidth() : 0.0;
+  std::printf(" steps %d peak_gbs %.4g bandwidth %.3f\n", 3 + done, peak / 1e9,
+              peak > 0.0 ? rate * kCompactBytesPerCell / peak : 0.0);
   plantFar(g, n);
 
   Judge judge;

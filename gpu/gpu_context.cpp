@@ -11,8 +11,10 @@
 
 namespace tavro {
 
-const char* const kGpuKernelNames[kKernelCount] = {"h_field", "e_field", "h_mur",  "e_mur",
-                                                   "source",  "meas",    "mkcolor"};
+const char* const kGpuKernelNames[kKernelCount] = {
+    "h_field",       "e_field",        "h_mur",       "e_mur",     "source",
+    "meas",          "mkcolor",        "compact_h",   "compact_e", "compact_h_mur",
+    "compact_e_mur", "compact_source", "compact_meas"};
 
 const char* const kGpuBufferNames[kBufferCount] = {
     "descriptor",       "E array",          "H array",          "Mur coefficients",
@@ -42,6 +44,8 @@ unsigned blocksFor(uint64_t count) {
 // it takes, in its parameter order (nullptr ends a list).
 void fillArgs(GpuContext& c) {
   CUdeviceptr* p = c.ptr;
+  CUdeviceptr* q = c.cptr;
+  CUdeviceptr* f = c.component;
   void* lists[kKernelCount][kMaxKernelArgs] = {
       {&p[kBufDesc], &p[kBufE], &p[kBufH]},
       {&p[kBufDesc], &p[kBufE], &p[kBufH]},
@@ -52,6 +56,19 @@ void fillArgs(GpuContext& c) {
       {&p[kBufE], &p[kBufSam], &p[kBufSources]},
       {&p[kBufDesc], &p[kBufE], &p[kBufH], &p[kBufSam], &p[kBufProbeCells], &p[kBufSamples]},
       {&p[kBufDesc], &p[kBufE], &p[kBufH], &p[kBufColour]},
+      {&c.launchDesc, &f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &q[kCompactSet], &q[kCompactCoef],
+       &c.setStride, &q[kCompactFaceMag]},
+      {&c.launchDesc, &f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &q[kCompactSet], &q[kCompactCoef],
+       &c.setStride},
+      {&c.launchDesc, &f[3], &f[4], &f[5], &p[kBufMurCoef], &p[kBufMurZ], &p[kBufMurX],
+       &p[kBufMurY], &c.murFamily},
+      {&c.launchDesc, &f[0], &f[1], &f[2], &p[kBufMurCoef], &p[kBufMurZ], &p[kBufMurX],
+       &p[kBufMurY], &c.murFamily},
+      {&c.launchSam, &p[kBufSources], &f[0], &f[1], &f[2], &q[kCompactCoef], &c.setStride,
+       &q[kCompactSwitchSet], &q[kCompactFirstAtCell], &q[kCompactSourceInside],
+       &q[kCompactSourceMag], &c.sourceCount, &c.sourcesSerial},
+      {&c.launchDesc, &c.launchSam, &f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &p[kBufProbeCells],
+       &q[kCompactProbeSource], &q[kCompactSourceMag], &q[kCompactFaceMag], &p[kBufSamples]},
   };
   for (int k = 0; k < kKernelCount; ++k)
     for (int a = 0; a < kMaxKernelArgs; ++a) c.args[k][a] = lists[k][a];
@@ -69,6 +86,9 @@ void freeBuffers(GpuContext& c, std::string* failed) {
     c.ptr[i] = 0;
     c.bytes[i] = 0;
   }
+  GpuCompactFree(c, failed);
+  c.recordsStale = false;
+  c.recordsStepped = false;
   c.allocated = false;
   c.rowsOnHost = 0;
 }
@@ -245,10 +265,19 @@ int GpuKernelArgSizes(int kernel, size_t out[kMaxKernelArgs]) {
   fillArgs(probe);
   int n = 0;
   for (; n < kMaxKernelArgs && probe.args[kernel][n]; ++n) {
-    // Every argument is a device pointer or one of the two face indices.
+    // Every argument is a device pointer, a face index or count, or a
+    // record passed by value.
     const void* at = probe.args[kernel][n];
-    out[n] =
-        at == &probe.murFirst || at == &probe.murEnd ? sizeof(probe.murFirst) : sizeof(CUdeviceptr);
+    if (at == &probe.launchDesc)
+      out[n] = sizeof(GridDesc);
+    else if (at == &probe.launchSam)
+      out[n] = sizeof(FDTD_SAM);
+    else if (at == &probe.murFamily || at == &probe.sourceCount || at == &probe.sourcesSerial)
+      out[n] = sizeof(uint32_t);
+    else if (at == &probe.murFirst || at == &probe.murEnd || at == &probe.setStride)
+      out[n] = sizeof(uint64_t);
+    else
+      out[n] = sizeof(CUdeviceptr);
   }
   return n;
 }
@@ -318,7 +347,7 @@ uint64_t totalBytes() { return TheGpuContext().totalBytes; }
 
 const GpuBackend kCudaBackend = {PrepareGpu,      GpuStepBatch, GpuStepInteractive, GpuRecolour,
                                  GpuCopyBack,     deviceLabel,  usedBytes,          totalBytes,
-                                 GpuFailureCause, GpuDiscard};
+                                 GpuFailureCause, GpuDiscard,   GpuFetchState};
 
 }  // namespace
 

@@ -14,8 +14,24 @@
 
 namespace tavro {
 
-// Kernels of the module, in this order.
-enum GpuKernel { kHField, kEField, kHMur, kEMur, kSource, kMeas, kMkcolor, kKernelCount };
+// Kernels of the module, in this order: those of the records, then those of
+// the compact stepping state (engine/compact_kernels.h).
+enum GpuKernel {
+  kHField,
+  kEField,
+  kHMur,
+  kEMur,
+  kSource,
+  kMeas,
+  kMkcolor,
+  kCompactH,
+  kCompactE,
+  kCompactHMur,
+  kCompactEMur,
+  kCompactSource,
+  kCompactMeas,
+  kKernelCount
+};
 extern const char* const kGpuKernelNames[kKernelCount];
 
 // Device buffers, in this order.
@@ -36,7 +52,22 @@ enum GpuBuffer {
 };
 
 constexpr unsigned kGpuBlock = 512;  // threads per block of every launch
-constexpr int kMaxKernelArgs = 8;
+constexpr int kMaxKernelArgs = 16;
+
+// Device buffers of the compact stepping state (engine/compact_state.h), in
+// this order; the Mur stores and coefficients are the records' buffers.
+enum GpuCompactBuffer {
+  kCompactFields,
+  kCompactSet,
+  kCompactCoef,
+  kCompactSwitchSet,
+  kCompactFirstAtCell,
+  kCompactSourceInside,
+  kCompactSourceMag,
+  kCompactProbeSource,
+  kCompactFaceMag,
+  kCompactBufferCount
+};
 
 // The one GPU object of the process.
 struct GpuContext {
@@ -50,6 +81,23 @@ struct GpuContext {
   size_t bytes[kBufferCount] = {};
   // The face range [murFirst, murEnd) of the next boundary launch.
   uint64_t murFirst = 0, murEnd = 0;
+  // The compact stepping state on the device: its buffers, the six component
+  // arrays within kCompactFields, and the values that its kernels take by
+  // value (descriptor, sampling record, face family, source count and
+  // order). While it steps, the device's records are out of date
+  // (recordsStale) until the host's are brought back up.
+  CUdeviceptr cptr[kCompactBufferCount] = {};
+  size_t cbytes[kCompactBufferCount] = {};
+  CUdeviceptr component[6] = {};
+  GridDesc launchDesc{};
+  FDTD_SAM launchSam{};
+  uint64_t setStride = 0;
+  uint32_t murFamily = 0, sourceCount = 0, sourcesSerial = 0;
+  bool compactHeld = false;
+  bool recordsStale = false;
+  // The records kernels have stepped this run: the host's compact state,
+  // built from the host's records, would be behind the device.
+  bool recordsStepped = false;
   // Blocks of the launches over cells, all faces, the Z, X and Y face
   // families, sources and probes.
   unsigned cellBlocks = 0, faceBlocks = 0, zFaceBlocks = 0, xFaceBlocks = 0, yFaceBlocks = 0,
@@ -91,6 +139,22 @@ void GpuRelease();
 // The device's fields and boundary stores into the host arrays (for checks
 // of the device against the CPU; runs never need them).
 bool GpuCopyFields(SimulationEngine& eng);
+
+// The compact stepping state on the device (gpu_compact.cpp). Upload gives
+// true when the device holds it afterwards or when it does not fit beside
+// the records (the records kernels step then); false after a failed call.
+bool GpuCompactUpload(GpuContext& c, const SimulationEngine& eng);
+// One step of the compact state: boundaries, updates, sources, samples.
+bool GpuCompactStep(GpuContext& c, const SimulationEngine& eng);
+// The device's compact state and Mur stores into the host's (the records
+// wait for syncRecords); true with nothing to do when none is held.
+bool GpuFetchState(SimulationEngine& eng);
+// Frees the compact state's buffers; the first failure goes to `failed`.
+void GpuCompactFree(GpuContext& c, std::string* failed);
+// Brings the device's records up to date after compact steps: the state
+// back to the host, the host's records up to date and uploaded, the
+// device's compact state freed.
+bool GpuRefreshRecords(GpuContext& c, SimulationEngine& eng);
 
 // The module's PTX text, carried by the program.
 extern const char kGpuModulePtx[];

@@ -1,6 +1,7 @@
 // The CUDA back end during a run: the launches of one step, the colouring
 // and the copies back to the host. Every driver result is checked; the first
 // failure ends the run on the device (gpu_calls.h).
+#include "engine/compact_state.h"
 #include "engine/console.h"
 #include "engine/field_kernels.h"
 #include "gpu/gpu_calls.h"
@@ -90,6 +91,13 @@ bool holdsRun(GpuContext& c, const SimulationEngine& eng) {
 bool GpuStepBatch(SimulationEngine& eng) {
   GpuContext& c = TheGpuContext();
   if (!holdsRun(c, eng)) return false;
+  // A batch run that loaded the compact stepping state steps it on the
+  // device, from its first step on; the records kernels step the others.
+  if (eng.compact.active && !c.compactHeld && !c.recordsStepped && !GpuCompactUpload(c, eng))
+    return false;
+  if (eng.compact.active && c.compactHeld) return GpuCompactStep(c, eng) && synchronise(c);
+  if (!GpuRefreshRecords(c, eng)) return false;
+  c.recordsStepped = true;
   // The host's sampling record is the master: time and counters reach the
   // device only through this upload.
   return upload(c, kBufSam, &eng.sam, sizeof(FDTD_SAM)) && fieldLaunches(c, eng) &&
@@ -98,7 +106,8 @@ bool GpuStepBatch(SimulationEngine& eng) {
 
 bool GpuStepInteractive(SimulationEngine& eng, bool colour) {
   GpuContext& c = TheGpuContext();
-  if (!holdsRun(c, eng)) return false;
+  if (!holdsRun(c, eng) || !GpuRefreshRecords(c, eng)) return false;
+  c.recordsStepped = true;
   if (!upload(c, kBufDesc, &eng.grid.desc, sizeof(GridDesc)) ||
       !upload(c, kBufSam, &eng.sam, sizeof(FDTD_SAM)) || !fieldLaunches(c, eng))
     return false;
@@ -117,7 +126,7 @@ bool GpuRecolour(SimulationEngine& eng) {
   GpuContext& c = TheGpuContext();
   // A refused set-up leaves the device empty: nothing to colour there.
   if (!c.allocated) return true;
-  if (!holdsRun(c, eng)) return false;
+  if (!holdsRun(c, eng) || !GpuRefreshRecords(c, eng)) return false;
   return upload(c, kBufDesc, &eng.grid.desc, sizeof(GridDesc)) && colourLaunch(c, eng) &&
          syncSamples(c, eng, rowsTaken(eng.sam)) && synchronise(c);
 }
@@ -134,6 +143,12 @@ bool GpuCopyBack(SimulationEngine& eng) {
 bool GpuCopyFields(SimulationEngine& eng) {
   GpuContext& c = TheGpuContext();
   if (!holdsRun(c, eng)) return false;
+  // The compact state comes back through the host's state into the records.
+  if (c.compactHeld && eng.compact.active) {
+    if (!GpuFetchState(eng) || !synchronise(c)) return false;
+    syncRecords(eng);
+    return true;
+  }
   GridHolder& g = eng.grid;
   return download(c, g.e.data(), kBufE, 0, c.bytes[kBufE]) &&
          download(c, g.h.data(), kBufH, 0, c.bytes[kBufH]) &&

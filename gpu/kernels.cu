@@ -7,6 +7,7 @@
 // Every launch is one-dimensional with blocks of kBlock threads. The grid
 // descriptor (and, where used, the sampling record) is read once per block
 // into shared memory.
+#include "engine/compact_kernels.h"
 #include "engine/field_kernels.h"
 #include "engine/probe_kernels.h"
 
@@ -152,4 +153,80 @@ extern "C" __global__ void __launch_bounds__(kBlock)
   const uint64_t t = threadIndex();
   if (t >= g.cellCount) return;
   colourCell(g, e, h, t, colour);
+}
+
+// ---------------------------------------------------------------------------
+// The kernels of the compact stepping state (engine/compact_kernels.h holds
+// their bodies). The descriptor and the sampling record come by value, as
+// kernel parameters: no shared-memory copy and no barrier. Cell launches are
+// z-contiguous two-dimensional blocks, so the coordinates need no division.
+
+extern "C" __global__ void __launch_bounds__(kCellBlockZ* kCellBlockY)
+    compact_h(const GridDesc g, const float* __restrict__ ex, const float* __restrict__ ey,
+              const float* __restrict__ ez, float* __restrict__ hx, float* __restrict__ hy,
+              float* __restrict__ hz, const uint16_t* __restrict__ set,
+              const float* __restrict__ coef, uint64_t setStride, float* __restrict__ faceMag) {
+  compactHBody(g, ex, ey, ez, hx, hy, hz, set, coef, setStride, faceMag,
+               cellOfThread(g, true, blockIdx.x, blockIdx.y, blockIdx.z, threadIdx.x, threadIdx.y));
+}
+
+extern "C" __global__ void __launch_bounds__(kCellBlockZ* kCellBlockY)
+    compact_e(const GridDesc g, float* __restrict__ ex, float* __restrict__ ey,
+              float* __restrict__ ez, const float* __restrict__ hx, const float* __restrict__ hy,
+              const float* __restrict__ hz, const uint16_t* __restrict__ set,
+              const float* __restrict__ coef, uint64_t setStride) {
+  compactEBody(
+      g, ex, ey, ez, hx, hy, hz, set, coef, setStride,
+      cellOfThread(g, false, blockIdx.x, blockIdx.y, blockIdx.z, threadIdx.x, threadIdx.y));
+}
+
+// Boundary of H (E): one face family per launch.
+extern "C" __global__ void __launch_bounds__(kLineBlock)
+    compact_h_mur(const GridDesc g, float* hx, float* hy, float* hz,
+                  const float* __restrict__ murCoef, MurStore* murZ, MurStore* murX, MurStore* murY,
+                  uint32_t family) {
+  compactMurBody(g, FieldArrays<true>{{hx, hy, hz}}, murCoef, murZ, murX, murY, family,
+                 faceOfThread(blockIdx.x, blockIdx.y, threadIdx.x));
+}
+
+extern "C" __global__ void __launch_bounds__(kLineBlock)
+    compact_e_mur(const GridDesc g, float* ex, float* ey, float* ez,
+                  const float* __restrict__ murCoef, MurStore* murZ, MurStore* murX, MurStore* murY,
+                  uint32_t family) {
+  compactMurBody(g, FieldArrays<false>{{ex, ey, ez}}, murCoef, murZ, murX, murY, family,
+                 faceOfThread(blockIdx.x, blockIdx.y, threadIdx.x));
+}
+
+// Sources: one thread per source, or, when two sources share a cell
+// (`serial`), thread 0 alone in list order, as the CPU applies them.
+extern "C" __global__ void __launch_bounds__(kLineBlock)
+    compact_source(const FDTD_SAM sam, const FDTD_SRC* __restrict__ sources, float* ex, float* ey,
+                   float* ez, float* coef, uint64_t setStride,
+                   const int32_t* __restrict__ switchSet, const uint8_t* __restrict__ firstAtCell,
+                   const uint8_t* __restrict__ sourceInside, float* sourceMag, uint32_t count,
+                   uint32_t serial) {
+  const CompactSourceArrays a{switchSet, firstAtCell, sourceInside, sourceMag};
+  const uint32_t t = blockIdx.x * kLineBlock + threadIdx.x;
+  if (serial) {
+    if (t == 0)
+      for (uint32_t i = 0; i < count; ++i)
+        compactSourceBody(sam, sources, ex, ey, ez, coef, setStride, a, i);
+  } else if (t < count) {
+    compactSourceBody(sam, sources, ex, ey, ez, coef, setStride, a, t);
+  }
+}
+
+// Sample of probe t; the host launches it only on steps that take one.
+extern "C" __global__ void __launch_bounds__(kLineBlock)
+    compact_meas(const GridDesc g, const FDTD_SAM sam, const float* __restrict__ ex,
+                 const float* __restrict__ ey, const float* __restrict__ ez,
+                 const float* __restrict__ hx, const float* __restrict__ hy,
+                 const float* __restrict__ hz, const int64_t* __restrict__ probeCells,
+                 const int32_t* __restrict__ probeSource, const float* __restrict__ sourceMag,
+                 const float* __restrict__ faceMag, ProbeSample* __restrict__ samples) {
+  const uint32_t t = blockIdx.x * kLineBlock + threadIdx.x;
+  if (t >= static_cast<uint32_t>(sam.probeCount)) return;
+  const CompactProbeArrays a{{ex, ey, ez}, {hx, hy, hz}, probeSource, sourceMag, faceMag,
+                             nullptr, nullptr};
+  compactProbeBody(g, sam, a, probeCells, samples, t);
 }

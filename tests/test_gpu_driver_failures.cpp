@@ -22,9 +22,12 @@ struct Row {
 
 // A 6 x 6 x 4 box, one source and one probe (two probes: a source cell is
 // measured too), 20 steps, both result files.
-// Each step launches 10 kernels (three boundary families twice, two field
-// updates, source, measurement) and uploads the sampling record once, after
-// the 12 uploads of the preparation.
+// The preparation allocates and uploads 12 buffers; the first step of the
+// batch run checks the free memory and allocates and uploads the 9 buffers
+// of the compact stepping state. Each step launches 10 kernels (three
+// boundary families twice, two field updates, source, measurement); the end
+// of the run downloads 7 buffers of the state and the Mur stores, then the
+// sample store.
 const Row kRows[] = {
     {"", 0, ""},
     {"cuInit:1:100", 254,
@@ -47,19 +50,28 @@ const Row kRows[] = {
     {"cuMemGetInfo_v2:1:3", 254,
      "error: can't allocate memory for CUDA.\ninfo: cuMemGetInfo_v2 failed: "
      "CUDA_ERROR_NOT_INITIALIZED.\n"},
+    {"cuMemGetInfo_v2:2:3", 254,
+     "\nerror: cuMemGetInfo_v2 failed: CUDA_ERROR_NOT_INITIALIZED.\n"
+     "error: the GPU run stopped after 0 of 20 samples; no result files were written.\n"},
+    {"cuMemAlloc_v2:13:2", 254,
+     "\nerror: cuMemAlloc_v2(compact fields, 26496 bytes) failed: CUDA_ERROR_OUT_OF_MEMORY.\n"
+     "error: the GPU run stopped after 0 of 20 samples; no result files were written.\n"},
     {"cuMemcpyHtoD_v2:15:1", 254,
-     "\nerror: cuMemcpyHtoD_v2(sampling record) failed: CUDA_ERROR_INVALID_VALUE.\n"
-     "error: the GPU run stopped after 2 of 20 samples; no result files were written.\n"},
+     "\nerror: cuMemcpyHtoD_v2(coefficient table) failed: CUDA_ERROR_INVALID_VALUE.\n"
+     "error: the GPU run stopped after 0 of 20 samples; no result files were written.\n"},
     {"cuLaunchKernel:40:719", 254,
-     "\nerror: cuLaunchKernel(meas) failed: CUDA_ERROR_LAUNCH_FAILED.\n"
+     "\nerror: cuLaunchKernel(compact_meas) failed: CUDA_ERROR_LAUNCH_FAILED.\n"
      "error: the GPU run stopped after 3 of 20 samples; no result files were written.\n"},
     {"cuLaunchKernel:2:1", 254,
-     "\nerror: cuLaunchKernel(e_mur) failed: CUDA_ERROR_INVALID_VALUE.\n"
+     "\nerror: cuLaunchKernel(compact_e_mur) failed: CUDA_ERROR_INVALID_VALUE.\n"
      "error: the GPU run stopped after 0 of 20 samples; no result files were written.\n"},
     {"cuCtxSynchronize:5:700", 254,
      "\nerror: cuCtxSynchronize failed: CUDA_ERROR_ILLEGAL_ADDRESS.\n"
      "error: the GPU run stopped after 4 of 20 samples; no result files were written.\n"},
     {"cuMemcpyDtoH_v2:1:700", 254,
+     "\nerror: cuMemcpyDtoH_v2(compact fields) failed: CUDA_ERROR_ILLEGAL_ADDRESS.\n"
+     "error: the GPU run stopped after 20 of 20 samples; no result files were written.\n"},
+    {"cuMemcpyDtoH_v2:8:700", 254,
      "- Sending CUDA to CPU...\nerror: cuMemcpyDtoH_v2(sample store) failed: "
      "CUDA_ERROR_ILLEGAL_ADDRESS.\nerror: the GPU run failed; no result files were written.\n"},
     {"cuCtxSynchronize:21:700", 254,

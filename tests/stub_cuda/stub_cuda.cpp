@@ -106,6 +106,18 @@ CUresult cuDeviceGetName(char* name, int len, CUdevice) {
   return CUDA_SUCCESS;
 }
 
+// The memory of an H100 SXM: 2619 MHz, 5120 bits.
+CUresult cuDeviceGetAttribute(int* value, CUdevice_attribute attribute, CUdevice) {
+  if (CUresult r = enter("cuDeviceGetAttribute")) return r;
+  if (attribute == CU_DEVICE_ATTRIBUTE_MEMORY_CLOCK_RATE)
+    *value = 2619000;
+  else if (attribute == CU_DEVICE_ATTRIBUTE_GLOBAL_MEMORY_BUS_WIDTH)
+    *value = 5120;
+  else
+    return CUDA_ERROR_INVALID_VALUE;
+  return CUDA_SUCCESS;
+}
+
 CUresult cuCtxCreate_v2(CUcontext* ctx, unsigned int, CUdevice) {
   if (CUresult r = enter("cuCtxCreate_v2")) return r;
   stub().context = true;
