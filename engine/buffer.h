@@ -98,6 +98,25 @@ class Buffer {
     (void)count;
 #endif
   }
+  // Hands the pages wholly inside elements [from, from + count) back to the
+  // system: they read zero when next touched, and take no memory until
+  // written. The contents of those elements are lost; callers write every
+  // element they need again (nothing where the system lacks the call).
+  void discardPages(std::size_t from, std::size_t count) {
+#if defined(__linux__) && defined(MADV_DONTNEED)
+    if (from >= n_ || count == 0) return;
+    if (count > n_ - from) count = n_ - from;
+    constexpr std::uintptr_t kPage = 4096;
+    const auto begin = reinterpret_cast<std::uintptr_t>(ptr_ + from);
+    const auto end = reinterpret_cast<std::uintptr_t>(ptr_ + from + count);
+    const std::uintptr_t first = (begin + kPage - 1) & ~(kPage - 1);
+    const std::uintptr_t last = end & ~(kPage - 1);
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+#else
+    (void)from;
+    (void)count;
+#endif
+  }
   void release() {
     std::free(base_);
     base_ = nullptr;

@@ -180,6 +180,7 @@ bool buildSets(SimulationEngine& eng, CompactState& c) {
 void CompactState::release() {
   active = false;
   recordsCurrent = true;
+  recordsReleased = false;
   fields.release();
   set.release();
   coef.release();
@@ -226,13 +227,24 @@ bool beginCompactRun(SimulationEngine& eng, bool forDevice) {
     return false;
   }
   const CompactFields f = c.fieldsView();
-  const ECell* e = eng.grid.e.data();
-  const HCell* h = eng.grid.h.data();
+  GridHolder& g = eng.grid;
+  const ECell* e = g.e.data();
+  const HCell* h = g.h.data();
+  if (faces > 0)
+    forFaceCells(d, [&](uint64_t k, int64_t x, int64_t y, int64_t z) {
+      c.faceMag[k] = h[hIndex(d, x, y, z)].hmag;
+    });
+  // On the CPU the records' pages go back to the system plane by plane as
+  // the state takes their fields (the sets and kept magnitudes are already
+  // read): the run holds the state instead of the records, and
+  // syncRecords writes them again whole. The GPU back end keeps them.
+  c.recordsReleased = !RunsOnGpu(eng);
   const int64_t planes = d.nx + 1;
   const uint64_t perPlane = P / static_cast<uint64_t>(planes);
 #pragma omp parallel for schedule(static)
-  for (int64_t x = 0; x < planes; ++x)
-    for (uint64_t i = static_cast<uint64_t>(x) * perPlane; i < (x + 1) * perPlane; ++i) {
+  for (int64_t x = 0; x < planes; ++x) {
+    const uint64_t first = static_cast<uint64_t>(x) * perPlane;
+    for (uint64_t i = first; i < first + perPlane; ++i) {
       f.e.c[0][i] = e[i].ex;
       f.e.c[1][i] = e[i].ey;
       f.e.c[2][i] = e[i].ez;
@@ -240,47 +252,86 @@ bool beginCompactRun(SimulationEngine& eng, bool forDevice) {
       f.h.c[1][i] = h[i].hy;
       f.h.c[2][i] = h[i].hz;
     }
-  if (faces > 0)
-    forFaceCells(d, [&](uint64_t k, int64_t x, int64_t y, int64_t z) {
-      c.faceMag[k] = h[hIndex(d, x, y, z)].hmag;
-    });
+    if (c.recordsReleased) {
+      g.e.discardPages(first, perPlane);
+      g.h.discardPages(first, perPlane);
+    }
+  }
   c.active = true;
-  c.recordsCurrent = true;
+  c.recordsCurrent = !c.recordsReleased;
   return true;
 }
 
-void syncRecords(SimulationEngine& eng) {
+namespace {
+
+// Element plane p of the records from the state: the components of every
+// element (guards included: a source may drive one), and the magnitudes of
+// its cells, E of cells (p, y, z) and H of cells (p - 1, y, z), whose H
+// elements lie in plane p. With `coefs` the cells' coefficients as well,
+// from their sets, for records whose pages went back to the system (their
+// guard elements read zero, as the set-up left them).
+void writeRecordPlane(SimulationEngine& eng, int64_t p, bool coefs) {
   CompactState& c = eng.compact;
-  if (!c.active || c.recordsCurrent) return;
   const GridDesc& d = eng.grid.desc;
-  const uint64_t P = d.extendedCount;
   const CompactFields f = c.fieldsView();
   ECell* e = eng.grid.e.data();
   HCell* h = eng.grid.h.data();
-  const int64_t planes = d.nx + 1;
-  const uint64_t perPlane = P / static_cast<uint64_t>(planes);
-#pragma omp parallel for schedule(static)
-  for (int64_t x = 0; x < planes; ++x) {
-    for (uint64_t i = static_cast<uint64_t>(x) * perPlane; i < (x + 1) * perPlane; ++i) {
-      e[i].ex = f.e.c[0][i];
-      e[i].ey = f.e.c[1][i];
-      e[i].ez = f.e.c[2][i];
-      h[i].hx = f.h.c[0][i];
-      h[i].hy = f.h.c[1][i];
-      h[i].hz = f.h.c[2][i];
-    }
+  const uint64_t perPlane = stridesOf(d).sx;
+  const uint64_t first = static_cast<uint64_t>(p) * perPlane;
+  for (uint64_t i = first; i < first + perPlane; ++i) {
+    e[i].ex = f.e.c[0][i];
+    e[i].ey = f.e.c[1][i];
+    e[i].ez = f.e.c[2][i];
+    h[i].hx = f.h.c[0][i];
+    h[i].hy = f.h.c[1][i];
+    h[i].hz = f.h.c[2][i];
   }
-  // H of cell (x, y, z) lies in plane x + 1 of the elements: the magnitudes
-  // wait for all components.
-#pragma omp parallel for schedule(static)
-  for (int64_t x = 0; x < d.nx; ++x) {
-    for (int64_t y = 0; y < d.ny; ++y)
-      for (int64_t z = 0; z < d.nz; ++z) {
-        ECell& ec = e[eIndex(d, x, y, z)];
-        HCell& hc = h[hIndex(d, x, y, z)];
-        ec.emag = signedMagnitude(ec.ex, ec.ey, ec.ez);
-        hc.hmag = signedMagnitude(hc.hx, hc.hy, hc.hz);
+  const uint16_t* set = c.set.data();
+  for (int64_t y = 0; y < d.ny; ++y)
+    for (int64_t z = 0; z < d.nz; ++z) {
+      if (p < d.nx) {
+        const uint64_t i = eIndex(d, p, y, z);
+        ECell& r = e[i];
+        r.emag = signedMagnitude(r.ex, r.ey, r.ez);
+        if (coefs) {
+          const uint16_t k = set[i];
+          r.cax = c.coefs(kCax)[k];
+          r.cay = c.coefs(kCay)[k];
+          r.caz = c.coefs(kCaz)[k];
+          r.cbx = c.coefs(kCbx)[k];
+          r.cby = c.coefs(kCby)[k];
+          r.cbz = c.coefs(kCbz)[k];
+        }
       }
+      if (p > 0) {
+        HCell& r = h[hIndex(d, p - 1, y, z)];
+        r.hmag = signedMagnitude(r.hx, r.hy, r.hz);
+        if (coefs) {
+          const uint16_t k = set[eIndex(d, p - 1, y, z)];
+          r.chx = c.coefs(kChx)[k];
+          r.chy = c.coefs(kChy)[k];
+          r.chz = c.coefs(kChz)[k];
+        }
+      }
+    }
+}
+
+// The records from the state; with `discard` the state's pages of each
+// plane go back to the system once the plane is written (the state ends).
+void writeRecords(SimulationEngine& eng, bool discard) {
+  CompactState& c = eng.compact;
+  if (!c.active || c.recordsCurrent) return;
+  const GridDesc& d = eng.grid.desc;
+  ECell* e = eng.grid.e.data();
+  HCell* h = eng.grid.h.data();
+  const bool coefs = c.recordsReleased;
+  const uint64_t perPlane = stridesOf(d).sx;
+#pragma omp parallel for schedule(static)
+  for (int64_t p = 0; p <= d.nx; ++p) {
+    writeRecordPlane(eng, p, coefs);
+    if (discard)
+      for (uint64_t a = 0; a < 6; ++a)
+        c.fields.discardPages(a * c.stride + static_cast<uint64_t>(p) * perPlane, perPlane);
   }
   if (!c.faceMag.empty())
     forFaceCells(d, [&](uint64_t k, int64_t x, int64_t y, int64_t z) {
@@ -301,10 +352,15 @@ void syncRecords(SimulationEngine& eng) {
     ec.cbz = c.coefs(kCbz)[k];
   }
   c.recordsCurrent = true;
+  c.recordsReleased = false;
 }
 
+}  // namespace
+
+void syncRecords(SimulationEngine& eng) { writeRecords(eng, false); }
+
 void endCompactRun(SimulationEngine& eng) {
-  syncRecords(eng);
+  writeRecords(eng, true);
   eng.compact.release();
 }
 

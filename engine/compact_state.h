@@ -34,6 +34,9 @@ struct CompactState {
   // The records still equal the state: no step since it was loaded or the
   // records were last brought up to date.
   bool recordsCurrent = true;
+  // The records' pages went back to the system when the state was loaded:
+  // the next write-back writes their coefficients too.
+  bool recordsReleased = false;
   // The six components: array a (ex, ey, ez, hx, hy, hz) from base + a *
   // stride, element i of the records at i.
   Buffer<float> fields;
