@@ -1,11 +1,13 @@
 #include "app/mpi/mpi_comm.h"
 
+#include <algorithm>
 #include <cstring>
 #include <sstream>
 
 #include "engine/console.h"
 #include "engine/field_update.h"
 #include "engine/halo_planes.h"
+#include "engine/pml.h"
 
 namespace tavro {
 
@@ -54,33 +56,74 @@ int AgreeOnPhase(const World& w, int status, int ok, const std::string& text, bo
   return agreed;
 }
 
-HaloExchange::HaloExchange(const Slab& slab, const GridDesc& d) {
+namespace {
+
+// The psi halves of the two planes sent to the left (to become the
+// neighbour's halo planes end, end+1) and to the right (first-2, first-1).
+constexpr int kLeftHalves[kHaloPlanes] = {kPsiBoth, kPsiNone};
+constexpr int kRightHalves[kHaloPlanes] = {kPsiH, kPsiBoth};
+
+}  // namespace
+
+HaloExchange::HaloExchange(const Slab& slab, const SimulationEngine& eng) {
   if (slab.hasLeft()) left_ = slab.rank - 1;
   if (slab.hasRight()) right_ = slab.rank + 1;
-  first_ = slab.local(slab.x0);
-  end_ = slab.local(slab.x1);
-  plane_ = haloPlaneFloats(d);
-  send_.resize(kHaloPlanes * plane_);
-  recv_.resize(kHaloPlanes * plane_);
+  // Grid planes: the absorbing layer on the box's near face comes first.
+  first_ = slab.local(slab.x0) + layerBeforeX(eng);
+  end_ = slab.local(slab.x1) + layerBeforeX(eng);
+  plane_ = haloPlaneFloats(eng.grid.desc, eng.pmlCells > 0);
+  const std::size_t planes = kHaloPlanes * plane_;
+  if (left_ != MPI_PROC_NULL) {
+    toLeft_ = static_cast<int>(planes + psiFloats(eng, first_, kLeftHalves));
+    fromLeft_ = static_cast<int>(planes + psiFloats(eng, first_ - kHaloPlanes, kRightHalves));
+  }
+  if (right_ != MPI_PROC_NULL) {
+    toRight_ = static_cast<int>(planes + psiFloats(eng, end_ - kHaloPlanes, kRightHalves));
+    fromRight_ = static_cast<int>(planes + psiFloats(eng, end_, kLeftHalves));
+  }
+  bytes_ =
+      static_cast<uint64_t>(right_ != MPI_PROC_NULL ? toRight_ + fromRight_ : toLeft_ + fromLeft_) *
+      sizeof(float);
+  send_.resize(static_cast<std::size_t>(std::max(toLeft_, toRight_)));
+  recv_.resize(static_cast<std::size_t>(std::max(fromLeft_, fromRight_)));
+}
+
+std::size_t HaloExchange::psiFloats(const SimulationEngine& eng, int64_t from,
+                                    const int* halves) const {
+  std::size_t n = 0;
+  for (int k = 0; k < kHaloPlanes; ++k) n += haloPsiFloats(eng, from + k, halves[k]);
+  return n;
+}
+
+// Two planes' fields, then their psi.
+void HaloExchange::pack(const SimulationEngine& eng, int64_t from, const int* halves) {
+  float* v = send_.data();
+  for (int k = 0; k < kHaloPlanes; ++k, v += plane_) packPlane(eng, from + k, v);
+  for (int k = 0; k < kHaloPlanes; ++k) {
+    packPsi(eng, from + k, halves[k], v);
+    v += haloPsiFloats(eng, from + k, halves[k]);
+  }
+}
+
+void HaloExchange::unpack(SimulationEngine& eng, int64_t to, const int* halves) {
+  const float* v = recv_.data();
+  for (int k = 0; k < kHaloPlanes; ++k, v += plane_) unpackPlane(eng, to + k, v);
+  for (int k = 0; k < kHaloPlanes; ++k) {
+    unpackPsi(eng, to + k, halves[k], v);
+    v += haloPsiFloats(eng, to + k, halves[k]);
+  }
 }
 
 void HaloExchange::exchange(SimulationEngine& g) {
   if (left_ == MPI_PROC_NULL && right_ == MPI_PROC_NULL) return;
-  const int n = static_cast<int>(send_.size());
-  auto pack = [&](int64_t from) {
-    for (int k = 0; k < kHaloPlanes; ++k) packPlane(g, from + k, send_.data() + k * plane_);
-  };
-  auto unpack = [&](int64_t to) {
-    for (int k = 0; k < kHaloPlanes; ++k) unpackPlane(g, to + k, recv_.data() + k * plane_);
-  };
-  if (left_ != MPI_PROC_NULL) pack(first_);
-  MPI_Sendrecv(send_.data(), n, MPI_FLOAT, left_, kTagLeft, recv_.data(), n, MPI_FLOAT, right_,
-               kTagLeft, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
-  if (right_ != MPI_PROC_NULL) unpack(end_);
-  if (right_ != MPI_PROC_NULL) pack(end_ - kHaloPlanes);
-  MPI_Sendrecv(send_.data(), n, MPI_FLOAT, right_, kTagRight, recv_.data(), n, MPI_FLOAT, left_,
-               kTagRight, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
-  if (left_ != MPI_PROC_NULL) unpack(first_ - kHaloPlanes);
+  if (left_ != MPI_PROC_NULL) pack(g, first_, kLeftHalves);
+  MPI_Sendrecv(send_.data(), toLeft_, MPI_FLOAT, left_, kTagLeft, recv_.data(), fromRight_,
+               MPI_FLOAT, right_, kTagLeft, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+  if (right_ != MPI_PROC_NULL) unpack(g, end_, kLeftHalves);
+  if (right_ != MPI_PROC_NULL) pack(g, end_ - kHaloPlanes, kRightHalves);
+  MPI_Sendrecv(send_.data(), toRight_, MPI_FLOAT, right_, kTagRight, recv_.data(), fromLeft_,
+               MPI_FLOAT, left_, kTagRight, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+  if (left_ != MPI_PROC_NULL) unpack(g, first_ - kHaloPlanes, kRightHalves);
 }
 
 int SlabSteps(SimulationEngine& eng, HaloExchange& halo, int steps) {

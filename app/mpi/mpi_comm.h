@@ -37,19 +37,39 @@ int AgreeOnPhase(const World& w, int status, int ok, const std::string& text, bo
 // first step (its outer neighbour is missing), the next one in the second.
 // Two halo planes thus carry the owned planes exactly through the two steps
 // of a sweep, and the exchange then makes the halo exact again.
+//
+// With the absorbing layer a plane's state includes the auxiliary fields
+// (psi) of the layer's slabs that cover it, and the Mur records go. Of psi
+// the exchange sends what the argument above reads: on the right of a slab,
+// halo plane end (first of the neighbour's) needs both halves, its H and E
+// updates of the first step count; the outer plane end+1 needs none, its
+// first updates already read a missing plane. On the left, the outer plane
+// first-2 needs the H half (its first H update is exact, as it reads E of
+// first-2 and first-1, and the first E update of first-1 reads it), first-1
+// both.
 class HaloExchange {
  public:
-  HaloExchange(const Slab& slab, const GridDesc& d);
+  // `eng` holds the slab's grid, set up.
+  HaloExchange(const Slab& slab, const SimulationEngine& eng);
   // The first owned planes to the left neighbour and the last to the right
   // one; the halo planes from them.
   void exchange(SimulationEngine& eng);
-  // Bytes that cross one slab boundary per exchange (both ways).
-  uint64_t bytesPerBoundary() const { return 2 * send_.size() * sizeof(float); }
+  // Bytes that cross one slab boundary per exchange (both ways): those of
+  // this slab's right boundary, or of its left one when it has no right one.
+  uint64_t bytesPerBoundary() const { return bytes_; }
 
  private:
+  std::size_t psiFloats(const SimulationEngine& eng, int64_t from, const int* halves) const;
+  void pack(const SimulationEngine& eng, int64_t from, const int* halves);
+  void unpack(SimulationEngine& eng, int64_t to, const int* halves);
+
   int left_ = MPI_PROC_NULL, right_ = MPI_PROC_NULL;
   int64_t first_ = 0, end_ = 0;  // owned local planes [first_, end_)
-  std::size_t plane_ = 0;        // floats per packed plane
+  std::size_t plane_ = 0;        // floats per packed plane, without psi
+  // Floats sent to the left and to the right, and received from the right
+  // and from the left.
+  int toLeft_ = 0, toRight_ = 0, fromRight_ = 0, fromLeft_ = 0;
+  uint64_t bytes_ = 0;
   std::vector<float> send_, recv_;
 };
 
