@@ -124,4 +124,30 @@ void unpackPsi(SimulationEngine& eng, int64_t x, int halves, const float* in) {
   copyPsi(eng.pml, x, halves, const_cast<float*>(in), false);
 }
 
+std::size_t haloMessageFloats(const SimulationEngine& eng, int64_t x, int planes,
+                              const int* halves) {
+  std::size_t n =
+      static_cast<std::size_t>(planes) * haloPlaneFloats(eng.grid.desc, eng.pmlCells > 0);
+  for (int k = 0; k < planes; ++k) n += haloPsiFloats(eng, x + k, halves[k]);
+  return n;
+}
+
+void packHalo(const SimulationEngine& eng, int64_t x, int planes, const int* halves, float* out) {
+  const std::size_t plane = haloPlaneFloats(eng.grid.desc, eng.pmlCells > 0);
+  for (int k = 0; k < planes; ++k, out += plane) packPlane(eng, x + k, out);
+  for (int k = 0; k < planes; ++k) {
+    packPsi(eng, x + k, halves[k], out);
+    out += haloPsiFloats(eng, x + k, halves[k]);
+  }
+}
+
+void unpackHalo(SimulationEngine& eng, int64_t x, int planes, const int* halves, const float* in) {
+  const std::size_t plane = haloPlaneFloats(eng.grid.desc, eng.pmlCells > 0);
+  for (int k = 0; k < planes; ++k, in += plane) unpackPlane(eng, x + k, in);
+  for (int k = 0; k < planes; ++k) {
+    unpackPsi(eng, x + k, halves[k], in);
+    in += haloPsiFloats(eng, x + k, halves[k]);
+  }
+}
+
 }  // namespace tavro

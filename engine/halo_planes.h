@@ -34,4 +34,18 @@ std::size_t haloPsiFloats(const SimulationEngine& eng, int64_t x, int halves);
 void packPsi(const SimulationEngine& eng, int64_t x, int halves, float* out);
 void unpackPsi(SimulationEngine& eng, int64_t x, int halves, const float* in);
 
+// The message across a slab boundary: `planes` consecutive planes from x,
+// their fields (packPlane) and then their psi, halves[k] of plane x + k.
+std::size_t haloMessageFloats(const SimulationEngine& eng, int64_t x, int planes,
+                              const int* halves);
+void packHalo(const SimulationEngine& eng, int64_t x, int planes, const int* halves, float* out);
+void unpackHalo(SimulationEngine& eng, int64_t x, int planes, const int* halves, const float* in);
+
+// The psi halves of the two halo planes a slab sends to its left neighbour
+// (its first two owned planes, the neighbour's halo planes end and end+1)
+// and to its right one (its last two, the neighbour's first-2 and first-1):
+// what a sweep of two steps reads of them (HaloExchange in app/mpi says why).
+constexpr int kHaloPsiToLeft[2] = {kPsiBoth, kPsiNone};
+constexpr int kHaloPsiToRight[2] = {kPsiH, kPsiBoth};
+
 }  // namespace tavro

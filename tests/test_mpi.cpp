@@ -67,14 +67,17 @@ void writeLayers(const fs::path& dir) {
     if (x == 3 && y == 3) return "0 p33";
     return x >= 3 && x <= 8 && y == 5 ? "1" : "0";
   });
-  // For the absorbing layer: a lossy dielectric along the x faces and the
-  // y = 0 face runs into the layer, a source next to a face, probes in the
-  // corners and next to the layer.
+  // For the absorbing layer, on the z face: a lossy dielectric along the x
+  // faces and the y = 0 face runs into the layer, a source next to a face,
+  // probes in the corners and next to the layer.
   std::ofstream(dir / "edge.csv") << layer([](int x, int y) -> std::string {
     if (x == 1 && y == 8) return "0 GAUSS:Y:1";
     if (x == 0 && y == 9) return "2 corner";
     if (x == 11 && y == 0) return "2 farcorner";
     if (x == 10 && y == 9) return "0 nearlayer";
+    // Next to the layer on both sides of the slab boundaries.
+    if ((x >= 3 && x <= 8) && (y == 0 || y == 9))
+      return (y == 0 ? "2 b" : "0 b") + std::to_string(x);
     return x == 0 || x == 11 || y == 0 ? "2" : "0";
   });
   // A box of 6 x 4 x 4 for slabs of two planes and a layer deeper than them.
@@ -125,9 +128,9 @@ TEST(Mpi, ResultFilesMatchTheSingleProcess) {
       {"decimation", csvModel({"-minfreq", "2e9"})},
       {"averaged materials", csvModel({"-avgmat"})},
       {"model file", {"-batch", "-n", "150", "-timelog", "t", "-freqlog", "f", dipole}},
-      {"absorbing layer", csvModel({"-pml", "3", "-layer", "6", "edge.csv"})},
+      {"absorbing layer", csvModel({"-pml", "3", "-layer", "7", "edge.csv"})},
       {"layer and averaged materials",
-       csvModel({"-pml", "2", "-avgmat", "-minfreq", "2e9", "-layer", "6", "edge.csv"})},
+       csvModel({"-pml", "2", "-avgmat", "-minfreq", "2e9", "-layer", "7", "edge.csv"})},
       {"thin slabs, layer of one cell", thinModel("1")},
       {"thin slabs, layer deeper than a slab", thinModel("5")},
   };

@@ -9,6 +9,8 @@
 #include <numeric>
 #include <vector>
 
+#include "engine/field_update.h"
+#include "engine/grid_index.h"
 #include "engine/halo_planes.h"
 #include "engine/pml.h"
 #include "tests/model_fixture.h"
@@ -144,4 +146,99 @@ TEST(PmlSlabs, HaloPlanesLeaveOutTheMurRecordsWithTheLayer) {
   EXPECT_EQ(test::eAt(eng, 3, 2, 1).ey, 0.25f);
   packPlane(eng, 3, again.data());
   EXPECT_EQ(out, again);
+}
+
+namespace {
+
+// One slab of the box's planes [lo, hi) that owns [x0, x1), set up as
+// tavro_mpi sets it up.
+struct SlabRun {
+  SimulationEngine eng;
+  int lo, hi, x0, x1;
+  int64_t first() const { return x0 - lo + layerBeforeX(eng); }  // grid planes
+  int64_t end() const { return x1 - lo + layerBeforeX(eng); }
+};
+
+void setUpSlab(SlabRun& s, const ModelRecord& whole, int X, int P) {
+  ModelRecord part;
+  slabModel(whole, s.lo, s.hi, part);
+  s.eng.pmlCells = P;
+  s.eng.murNearX = s.x0 == 0;
+  s.eng.murFarX = s.x1 == X;
+  s.eng.pmlNearX = s.lo == 0;
+  s.eng.pmlFarX = s.hi == X;
+  s.eng.pmlBoxX0 = s.lo;
+  s.eng.pmlBoxX = X;
+  ASSERT_EQ(test::setQuiet(s.eng, part), 1);
+}
+
+// The bytes of E and H records of grid plane x (as the halo packs them).
+std::string planeBytes(const SimulationEngine& eng, int64_t x) {
+  const GridDesc& d = eng.grid.desc;
+  const uint64_t n = stridesOf(d).sx;
+  const auto* e = reinterpret_cast<const char*>(eng.grid.e.data() + eIndex(d, x, 0, 0));
+  const auto* h = reinterpret_cast<const char*>(eng.grid.h.data() + hIndex(d, x, -1, -1));
+  std::vector<float> psi(haloPsiFloats(eng, x, kPsiBoth));
+  packPsi(eng, x, kPsiBoth, psi.data());
+  return std::string(e, n * sizeof(ECell)) + std::string(h, n * sizeof(HCell)) +
+         std::string(reinterpret_cast<const char*>(psi.data()), psi.size() * sizeof(float));
+}
+
+}  // namespace
+
+// Two slabs that exchange their halo planes before every sweep of two steps
+// step their own planes bit for bit as the box does: fields, coefficients and
+// psi, with a pulse started next to the slab boundary and the z face.
+TEST(PmlSlabs, SlabsStepAsTheBox) {
+  const struct {
+    int X, P, split;
+  } cases[] = {
+      {12, 3, 6},  // halves of 6 planes
+      {6, 4, 2},   // the second slab's halo reaches the near face; the layer is deeper
+      {5, 1, 3},   // the first slab's halo reaches the far face
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "X " << c.X << " P " << c.P << " split " << c.split);
+    ModelRecord whole;
+    boxModel(whole, c.X);
+    SimulationEngine box;
+    box.pmlCells = c.P;
+    ASSERT_EQ(test::setQuiet(box, whole), 1);
+    SlabRun a, b;
+    a.lo = a.x0 = 0;
+    a.x1 = b.x0 = c.split;
+    a.hi = std::min(c.X, c.split + 3);
+    b.lo = std::max(0, c.split - 3);
+    b.hi = b.x1 = c.X;
+    setUpSlab(a, whole, c.X, c.P);
+    setUpSlab(b, whole, c.X, c.P);
+    // A pulse: E in a few cells, wherever a grid holds them.
+    const int seeds[][3] = {{c.split - 1, 1, kZ - 1}, {c.split, kY - 2, kZ - 1}, {0, 2, 2}};
+    for (const auto& q : seeds) {
+      box.grid.e[drawnEIndex(box, q[0], q[1], q[2])].ez = 1.0f;
+      for (SlabRun* s : {&a, &b})
+        if (q[0] >= s->lo && q[0] < s->hi)
+          s->eng.grid.e[drawnEIndex(s->eng, q[0] - s->lo, q[1], q[2])].ez = 1.0f;
+    }
+    std::vector<float> message;
+    for (int sweep = 0; sweep < 12; ++sweep) {
+      message.resize(haloMessageFloats(b.eng, b.first(), 2, kHaloPsiToLeft));
+      packHalo(b.eng, b.first(), 2, kHaloPsiToLeft, message.data());
+      unpackHalo(a.eng, a.end(), 2, kHaloPsiToLeft, message.data());
+      message.resize(haloMessageFloats(a.eng, a.end() - 2, 2, kHaloPsiToRight));
+      packHalo(a.eng, a.end() - 2, 2, kHaloPsiToRight, message.data());
+      unpackHalo(b.eng, b.first() - 2, 2, kHaloPsiToRight, message.data());
+      // Two steps, one at a time where a grid is too small for the pair.
+      for (SimulationEngine* e : {&box, &a.eng, &b.eng})
+        for (int done = 0; done < 2;) done += stepBatchSteps(*e, 2 - done);
+      for (const SlabRun* s : {&a, &b}) {
+        const int64_t shift = s->lo + c.P - layerBeforeX(s->eng);
+        const int64_t from = s->x0 == 0 ? 0 : s->first();
+        const int64_t to = s->x1 == c.X ? s->eng.grid.desc.nx : s->end();
+        for (int64_t x = from; x < to; ++x)
+          ASSERT_TRUE(planeBytes(s->eng, x) == planeBytes(box, x + shift))
+              << "sweep " << sweep << " slab from " << s->x0 << " grid plane " << x;
+      }
+    }
+  }
 }

@@ -56,14 +56,7 @@ int AgreeOnPhase(const World& w, int status, int ok, const std::string& text, bo
   return agreed;
 }
 
-namespace {
-
-// The psi halves of the two planes sent to the left (to become the
-// neighbour's halo planes end, end+1) and to the right (first-2, first-1).
-constexpr int kLeftHalves[kHaloPlanes] = {kPsiBoth, kPsiNone};
-constexpr int kRightHalves[kHaloPlanes] = {kPsiH, kPsiBoth};
-
-}  // namespace
+static_assert(kHaloPlanes == 2, "the psi halves of halo_planes.h are those of two planes");
 
 HaloExchange::HaloExchange(const Slab& slab, const SimulationEngine& eng) {
   if (slab.hasLeft()) left_ = slab.rank - 1;
@@ -71,15 +64,16 @@ HaloExchange::HaloExchange(const Slab& slab, const SimulationEngine& eng) {
   // Grid planes: the absorbing layer on the box's near face comes first.
   first_ = slab.local(slab.x0) + layerBeforeX(eng);
   end_ = slab.local(slab.x1) + layerBeforeX(eng);
-  plane_ = haloPlaneFloats(eng.grid.desc, eng.pmlCells > 0);
-  const std::size_t planes = kHaloPlanes * plane_;
+  auto floats = [&](int64_t from, const int* halves) {
+    return static_cast<int>(haloMessageFloats(eng, from, kHaloPlanes, halves));
+  };
   if (left_ != MPI_PROC_NULL) {
-    toLeft_ = static_cast<int>(planes + psiFloats(eng, first_, kLeftHalves));
-    fromLeft_ = static_cast<int>(planes + psiFloats(eng, first_ - kHaloPlanes, kRightHalves));
+    toLeft_ = floats(first_, kHaloPsiToLeft);
+    fromLeft_ = floats(first_ - kHaloPlanes, kHaloPsiToRight);
   }
   if (right_ != MPI_PROC_NULL) {
-    toRight_ = static_cast<int>(planes + psiFloats(eng, end_ - kHaloPlanes, kRightHalves));
-    fromRight_ = static_cast<int>(planes + psiFloats(eng, end_, kLeftHalves));
+    toRight_ = floats(end_ - kHaloPlanes, kHaloPsiToRight);
+    fromRight_ = floats(end_, kHaloPsiToLeft);
   }
   bytes_ =
       static_cast<uint64_t>(right_ != MPI_PROC_NULL ? toRight_ + fromRight_ : toLeft_ + fromLeft_) *
@@ -88,42 +82,19 @@ HaloExchange::HaloExchange(const Slab& slab, const SimulationEngine& eng) {
   recv_.resize(static_cast<std::size_t>(std::max(fromLeft_, fromRight_)));
 }
 
-std::size_t HaloExchange::psiFloats(const SimulationEngine& eng, int64_t from,
-                                    const int* halves) const {
-  std::size_t n = 0;
-  for (int k = 0; k < kHaloPlanes; ++k) n += haloPsiFloats(eng, from + k, halves[k]);
-  return n;
-}
-
-// Two planes' fields, then their psi.
-void HaloExchange::pack(const SimulationEngine& eng, int64_t from, const int* halves) {
-  float* v = send_.data();
-  for (int k = 0; k < kHaloPlanes; ++k, v += plane_) packPlane(eng, from + k, v);
-  for (int k = 0; k < kHaloPlanes; ++k) {
-    packPsi(eng, from + k, halves[k], v);
-    v += haloPsiFloats(eng, from + k, halves[k]);
-  }
-}
-
-void HaloExchange::unpack(SimulationEngine& eng, int64_t to, const int* halves) {
-  const float* v = recv_.data();
-  for (int k = 0; k < kHaloPlanes; ++k, v += plane_) unpackPlane(eng, to + k, v);
-  for (int k = 0; k < kHaloPlanes; ++k) {
-    unpackPsi(eng, to + k, halves[k], v);
-    v += haloPsiFloats(eng, to + k, halves[k]);
-  }
-}
-
 void HaloExchange::exchange(SimulationEngine& g) {
   if (left_ == MPI_PROC_NULL && right_ == MPI_PROC_NULL) return;
-  if (left_ != MPI_PROC_NULL) pack(g, first_, kLeftHalves);
+  if (left_ != MPI_PROC_NULL) packHalo(g, first_, kHaloPlanes, kHaloPsiToLeft, send_.data());
   MPI_Sendrecv(send_.data(), toLeft_, MPI_FLOAT, left_, kTagLeft, recv_.data(), fromRight_,
                MPI_FLOAT, right_, kTagLeft, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
-  if (right_ != MPI_PROC_NULL) unpack(g, end_, kLeftHalves);
-  if (right_ != MPI_PROC_NULL) pack(g, end_ - kHaloPlanes, kRightHalves);
+  if (right_ != MPI_PROC_NULL) {
+    unpackHalo(g, end_, kHaloPlanes, kHaloPsiToLeft, recv_.data());
+    packHalo(g, end_ - kHaloPlanes, kHaloPlanes, kHaloPsiToRight, send_.data());
+  }
   MPI_Sendrecv(send_.data(), toRight_, MPI_FLOAT, right_, kTagRight, recv_.data(), fromLeft_,
                MPI_FLOAT, left_, kTagRight, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
-  if (left_ != MPI_PROC_NULL) unpack(g, first_ - kHaloPlanes, kRightHalves);
+  if (left_ != MPI_PROC_NULL)
+    unpackHalo(g, first_ - kHaloPlanes, kHaloPlanes, kHaloPsiToRight, recv_.data());
 }
 
 int SlabSteps(SimulationEngine& eng, HaloExchange& halo, int steps) {

@@ -59,13 +59,8 @@ class HaloExchange {
   uint64_t bytesPerBoundary() const { return bytes_; }
 
  private:
-  std::size_t psiFloats(const SimulationEngine& eng, int64_t from, const int* halves) const;
-  void pack(const SimulationEngine& eng, int64_t from, const int* halves);
-  void unpack(SimulationEngine& eng, int64_t to, const int* halves);
-
   int left_ = MPI_PROC_NULL, right_ = MPI_PROC_NULL;
   int64_t first_ = 0, end_ = 0;  // owned local planes [first_, end_)
-  std::size_t plane_ = 0;        // floats per packed plane, without psi
   // Floats sent to the left and to the right, and received from the right
   // and from the left.
   int toLeft_ = 0, toRight_ = 0, fromRight_ = 0, fromLeft_ = 0;
