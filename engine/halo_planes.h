@@ -44,8 +44,9 @@ void unpackHalo(SimulationEngine& eng, int64_t x, int planes, const int* halves,
 // The psi halves of the two halo planes a slab sends to its left neighbour
 // (its first two owned planes, the neighbour's halo planes end and end+1)
 // and to its right one (its last two, the neighbour's first-2 and first-1):
-// what a sweep of two steps reads of them (HaloExchange in app/mpi says why).
-constexpr int kHaloPsiToLeft[2] = {kPsiBoth, kPsiNone};
-constexpr int kHaloPsiToRight[2] = {kPsiH, kPsiBoth};
+// what a sweep of two steps needs of them that the neighbour's own stepping
+// has not kept exact (HaloExchange in app/mpi says why).
+constexpr int kHaloPsiToLeft[2] = {kPsiH, kPsiNone};
+constexpr int kHaloPsiToRight[2] = {kPsiH, kPsiNone};
 
 }  // namespace tavro

@@ -39,14 +39,18 @@ int AgreeOnPhase(const World& w, int status, int ok, const std::string& text, bo
 // of a sweep, and the exchange then makes the halo exact again.
 //
 // With the absorbing layer a plane's state includes the auxiliary fields
-// (psi) of the layer's slabs that cover it, and the Mur records go. Of psi
-// the exchange sends what the argument above reads: on the right of a slab,
-// halo plane end (first of the neighbour's) needs both halves, its H and E
-// updates of the first step count; the outer plane end+1 needs none, its
-// first updates already read a missing plane. On the left, the outer plane
-// first-2 needs the H half (its first H update is exact, as it reads E of
-// first-2 and first-1, and the first E update of first-1 reads it), first-1
-// both.
+// (psi) of the layer's slabs that cover it, and the Mur records go. A psi
+// record of a y or z slab follows differences within its own plane, so the
+// argument above leaves only two halves of the halo's psi stale where they
+// count: on the right, plane end's H update of the first step counts (its E
+// update, which the last owned plane reads, takes it), and its H psi was
+// last taken from an E of the plane made stale by the step before (through
+// the E psi of Ex, which the owned planes never read within a sweep); on the
+// left, plane first-2's first H update counts (first-1's E reads it) and its
+// H psi is stale. Planes first-1 and end+1 need no psi: first-1's stays
+// exact, end+1's updates do not count. So the H halves of those two planes
+// travel (kHaloPsiToLeft, kHaloPsiToRight); PmlSlabs.SlabsStepAsTheBox
+// checks the owned planes bit for bit, and fails without either half.
 class HaloExchange {
  public:
   // `eng` holds the slab's grid, set up.
