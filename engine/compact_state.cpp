@@ -12,6 +12,7 @@
 #include "engine/field_kernels.h"
 #include "engine/gpu_backend.h"
 #include "engine/grid_index.h"
+#include "engine/sources.h"
 
 namespace tavro {
 
@@ -46,23 +47,23 @@ SetKey keyOf(const ECell& e, const HCell* h) {
 
 constexpr int64_t kMaxSets = 65536;
 
-int64_t sourceCountOf(const SimulationEngine& eng) {
-  size_t n = eng.sources.size();
-  if (eng.sam.sourceCount >= 0 && static_cast<size_t>(eng.sam.sourceCount) < n)
-    n = static_cast<size_t>(eng.sam.sourceCount);
-  return static_cast<int64_t>(n);
-}
-
 bool servesModel(const SimulationEngine& eng) {
   const GridDesc& d = eng.grid.desc;
-  if (RunsOnGpu(eng) || eng.pmlCells > 0 || !eng.ports.list.empty()) return false;
+  if (RunsOnGpu(eng)) return false;
   if (d.cellCount == 0) return false;
   if (eng.grid.e.size() != d.extendedCount || eng.grid.h.size() != d.extendedCount) return false;
-  if (eng.grid.murCoef.size() < 2 * d.countFaces) return false;
-  for (int64_t i = 0; i < sourceCountOf(eng); ++i) {
+  if (eng.pmlCells > 0) {
+    if (eng.pml.slabCount != 6) return false;
+  } else if (eng.grid.murCoef.size() < 2 * d.countFaces) {
+    return false;
+  }
+  for (int64_t i = 0; i < sourcesInUse(eng); ++i) {
     const int64_t cell = eng.sources[i].cell;
     if (cell < 0 || static_cast<uint64_t>(cell) >= d.extendedCount) return false;
   }
+  for (const FDTD_PORT& p : eng.ports.list)
+    if (p.cell < 0 || static_cast<uint64_t>(p.cell) >= d.extendedCount || p.dir < 0 || p.dir > 2)
+      return false;
   return true;
 }
 
@@ -121,15 +122,25 @@ bool buildSets(SimulationEngine& eng, CompactState& c) {
       }
     }
 
+  // The ports of a cell act before its sources: the first of them keeps
+  // the cell's magnitude.
+  std::unordered_map<int64_t, int64_t> firstPort;
+  for (size_t p = 0; p < eng.ports.list.size(); ++p) {
+    const int64_t cell = eng.ports.list[p].cell;
+    c.portFirst[p] = firstPort.emplace(cell, static_cast<int64_t>(p)).second ? 1 : 0;
+    c.portMag[p] = e[cell].emag;
+  }
+
   // A SWITCH rewrites the E coefficients of its cell: the cell gets a set
   // of its own, shared by the SWITCH sources of that cell.
-  const int64_t n = sourceCountOf(eng);
+  const int64_t n = sourcesInUse(eng);
   std::unordered_map<int64_t, int64_t> ownSet, firstSource;
   for (int64_t i = 0; i < n; ++i) {
     const FDTD_SRC& src = eng.sources[i];
     int64_t x, y, z;
     c.sourceInside[i] = insideBox(d, static_cast<uint64_t>(src.cell), x, y, z) ? 1 : 0;
-    c.firstAtCell[i] = firstSource.emplace(src.cell, i).second ? 1 : 0;
+    c.firstAtCell[i] =
+        firstSource.emplace(src.cell, i).second && firstPort.count(src.cell) == 0 ? 1 : 0;
     c.sourceMag[i] = e[src.cell].emag;
     c.switchSet[i] = -1;
     if (src.type != kSrcSwitch) continue;
@@ -146,8 +157,11 @@ bool buildSets(SimulationEngine& eng, CompactState& c) {
   for (int64_t p = 0; p < static_cast<int64_t>(c.probeSource.size()); ++p) {
     int64_t x, y, z;
     cellCoords(d, static_cast<uint64_t>(eng.probeCells[p]), x, y, z);
-    const auto it = firstSource.find(static_cast<int64_t>(eIndex(d, x, y, z)));
+    const int64_t cell = static_cast<int64_t>(eIndex(d, x, y, z));
+    const auto it = firstSource.find(cell);
     c.probeSource[p] = it == firstSource.end() ? -1 : static_cast<int32_t>(it->second);
+    const auto port = firstPort.find(cell);
+    c.probePort[p] = port == firstPort.end() ? -1 : static_cast<int32_t>(port->second);
   }
 
   c.setCount = static_cast<int64_t>(sets.size());
@@ -172,6 +186,9 @@ void CompactState::release() {
   firstAtCell.release();
   sourceInside.release();
   probeSource.release();
+  probePort.release();
+  portFirst.release();
+  portMag.release();
   sourceMag.release();
   faceMag.release();
   stride = setStride = 0;
@@ -188,17 +205,22 @@ bool beginCompactRun(SimulationEngine& eng) {
   // Arrays a whole number of pages apart plus 80 floats, so that the same
   // element of the six arrays falls on different cache sets.
   c.stride = (P + 1023) / 1024 * 1024 + 80;
-  const uint64_t n = static_cast<uint64_t>(sourceCountOf(eng));
+  const uint64_t n = static_cast<uint64_t>(sourcesInUse(eng));
+  const uint64_t ports = eng.ports.list.size();
   const uint64_t probes =
       eng.sam.probeCount > 0 && eng.probeCells.size() >= static_cast<uint64_t>(eng.sam.probeCount)
           ? static_cast<uint64_t>(eng.sam.probeCount)
           : 0;
+  // The face magnitudes serve the Mur boundary; the absorbing layer leaves
+  // the components of its cells as the magnitudes read them.
+  const uint64_t faces = eng.pmlCells > 0 ? 0 : 2 * d.countFaces;
   const uint64_t bytes = 6 * c.stride * sizeof(float) + P * sizeof(uint16_t) +
-                         2 * d.countFaces * sizeof(float) + n * 10 + probes * 4;
+                         faces * sizeof(float) + n * 10 + probes * 8 + ports * 5;
   if (!memoryFits(bytes) || !c.fields.allocate(6 * c.stride) || !c.set.allocate(P) ||
-      !c.faceMag.allocate(2 * d.countFaces) || !c.switchSet.allocate(n) ||
-      !c.firstAtCell.allocate(n) || !c.sourceInside.allocate(n) || !c.sourceMag.allocate(n) ||
-      !c.probeSource.allocate(probes) || !buildSets(eng, c)) {
+      !c.faceMag.allocate(faces) || !c.switchSet.allocate(n) || !c.firstAtCell.allocate(n) ||
+      !c.sourceInside.allocate(n) || !c.sourceMag.allocate(n) || !c.probeSource.allocate(probes) ||
+      !c.probePort.allocate(probes) || !c.portFirst.allocate(ports) || !c.portMag.allocate(ports) ||
+      !buildSets(eng, c)) {
     c.release();
     return false;
   }
@@ -217,9 +239,10 @@ bool beginCompactRun(SimulationEngine& eng) {
       f.h.c[1][i] = h[i].hy;
       f.h.c[2][i] = h[i].hz;
     }
-  forFaceCells(d, [&](uint64_t k, int64_t x, int64_t y, int64_t z) {
-    c.faceMag[k] = h[hIndex(d, x, y, z)].hmag;
-  });
+  if (faces > 0)
+    forFaceCells(d, [&](uint64_t k, int64_t x, int64_t y, int64_t z) {
+      c.faceMag[k] = h[hIndex(d, x, y, z)].hmag;
+    });
   c.active = true;
   c.recordsCurrent = true;
   return true;
@@ -258,10 +281,13 @@ void syncRecords(SimulationEngine& eng) {
         hc.hmag = signedMagnitude(hc.hx, hc.hy, hc.hz);
       }
   }
-  forFaceCells(d, [&](uint64_t k, int64_t x, int64_t y, int64_t z) {
-    h[hIndex(d, x, y, z)].hmag = c.faceMag[k];
-  });
-  for (int64_t i = 0; i < sourceCountOf(eng); ++i) {
+  if (!c.faceMag.empty())
+    forFaceCells(d, [&](uint64_t k, int64_t x, int64_t y, int64_t z) {
+      h[hIndex(d, x, y, z)].hmag = c.faceMag[k];
+    });
+  for (size_t p = 0; p < eng.ports.list.size(); ++p)
+    if (c.portFirst[p]) e[eng.ports.list[p].cell].emag = c.portMag[p];
+  for (int64_t i = 0; i < sourcesInUse(eng); ++i) {
     ECell& ec = e[eng.sources[i].cell];
     if (c.firstAtCell[i]) ec.emag = c.sourceMag[i];
     if (c.switchSet[i] < 0) continue;

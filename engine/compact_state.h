@@ -12,9 +12,8 @@
 //
 // A run begins it (loading it from the records), steps it through the same
 // step functions, and ends it (writing it back): results never depend on
-// whether it was used. Models it does not serve (the absorbing layer, lumped
-// ports, more coefficient sets than the index can name) step the records as
-// before.
+// whether it was used. Models it does not serve (more coefficient sets than
+// the index can name) and the GPU step the records as before.
 #pragma once
 
 #include <cstdint>
@@ -49,8 +48,15 @@ struct CompactState {
   Buffer<int32_t> switchSet;
   Buffer<uint8_t> firstAtCell, sourceInside;
   Buffer<float> sourceMag;
-  // Per probe: the first source of its cell, -1 when none.
-  Buffer<int32_t> probeSource;
+  // Per lumped port: whether it is the first port of its cell, and the
+  // magnitude of E that the update left in its cell before the ports (first
+  // ones only). Ports act before the sources: a source on a port's cell is
+  // never the first of its cell.
+  Buffer<uint8_t> portFirst;
+  Buffer<float> portMag;
+  // Per probe: the first source of its cell, -1 when none; the first port of
+  // its cell, -1 when none.
+  Buffer<int32_t> probeSource, probePort;
   // The magnitude of H that the update left in the face cells before the
   // Mur boundary, two per position of the combined face index (murCoefZ,
   // murCoefX, murCoefY).
@@ -66,8 +72,8 @@ struct CompactState {
 };
 
 // Loads the compact state from the records when the engine's model and run
-// allow it (CPU, no absorbing layer, no lumped ports, at most 65536
-// coefficient sets, memory for it); returns whether it is active.
+// allow it (CPU, at most 65536 coefficient sets, memory for it); returns
+// whether it is active.
 bool beginCompactRun(SimulationEngine& eng);
 // Writes fields, magnitudes and SWITCH coefficients back into the records
 // when steps ran since they were last current; the state stays active.

@@ -12,8 +12,11 @@
 #include "engine/compact_rows.h"
 #include "engine/field_pair_team.h"
 #include "engine/field_sweep.h"
+#include "engine/pml.h"
+#include "engine/ports.h"
 #include "engine/probe_kernels.h"
 #include "engine/probes.h"
+#include "engine/sources.h"
 
 namespace tavro {
 
@@ -71,12 +74,12 @@ void measureProbeCompact(SimulationEngine& eng, const FDTD_SAM& sam, int64_t p) 
   int64_t x, y, z;
   cellCoords(d, cell, x, y, z);
   CompactView v{c.fieldsView()};
-  const int32_t src = c.probeSource[p];
-  if (src >= 0) {
+  const int32_t src = c.probeSource[p], port = c.probePort[p];
+  if (port >= 0 || src >= 0) {
     v.keptE = eIndex(d, x, y, z);
-    v.eMag = c.sourceMag[src];
+    v.eMag = port >= 0 ? c.portMag[port] : c.sourceMag[src];
   }
-  const int64_t face = faceMagAt(d, x, y, z);
+  const int64_t face = eng.pmlCells > 0 ? -1 : faceMagAt(d, x, y, z);
   if (face >= 0) {
     v.keptH = hIndex(d, x, y, z);
     v.hMag = c.faceMag[face];
@@ -105,11 +108,16 @@ void applySourceCompact(SimulationEngine& eng, const FDTD_SAM& sam, int64_t i) {
   drive(f.e.c[src.dir == 0 ? 0 : (src.dir == 1 ? 1 : 2)][cell], sam, src);
 }
 
-int64_t sourceCount(const SimulationEngine& eng) {
-  size_t n = eng.sources.size();
-  if (eng.sam.sourceCount >= 0 && static_cast<size_t>(eng.sam.sourceCount) < n)
-    n = static_cast<size_t>(eng.sam.sourceCount);
-  return static_cast<int64_t>(n);
+// Port p at the state's time, storing its V and I at recording index
+// `index`; the first port of a cell keeps the magnitude the update left.
+void applyPortCompact(SimulationEngine& eng, const FDTD_SAM& sam, int64_t p, int64_t index) {
+  CompactState& c = eng.compact;
+  const CompactFields f = c.fieldsView();
+  const FDTD_PORT& port = eng.ports.list[static_cast<size_t>(p)];
+  const uint64_t cell = static_cast<uint64_t>(port.cell);
+  if (c.portFirst[p])
+    c.portMag[p] = signedMagnitude(f.e.c[0][cell], f.e.c[1][cell], f.e.c[2][cell]);
+  applyPortAt(eng, sam, static_cast<size_t>(p), index, f.e.c[port.dir][cell]);
 }
 
 // Rows per block: `planes` planes of the six arrays and the sets of a block
@@ -125,13 +133,18 @@ int64_t compactBlockCount(const GridDesc& d, int64_t blockBytes, int planes, int
 void hRowsCompact(SimulationEngine& eng, int64_t x, Rows r, int lanes) {
   for (int64_t y = r.y0; y < r.y1; ++y) hRowCompact(eng.compact, eng.grid.desc, x, y, lanes);
 }
-void eRowsCompact(SimulationEngine& eng, int64_t x, Rows r, int lanes) {
+
+// E of rows r of plane x, with the absorbing layer's corrections.
+void ePlaneCompact(SimulationEngine& eng, int64_t x, Rows r, int lanes) {
   for (int64_t y = r.y0; y < r.y1; ++y) eRowCompact(eng.compact, eng.grid.desc, x, y, lanes);
+  if (eng.pmlCells > 0) pmlERowsCompact(eng, x, r.y0, r.y1);
 }
 
-// H of rows r of plane x, their face magnitudes, the H boundary after them.
+// H of rows r of plane x, then the absorbing layer's corrections or their
+// face magnitudes and the H boundary after them.
 void hPlaneCompact(SimulationEngine& eng, int64_t x, Rows r, int lanes) {
   hRowsCompact(eng, x, r, lanes);
+  if (eng.pmlCells > 0) return pmlHRowsCompact(eng, x, r.y0, r.y1);
   keepFaceMags(eng.compact, eng.grid.desc, x, r);
   murHAfterPlane(eng, eng.compact.fieldsView(), x, r.y0, r.y1);
 }
@@ -153,7 +166,7 @@ class CompactSweep {
     hPlaneCompact(eng_, x, r_, lanes_);
     finalEPlanes(x, eng_.grid.desc.nx, [&](int64_t p) {
       if (p < first_ || (p == first_ && !withFirstE_)) return;
-      eRowsCompact(eng_, p, r_, lanes_);
+      ePlaneCompact(eng_, p, r_, lanes_);
       done(p);
     });
   }
@@ -170,24 +183,26 @@ class CompactSweep {
 struct CompactOps {
   using Sweep = CompactSweep;
   static void murERange(SimulationEngine& eng, int64_t a, int64_t b) {
-    tavro::murERange(eng, eng.compact.fieldsView(), a, b);
+    if (eng.pmlCells == 0) tavro::murERange(eng, eng.compact.fieldsView(), a, b);
   }
   static int64_t blockCount(const GridDesc& d, int64_t bytes) {
     return compactBlockCount(d, bytes, 4, 3);
   }
   static void finishEPlane(SimulationEngine& eng, const PairPlan& plan, int k, int64_t x, Rows r) {
     const FDTD_SAM& sam = plan.sam[k];
+    const int64_t portStep = eng.ports.step + k;
+    forCellsIn(plan.ports, x, r, [&](int64_t p) { applyPortCompact(eng, sam, p, portStep); });
     forCellsIn(plan.sources, x, r, [&](int64_t i) { applySourceCompact(eng, sam, i); });
     if (plan.measureStep[k])
       forCellsIn(plan.probes, x, r, [&](int64_t p) { measureProbeCompact(eng, sam, p); });
-    if (k == 0) murEAfterPlane(eng, eng.compact.fieldsView(), x, r.y0, r.y1);
+    if (k == 0 && eng.pmlCells == 0) murEAfterPlane(eng, eng.compact.fieldsView(), x, r.y0, r.y1);
   }
   static void handOverH(SimulationEngine& eng, int64_t x, Rows r, int lanes) {
     hPlaneCompact(eng, x, r, lanes);
   }
   static void handOverE(SimulationEngine& eng, const PairPlan& plan, int k, int64_t x, Rows r,
                         int lanes) {
-    eRowsCompact(eng, x, r, lanes);
+    ePlaneCompact(eng, x, r, lanes);
     finishEPlane(eng, plan, k, x, r);
   }
 };
@@ -202,7 +217,7 @@ void compactPasses(SimulationEngine& eng, int lanes) {
     const int64_t team = omp_get_num_threads(), t = omp_get_thread_num();
     if (X >= 4 && X >= 2 * team) {
       const int64_t a = X * t / team, b = X * (t + 1) / team;
-      murERange(eng, f, a, b);
+      if (eng.pmlCells == 0) murERange(eng, f, a, b);
 #pragma omp barrier
       const int64_t blocks = compactBlockCount(d, eng.sweepBlockBytes, 3, 2);
       CompactSweep sweep(eng, lanes, 0, 0);
@@ -211,7 +226,12 @@ void compactPasses(SimulationEngine& eng, int lanes) {
         for (int64_t x = a; x < b; ++x) sweep.plane(x, [](int64_t) {});
       }
 #pragma omp barrier
-      eRowsCompact(eng, a, {0, Y}, lanes);
+      ePlaneCompact(eng, a, {0, Y}, lanes);
+    } else if (eng.pmlCells > 0) {
+#pragma omp for schedule(static)
+      for (int64_t x = 0; x < X; ++x) hPlaneCompact(eng, x, {0, Y}, lanes);
+#pragma omp for schedule(static)
+      for (int64_t x = 0; x < X; ++x) ePlaneCompact(eng, x, {0, Y}, lanes);
     } else {
       murETeam(eng, f);
 #pragma omp for schedule(static)
@@ -220,7 +240,7 @@ void compactPasses(SimulationEngine& eng, int lanes) {
       for (int64_t x = 0; x < X; ++x) keepFaceMags(eng.compact, d, x, {0, Y});
       murHTeam(eng, f);
 #pragma omp for schedule(static)
-      for (int64_t x = 0; x < X; ++x) eRowsCompact(eng, x, {0, Y}, lanes);
+      for (int64_t x = 0; x < X; ++x) ePlaneCompact(eng, x, {0, Y}, lanes);
     }
   }
 }
@@ -229,7 +249,13 @@ void compactPasses(SimulationEngine& eng, int lanes) {
 
 void stepCompact(SimulationEngine& eng) {
   compactPasses(eng, laneCount(eng));
-  for (int64_t i = 0; i < sourceCount(eng); ++i) applySourceCompact(eng, eng.sam, i);
+  if (!eng.ports.list.empty()) {
+    reservePortSteps(eng, 1);
+    for (size_t p = 0; p < eng.ports.list.size(); ++p)
+      applyPortCompact(eng, eng.sam, static_cast<int64_t>(p), eng.ports.step);
+    ++eng.ports.step;
+  }
+  for (int64_t i = 0; i < sourcesInUse(eng); ++i) applySourceCompact(eng, eng.sam, i);
   const FDTD_SAM s = eng.sam;
   if (measureDue(eng, s)) {
 #pragma omp parallel for schedule(static)
@@ -244,8 +270,10 @@ bool stepPairCompact(SimulationEngine& eng) {
   PairPlan& plan = plans;
   if (!planPair(eng, omp_get_max_threads(), plan)) return false;
   const int lanes = laneCount(eng);
+  reservePortSteps(eng, 2);
 #pragma omp parallel
   pairTeam<CompactOps>(eng, lanes, plan);
+  if (!eng.ports.list.empty()) eng.ports.step += 2;
   eng.sam = plan.sam[1];
   advanceCounters(eng.sam);
   eng.compact.recordsCurrent = false;

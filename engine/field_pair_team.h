@@ -14,6 +14,7 @@
 #include "engine/field_lanes.h"
 #include "engine/grid_index.h"
 #include "engine/probes.h"
+#include "engine/sources.h"
 
 namespace tavro {
 
@@ -79,12 +80,10 @@ bool planPair(const SimulationEngine& eng, int team, PairPlan& plan) {
   plan.sam[1] = eng.sam;
   advanceCounters(plan.sam[1]);
 
-  size_t n = eng.sources.size();
-  if (eng.sam.sourceCount >= 0 && static_cast<size_t>(eng.sam.sourceCount) < n)
-    n = static_cast<size_t>(eng.sam.sourceCount);
+  const int64_t n = sourcesInUse(eng);
   const int64_t sy = d.nz + 1, sx = (d.ny + 1) * sy;
   plan.sources.clear();
-  for (size_t i = 0; i < n; ++i) {
+  for (int64_t i = 0; i < n; ++i) {
     const int64_t cell = eng.sources[i].cell;
     const int64_t x = cell / sx, y = cell % sx / sy;
     if (cell < 0 || x >= X || y >= Y) return false;

@@ -13,6 +13,7 @@
 #include "engine/field_lanes.h"
 #include "engine/field_passes.h"
 #include "engine/grid_index.h"
+#include "engine/pml_rows.h"
 
 namespace tavro {
 
@@ -72,11 +73,6 @@ uint64_t layerBytes(int cells, const int64_t n[3], const XPlace& xp) {
   return records * sizeof(PmlPsi) + tables;
 }
 
-int64_t slabIndex(const PmlSlab& s, int64_t x, int64_t y, int64_t z) {
-  return ((x - s.lo[0]) * (s.hi[1] - s.lo[1]) + (y - s.lo[1])) * (s.hi[2] - s.lo[2]) +
-         (z - s.lo[2]);
-}
-
 // Depth into the layer, in cells, of a node at grid position `pos` along an
 // axis whose drawn cells are [P, P + N): positive inside the layer.
 double depthAt(double pos, int P, int64_t N) {
@@ -132,24 +128,6 @@ inline void eRun(ECell* e, const HCell* h, int64_t n, uint64_t stride, const Pml
 #pragma GCC target("avx2")
 
 constexpr int kPsi = sizeof(PmlPsi) / sizeof(float);  // floats per psi record (4)
-
-// Coefficients of eight cells in lanes: along x and y one position for the
-// whole run, along z cells i..i+7 of the table (whose spare record at the
-// end keeps the four-float loads of loadColumns within it).
-struct CoefLanes {
-  Lanes b, c, k;
-};
-template <int A>
-inline CoefLanes coefLanes(const PmlCoef* coef, int64_t i) {
-  if constexpr (A < 2) {
-    return {_mm256_set1_ps(coef->b), _mm256_set1_ps(coef->c), _mm256_set1_ps(coef->k)};
-  } else {
-    CoefLanes p;
-    Lanes skip;
-    loadColumns(&coef[i].b, sizeof(PmlCoef) / sizeof(float), p.b, p.c, p.k, skip);
-    return p;
-  }
-}
 
 // hRun and eRun eight cells at a time, one per lane; the cells left over at
 // the end go through the scalar run.
@@ -236,11 +214,6 @@ inline __attribute__((flatten)) void magnitudeAvx2(Cell* cells, int64_t n) {
 #pragma GCC pop_options
 #endif
 
-// psi record of slab cell (x, y, z).
-PmlPsi* psiAt(PmlSlab& s, int64_t x, int64_t y, int64_t z) {
-  return s.psi.data() + slabIndex(s, x, y, z);
-}
-
 // The layer's corrections of rows y0 <= y < y1 of plane x, one row at a
 // time and within it one run per slab: the whole row for each x and y slab
 // the row lies in, then the cells at its ends in the z slabs. A cell in
@@ -269,28 +242,8 @@ struct RowCorrector {
   // slabs when an x or y slab has corrected them.
   template <class Run, class Mag>
   void forRuns(const std::vector<PmlCoef>* coef, int64_t x, int64_t y, Run&& run, Mag&& mag) const {
-    const int64_t Z = d.nz;
-    bool whole = false;
-    for (int side = 0; side < 2; ++side) {
-      PmlSlab& s = L.slabs[side];
-      if (x < s.lo[0] || x >= s.hi[0]) continue;
-      run(std::integral_constant<int, 0>(), 0, Z, &coef[0][static_cast<size_t>(x)],
-          psiAt(s, x, y, 0));
-      whole = true;
-    }
-    for (int side = 0; side < 2; ++side) {
-      PmlSlab& s = L.slabs[2 + side];
-      if (y < s.lo[1] || y >= s.hi[1]) continue;
-      run(std::integral_constant<int, 1>(), 0, Z, &coef[1][static_cast<size_t>(y)],
-          psiAt(s, x, y, 0));
-      whole = true;
-    }
-    PmlSlab& low = L.slabs[4];
-    PmlSlab& high = L.slabs[5];
-    const int64_t lowEnd = low.hi[2], highStart = high.lo[2];
-    run(std::integral_constant<int, 2>(), 0, lowEnd, coef[2].data(), psiAt(low, x, y, 0));
-    run(std::integral_constant<int, 2>(), highStart, Z - highStart, coef[2].data() + highStart,
-        psiAt(high, x, y, highStart));
+    const bool whole = forPmlRuns(L, d, coef, x, y, run);
+    const int64_t lowEnd = L.slabs[4].hi[2], highStart = L.slabs[5].lo[2];
     if (whole && lowEnd < highStart) mag(lowEnd, highStart - lowEnd);
   }
 

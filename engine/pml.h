@@ -86,6 +86,9 @@ void reportPml(const SimulationEngine& eng, uint64_t extraBytes);
 // planes x-1 and x (and rows y-1, y), which must be final.
 void pmlHRows(SimulationEngine& eng, int64_t x, int64_t y0, int64_t y1);
 void pmlERows(SimulationEngine& eng, int64_t x, int64_t y0, int64_t y1);
+// The same on the compact stepping state while it is active.
+void pmlHRowsCompact(SimulationEngine& eng, int64_t x, int64_t y0, int64_t y1);
+void pmlERowsCompact(SimulationEngine& eng, int64_t x, int64_t y0, int64_t y1);
 
 // Items 1 to 4 of a step with the layer on, plane by plane: H update and its
 // corrections, then E update and its corrections (no Mur boundary). The

@@ -49,9 +49,8 @@ FDTD_HD float portWave(float t, const FDTD_PORT& p) {
 // updated E belongs to time `time` (the step's time before its increment):
 // the half step is time - dt/2. Writes the edge voltage and the branch
 // current of that half step to v and i.
-FDTD_HD void applyPort(ECell* e, const FDTD_SAM& sam, FDTD_PORT& p, float& v, float& i) {
-  ECell& c = e[p.cell];
-  float& f = p.dir == 0 ? c.ex : (p.dir == 1 ? c.ey : c.ez);
+// `f` is the port's E component.
+FDTD_HD void applyPortTo(float& f, const FDTD_SAM& sam, FDTD_PORT& p, float& v, float& i) {
   const float vs = portWave(sam.time - 0.5f * sam.dt, p);
   const float e0 = p.prevE;
   const float e1 = p.keep * f - p.back * e0 - p.drive * vs;
@@ -59,6 +58,11 @@ FDTD_HD void applyPort(ECell* e, const FDTD_SAM& sam, FDTD_PORT& p, float& v, fl
   p.prevE = e1;
   v = -0.5f * p.d * (e0 + e1);
   i = (vs - v) / p.R;
+}
+
+FDTD_HD void applyPort(ECell* e, const FDTD_SAM& sam, FDTD_PORT& p, float& v, float& i) {
+  ECell& c = e[p.cell];
+  applyPortTo(p.dir == 0 ? c.ex : (p.dir == 1 ? c.ey : c.ez), sam, p, v, i);
 }
 
 }  // namespace tavro

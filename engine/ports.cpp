@@ -198,9 +198,15 @@ void reservePortSteps(SimulationEngine& eng, int steps) {
 }
 
 void applyPortAt(SimulationEngine& eng, const FDTD_SAM& sam, size_t p, int64_t index) {
+  FDTD_PORT& r = eng.ports.list[p];
+  ECell& c = eng.grid.e[static_cast<size_t>(r.cell)];
+  applyPortAt(eng, sam, p, index, r.dir == 0 ? c.ex : (r.dir == 1 ? c.ey : c.ez));
+}
+
+void applyPortAt(SimulationEngine& eng, const FDTD_SAM& sam, size_t p, int64_t index, float& f) {
   PortSet& ps = eng.ports;
   float v = 0.0f, i = 0.0f;
-  applyPort(eng.grid.e.data(), sam, ps.list[p], v, i);
+  applyPortTo(f, sam, ps.list[p], v, i);
   if (ps.record) {
     ps.v[p][static_cast<size_t>(index)] = v;
     ps.i[p][static_cast<size_t>(index)] = i;
@@ -234,18 +240,23 @@ double boxEnergy(const SimulationEngine& eng) {
   const MaterialArrays& m = g.mat;
   const int64_t n = static_cast<int64_t>(d.cellCount);
   if (m.epsX.size() < static_cast<size_t>(n)) return 0.0;
+  const bool compact = eng.compact.active;
+  const CompactFields f =
+      compact ? const_cast<CompactState&>(eng.compact).fieldsView() : CompactFields{};
   double sum = 0.0;
 #pragma omp parallel for schedule(static) reduction(+ : sum)
   for (int64_t k = 0; k < n; ++k) {
     int64_t x, y, z;
     cellCoords(d, static_cast<uint64_t>(k), x, y, z);
-    const ECell& e = g.e[eIndex(d, x, y, z)];
-    const HCell& h = g.h[hIndex(d, x, y, z)];
-    sum +=
-        static_cast<double>(m.epsX[k]) * e.ex * e.ex +
-        static_cast<double>(m.epsY[k]) * e.ey * e.ey +
-        static_cast<double>(m.epsZ[k]) * e.ez * e.ez + static_cast<double>(m.muX[k]) * h.hx * h.hx +
-        static_cast<double>(m.muY[k]) * h.hy * h.hy + static_cast<double>(m.muZ[k]) * h.hz * h.hz;
+    const uint64_t ei = eIndex(d, x, y, z), hi = hIndex(d, x, y, z);
+    const ECell& e = g.e[ei];
+    const HCell& h = g.h[hi];
+    const float ex = compact ? f.e.c[0][ei] : e.ex, ey = compact ? f.e.c[1][ei] : e.ey,
+                ez = compact ? f.e.c[2][ei] : e.ez, hx = compact ? f.h.c[0][hi] : h.hx,
+                hy = compact ? f.h.c[1][hi] : h.hy, hz = compact ? f.h.c[2][hi] : h.hz;
+    sum += static_cast<double>(m.epsX[k]) * ex * ex + static_cast<double>(m.epsY[k]) * ey * ey +
+           static_cast<double>(m.epsZ[k]) * ez * ez + static_cast<double>(m.muX[k]) * hx * hx +
+           static_cast<double>(m.muY[k]) * hy * hy + static_cast<double>(m.muZ[k]) * hz * hz;
   }
   const FDTD_SAM& s = eng.sam;
   return 0.5 * sum * static_cast<double>(s.dx) * s.dy * s.dz;

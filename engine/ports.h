@@ -29,6 +29,8 @@ void reservePortSteps(SimulationEngine& eng, int steps);
 // with counters `sam`, storing V and I at recording index `index` when
 // recording.
 void applyPortAt(SimulationEngine& eng, const FDTD_SAM& sam, size_t p, int64_t index);
+// The same on the port's E component `f` wherever the step holds it.
+void applyPortAt(SimulationEngine& eng, const FDTD_SAM& sam, size_t p, int64_t index, float& f);
 
 // The port pass of one whole step (all ports, then the step count).
 void applyPorts(SimulationEngine& eng);
@@ -39,7 +41,7 @@ void applyPorts(SimulationEngine& eng);
 void excitePort(SimulationEngine& eng, int excited, double fmax);
 
 // Electromagnetic energy in the box [J]: the sum of (eps E^2 + mu H^2)/2 over
-// every cell volume.
+// every cell volume, from the compact stepping state while it is active.
 double boxEnergy(const SimulationEngine& eng);
 
 }  // namespace tavro

@@ -209,12 +209,8 @@ void applySources(SimulationEngine& eng) {
   ECell* e = eng.grid.e.data();
   const FDTD_SAM& sam = eng.sam;
   const FDTD_SRC* src = eng.sources.data();
-  // The list holds sourceCount records once a set-up ran; the engine's
-  // initial record claims one source but has none.
-  size_t n = eng.sources.size();
-  if (sam.sourceCount >= 0 && static_cast<size_t>(sam.sourceCount) < n)
-    n = static_cast<size_t>(sam.sourceCount);
-  for (size_t i = 0; i < n; ++i) applySource(e, sam, src[i]);
+  const int64_t n = sourcesInUse(eng);
+  for (int64_t i = 0; i < n; ++i) applySource(e, sam, src[i]);
 }
 
 }  // namespace tavro

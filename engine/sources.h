@@ -16,6 +16,15 @@ namespace tavro {
 // named by SWITCH sources. Returns 1, or 0 after an error message.
 int sourceSetting(SimulationEngine& eng, ModelRecord& model, std::vector<int32_t>& switchUse);
 
+// The sources in use: the list holds sam.sourceCount records once a set-up
+// ran; the engine's initial record claims one source but has none.
+inline int64_t sourcesInUse(const SimulationEngine& eng) {
+  size_t n = eng.sources.size();
+  if (eng.sam.sourceCount >= 0 && static_cast<size_t>(eng.sam.sourceCount) < n)
+    n = static_cast<size_t>(eng.sam.sourceCount);
+  return static_cast<int64_t>(n);
+}
+
 // Applies every source in list order at the current time.
 void applySources(SimulationEngine& eng);
 

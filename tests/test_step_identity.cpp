@@ -162,7 +162,9 @@ TEST(StepIdentity, TwoStepSweepEqualsTwoPlainSteps) {
       {13, 10, 9, 1, 900 * 1024, 16, 0, 4},  {11, 9, 12, 2, 1, 8, 0, 4},
       {11, 9, 12, 3, 900 * 1024, 1, 0, 4},   {19, 14, 21, 3, 900 * 1024, 16, 3, 0, true},
       {24, 9, 16, 2, 1, 16, 0, 0, true},     {12, 3, 7, 2, 900 * 1024, 16, 0, 0, true},
-      {18, 11, 12, 3, 1, 8, 3, 0, true},     {13, 10, 33, 1, 1, 1, 0, 0, true}};
+      {18, 11, 12, 3, 1, 8, 3, 0, true},     {13, 10, 33, 1, 1, 1, 0, 0, true},
+      {13, 10, 9, 2, 1, 16, 3, 4, true},     {11, 9, 12, 3, 900 * 1024, 1, 0, 4, true},
+      {11, 9, 12, 1, 1, 8, 0, 2, true}};
   for (const Case& c : cases) {
     const std::string what = std::to_string(c.x) + "x" + std::to_string(c.y) + "x" +
                              std::to_string(c.z) + ", " + std::to_string(c.threads) + " threads, " +
