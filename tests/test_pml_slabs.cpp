@@ -9,6 +9,7 @@
 #include <numeric>
 #include <vector>
 
+#include "engine/compact_state.h"
 #include "engine/field_update.h"
 #include "engine/grid_index.h"
 #include "engine/halo_planes.h"
@@ -172,33 +173,42 @@ void setUpSlab(SlabRun& s, const ModelRecord& whole, int X, int P) {
   ASSERT_EQ(test::setQuiet(s.eng, part), 1);
 }
 
-// The bytes of E and H records of grid plane x (as the halo packs them).
+// Grid plane x as the halo packs it (fields, from either stepping state),
+// its psi, and while the records are stepped their bytes (coefficients and
+// magnitudes too).
 std::string planeBytes(const SimulationEngine& eng, int64_t x) {
   const GridDesc& d = eng.grid.desc;
+  std::vector<float> v(haloPlaneFloats(d, true) + haloPsiFloats(eng, x, kPsiBoth));
+  packPlane(eng, x, v.data());
+  packPsi(eng, x, kPsiBoth, v.data() + haloPlaneFloats(d, true));
+  std::string out(reinterpret_cast<const char*>(v.data()), v.size() * sizeof(float));
+  if (eng.compact.active) return out;
   const uint64_t n = stridesOf(d).sx;
   const auto* e = reinterpret_cast<const char*>(eng.grid.e.data() + eIndex(d, x, 0, 0));
   const auto* h = reinterpret_cast<const char*>(eng.grid.h.data() + hIndex(d, x, -1, -1));
-  std::vector<float> psi(haloPsiFloats(eng, x, kPsiBoth));
-  packPsi(eng, x, kPsiBoth, psi.data());
-  return std::string(e, n * sizeof(ECell)) + std::string(h, n * sizeof(HCell)) +
-         std::string(reinterpret_cast<const char*>(psi.data()), psi.size() * sizeof(float));
+  return out + std::string(e, n * sizeof(ECell)) + std::string(h, n * sizeof(HCell));
 }
 
 }  // namespace
 
 // Two slabs that exchange their halo planes before every sweep of two steps
 // step their own planes bit for bit as the box does: fields, coefficients and
-// psi, with a pulse started next to the slab boundary and the z face.
+// psi, with a pulse started next to the slab boundary and the z face; on
+// the records and on the compact stepping state (as tavro_mpi steps).
 TEST(PmlSlabs, SlabsStepAsTheBox) {
   const struct {
     int X, P, split;
+    bool compact;
   } cases[] = {
-      {12, 3, 6},  // halves of 6 planes
-      {6, 4, 2},   // the second slab's halo reaches the near face; the layer is deeper
-      {5, 1, 3},   // the first slab's halo reaches the far face
+      {12, 3, 6, false},  // halves of 6 planes
+      {12, 3, 6, true},
+      {6, 4, 2, false},  // the second slab's halo reaches the near face; the layer is deeper
+      {6, 4, 2, true},
+      {5, 1, 3, false},  // the first slab's halo reaches the far face
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << "X " << c.X << " P " << c.P << " split " << c.split);
+    SCOPED_TRACE(testing::Message() << "X " << c.X << " P " << c.P << " split " << c.split
+                                    << (c.compact ? " compact" : " records"));
     ModelRecord whole;
     boxModel(whole, c.X);
     SimulationEngine box;
@@ -219,6 +229,9 @@ TEST(PmlSlabs, SlabsStepAsTheBox) {
       for (SlabRun* s : {&a, &b})
         if (q[0] >= s->lo && q[0] < s->hi)
           s->eng.grid.e[drawnEIndex(s->eng, q[0] - s->lo, q[1], q[2])].ez = 1.0f;
+    }
+    if (c.compact) {
+      for (SimulationEngine* e : {&box, &a.eng, &b.eng}) ASSERT_TRUE(beginCompactRun(*e));
     }
     std::vector<float> message;
     for (int sweep = 0; sweep < 12; ++sweep) {
