@@ -189,13 +189,6 @@ TEST(Mpi, BadInputGivesTheSingleProcessMessageOnce) {
        2,
        "error: tavro_mpi does not run -sparam; run the model with tavro_cpu.\n",
        255},
-      {"bad layer", {"-batch", "-area", "8", "8", "8", "-pml", "65"}, 2, "", -1},
-      {"more processes than planes with the layer",
-       {"-batch", "-area", "5", "8", "8", "-pml", "8"},
-       3,
-       "error: 3 processes need at least 6 x planes (2 each); the area has 5, so run at most 2 "
-       "processes.\n",
-       255},
   };
   for (const auto& c : cases) {
     const auto dir = scratchDir("mpi_bad");
