@@ -86,6 +86,13 @@ struct SimulationEngine {
   // turns off the faces that lie inside the box. The whole-face passes
   // (murE, murH) and murERange honour it.
   bool murNearX = true, murFarX = true;
+  // The same for the absorbing layer along x: a slab has it only on the x
+  // faces of the box that its planes reach. Drawn plane 0 of the grid is
+  // then plane pmlBoxX0 of the box's pmlBoxX drawn planes (0: the grid is
+  // the whole box), so that every cell takes the layer's coefficients of its
+  // place in the box.
+  bool pmlNearX = true, pmlFarX = true;
+  int pmlBoxX0 = 0, pmlBoxX = 0;
   // Result files the last end of a run could not write.
   int failedResultFiles = 0;
   // A driver call of the GPU back end failed during this run: the device is

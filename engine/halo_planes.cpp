@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engine/grid_index.h"
+#include "engine/pml_layer.h"
 
 namespace tavro {
 
@@ -60,15 +61,46 @@ void copyPlane(SimulationEngine& eng, int64_t x, float* v, bool pack) {
     copyFields(g.e.data() + e0, g.h.data() + h0, n, v, pack);
   }
   v += 6 * n;
+  if (eng.pmlCells > 0) return;
   // Z-face records x*Y + y, Y-face records z*X + x.
   for (int64_t y = 0; y < d.ny; ++y, v += kRecordFloats) copyRecord(g.murZ[x * d.ny + y], v, pack);
   for (int64_t z = 0; z < d.nz; ++z, v += kRecordFloats) copyRecord(g.murY[z * d.nx + x], v, pack);
 }
 
+// The halves of the psi records of plane x, both directions in one walk.
+// A record holds the H half (h1, h2) and then the E half (e1, e2); a slab's
+// records of one plane lie next to each other.
+std::size_t copyPsi(PmlLayer& L, int64_t x, int halves, float* v, bool pack) {
+  const bool h = (halves & kPsiH) != 0, e = (halves & kPsiE) != 0;
+  const std::size_t per = (h ? 2u : 0u) + (e ? 2u : 0u);
+  std::size_t floats = 0;
+  for (int k = 0; k < L.slabCount && per > 0; ++k) {
+    PmlSlab& s = L.slabs[k];
+    if (x < s.lo[0] || x >= s.hi[0]) continue;
+    const uint64_t n = static_cast<uint64_t>((s.hi[1] - s.lo[1]) * (s.hi[2] - s.lo[2]));
+    floats += per * n;
+    if (v == nullptr) continue;
+    PmlPsi* r = s.psi.data() + static_cast<uint64_t>(x - s.lo[0]) * n;
+    auto pair = [&](float* f) {
+      if (pack)
+        std::memcpy(v, f, 2 * sizeof(float));
+      else
+        std::memcpy(f, v, 2 * sizeof(float));
+      v += 2;
+    };
+    for (uint64_t i = 0; i < n; ++i, ++r) {
+      if (h) pair(&r->h1);
+      if (e) pair(&r->e1);
+    }
+  }
+  return floats;
+}
+
 }  // namespace
 
-std::size_t haloPlaneFloats(const GridDesc& d) {
-  return 6 * planeElements(d) + kRecordFloats * static_cast<uint64_t>(d.ny + d.nz);
+std::size_t haloPlaneFloats(const GridDesc& d, bool layer) {
+  const uint64_t records = layer ? 0 : static_cast<uint64_t>(d.ny + d.nz);
+  return 6 * planeElements(d) + kRecordFloats * records;
 }
 
 void packPlane(const SimulationEngine& eng, int64_t x, float* out) {
@@ -78,6 +110,44 @@ void packPlane(const SimulationEngine& eng, int64_t x, float* out) {
 
 void unpackPlane(SimulationEngine& eng, int64_t x, const float* in) {
   copyPlane(eng, x, const_cast<float*>(in), false);
+}
+
+std::size_t haloPsiFloats(const SimulationEngine& eng, int64_t x, int halves) {
+  return copyPsi(const_cast<PmlLayer&>(eng.pml), x, halves, nullptr, true);
+}
+
+void packPsi(const SimulationEngine& eng, int64_t x, int halves, float* out) {
+  copyPsi(const_cast<PmlLayer&>(eng.pml), x, halves, out, true);
+}
+
+void unpackPsi(SimulationEngine& eng, int64_t x, int halves, const float* in) {
+  copyPsi(eng.pml, x, halves, const_cast<float*>(in), false);
+}
+
+std::size_t haloMessageFloats(const SimulationEngine& eng, int64_t x, int planes,
+                              const int* halves) {
+  std::size_t n =
+      static_cast<std::size_t>(planes) * haloPlaneFloats(eng.grid.desc, eng.pmlCells > 0);
+  for (int k = 0; k < planes; ++k) n += haloPsiFloats(eng, x + k, halves[k]);
+  return n;
+}
+
+void packHalo(const SimulationEngine& eng, int64_t x, int planes, const int* halves, float* out) {
+  const std::size_t plane = haloPlaneFloats(eng.grid.desc, eng.pmlCells > 0);
+  for (int k = 0; k < planes; ++k, out += plane) packPlane(eng, x + k, out);
+  for (int k = 0; k < planes; ++k) {
+    packPsi(eng, x + k, halves[k], out);
+    out += haloPsiFloats(eng, x + k, halves[k]);
+  }
+}
+
+void unpackHalo(SimulationEngine& eng, int64_t x, int planes, const int* halves, const float* in) {
+  const std::size_t plane = haloPlaneFloats(eng.grid.desc, eng.pmlCells > 0);
+  for (int k = 0; k < planes; ++k, in += plane) unpackPlane(eng, x + k, in);
+  for (int k = 0; k < planes; ++k) {
+    unpackPsi(eng, x + k, halves[k], in);
+    in += haloPsiFloats(eng, x + k, halves[k]);
+  }
 }
 
 }  // namespace tavro

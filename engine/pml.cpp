@@ -21,27 +21,56 @@ namespace {
 
 constexpr double kEta0 = 376.730313;
 
-// The slab of `axis` on the low (side 0) or high side of an axis of n grid
-// cells: P + 1 positions, because on each side the interface derivative
-// half a cell outside the drawn area belongs to the layer too.
-void slabBox(PmlSlab& s, int axis, int side, int cells, const int64_t n[3]) {
+// Where a grid lies along x in the box: its position 0 is the box grid's
+// position `shift`; the box has `drawn` drawn planes and `n` grid positions
+// (with the layer on both sides). A grid that is the whole box has shift 0.
+struct XPlace {
+  int64_t shift, drawn, n;
+};
+
+XPlace xPlace(const SimulationEngine& eng, int64_t drawnX) {
+  const int P = eng.pmlCells;
+  const int64_t drawn = eng.pmlBoxX > 0 ? eng.pmlBoxX : drawnX;
+  return {P + eng.pmlBoxX0 - layerBeforeX(eng), drawn, drawn + 2 * P};
+}
+
+// The slab of `axis` on the low (side 0) or high side of the box: P + 1
+// positions, because on each side the interface derivative half a cell
+// outside the drawn area belongs to the layer too. In the coordinates of a
+// grid of n cells whose position 0 along `axis` is the box's `shift`, of
+// the box's `boxN`: the part within the grid, empty where the grid does not
+// reach the box's side.
+void slabBox(PmlSlab& s, int axis, int side, int cells, const int64_t n[3], int64_t shift,
+             int64_t boxN) {
   s.axis = axis;
   for (int a = 0; a < 3; ++a) {
     s.lo[a] = 0;
     s.hi[a] = n[a];
   }
   const int64_t t = cells + 1;
-  if (side == 0)
-    s.hi[axis] = t;
-  else
-    s.lo[axis] = n[axis] - t;
+  const int64_t from = side == 0 ? 0 : boxN - t, to = side == 0 ? t : boxN;
+  s.lo[axis] = std::clamp<int64_t>(from - shift, 0, n[axis]);
+  s.hi[axis] = std::clamp<int64_t>(to - shift, s.lo[axis], n[axis]);
 }
 
-uint64_t slabCells(int cells, const int64_t n[3]) {
-  const uint64_t t = static_cast<uint64_t>(cells) + 1;
-  const uint64_t nx = static_cast<uint64_t>(n[0]), ny = static_cast<uint64_t>(n[1]),
-                 nz = static_cast<uint64_t>(n[2]);
-  return 2 * t * (ny * nz + nx * nz + nx * ny);
+// The box of slab k (axis k / 2, side k % 2) in a grid of n cells placed
+// along x by `xp`.
+void slabBoxAt(PmlSlab& s, int k, int cells, const int64_t n[3], const XPlace& xp) {
+  const int axis = k / 2;
+  slabBox(s, axis, k % 2, cells, n, axis == 0 ? xp.shift : 0, axis == 0 ? xp.n : n[axis]);
+}
+
+// The layer's arrays in a grid of n cells placed along x by `xp`: the psi
+// records of its slabs and the coefficient tables.
+uint64_t layerBytes(int cells, const int64_t n[3], const XPlace& xp) {
+  uint64_t records = 0;
+  for (int k = 0; k < 6; ++k) {
+    PmlSlab s;
+    slabBoxAt(s, k, cells, n, xp);
+    records += s.cells();
+  }
+  const uint64_t tables = 2 * static_cast<uint64_t>(n[0] + n[1] + n[2]) * sizeof(PmlCoef);
+  return records * sizeof(PmlPsi) + tables;
 }
 
 // Depth into the layer, in cells, of a node at grid position `pos` along an
@@ -270,10 +299,14 @@ struct RowCorrector {
 
 }  // namespace
 
+int layerBeforeX(const SimulationEngine& eng) { return eng.pmlNearX ? eng.pmlCells : 0; }
+
+int layerAfterX(const SimulationEngine& eng) { return eng.pmlFarX ? eng.pmlCells : 0; }
+
 DrawnArea drawnArea(const SimulationEngine& eng) {
   const GridDesc& d = eng.grid.desc;
   const int p = 2 * eng.pmlCells;
-  return {d.nx - p, d.ny - p, d.nz - p};
+  return {d.nx - layerBeforeX(eng) - layerAfterX(eng), d.ny - p, d.nz - p};
 }
 
 GridDesc drawnDesc(const SimulationEngine& eng) {
@@ -286,13 +319,19 @@ GridDesc drawnDesc(const SimulationEngine& eng) {
   return d;
 }
 
+uint64_t gridCellIndex(const SimulationEngine& eng, const GridDesc& g, int64_t x, int64_t y,
+                       int64_t z) {
+  // drawnCellIndex puts the layer before x as well; a slab may have less.
+  return drawnCellIndex(g, eng.pmlCells, x - eng.pmlCells + layerBeforeX(eng), y, z);
+}
+
 uint64_t gridCellIndex(const SimulationEngine& eng, int64_t x, int64_t y, int64_t z) {
-  return drawnCellIndex(eng.grid.desc, eng.pmlCells, x, y, z);
+  return gridCellIndex(eng, eng.grid.desc, x, y, z);
 }
 
 GridDesc gridDescFor(const SimulationEngine& eng, int X, int Y, int Z) {
   const int p = 2 * eng.pmlCells;
-  return describeGrid(X + p, Y + p, Z + p);
+  return describeGrid(X + layerBeforeX(eng) + layerAfterX(eng), Y + p, Z + p);
 }
 
 uint64_t drawnEIndex(const GridDesc& g, int32_t layer, int64_t x, int64_t y, int64_t z) {
@@ -301,8 +340,15 @@ uint64_t drawnEIndex(const GridDesc& g, int32_t layer, int64_t x, int64_t y, int
   return eIndex(g, gx, gy, gz);
 }
 
+uint64_t drawnEIndex(const SimulationEngine& eng, const GridDesc& g, int64_t x, int64_t y,
+                     int64_t z) {
+  int64_t gx, gy, gz;
+  cellCoords(g, gridCellIndex(eng, g, x, y, z), gx, gy, gz);
+  return eIndex(g, gx, gy, gz);
+}
+
 uint64_t drawnEIndex(const SimulationEngine& eng, int64_t x, int64_t y, int64_t z) {
-  return drawnEIndex(eng.grid.desc, eng.pmlCells, x, y, z);
+  return drawnEIndex(eng, eng.grid.desc, x, y, z);
 }
 
 uint64_t drawnHIndex(const SimulationEngine& eng, int64_t x, int64_t y, int64_t z) {
@@ -313,7 +359,7 @@ uint64_t drawnHIndex(const SimulationEngine& eng, int64_t x, int64_t y, int64_t 
 
 void drawnCoords(const SimulationEngine& eng, uint64_t k, int64_t& x, int64_t& y, int64_t& z) {
   cellCoords(eng.grid.desc, k, x, y, z);
-  x -= eng.pmlCells;
+  x -= layerBeforeX(eng);
   y -= eng.pmlCells;
   z -= eng.pmlCells;
 }
@@ -323,8 +369,16 @@ uint64_t pmlBytes(int cells, uint64_t X, uint64_t Y, uint64_t Z) {
   const uint64_t p = 2 * static_cast<uint64_t>(cells);
   const int64_t n[3] = {static_cast<int64_t>(X + p), static_cast<int64_t>(Y + p),
                         static_cast<int64_t>(Z + p)};
-  const uint64_t tables = 2 * static_cast<uint64_t>(n[0] + n[1] + n[2]) * sizeof(PmlCoef);
-  return slabCells(cells, n) * sizeof(PmlPsi) + tables;
+  return layerBytes(cells, n, XPlace{0, static_cast<int64_t>(X), n[0]});
+}
+
+uint64_t pmlBytes(const SimulationEngine& eng, uint64_t X, uint64_t Y, uint64_t Z) {
+  const int P = eng.pmlCells;
+  if (P <= 0) return 0;
+  const uint64_t p = 2 * static_cast<uint64_t>(P);
+  const int64_t n[3] = {static_cast<int64_t>(X) + layerBeforeX(eng) + layerAfterX(eng),
+                        static_cast<int64_t>(Y + p), static_cast<int64_t>(Z + p)};
+  return layerBytes(P, n, xPlace(eng, static_cast<int64_t>(X)));
 }
 
 int buildPml(SimulationEngine& eng) {
@@ -335,10 +389,12 @@ int buildPml(SimulationEngine& eng) {
   if (P <= 0) return 1;
 
   // Materials: every layer cell copies the drawn cell nearest to it (the
-  // coordinates clamped into the area).
+  // coordinates clamped into the area). A slab has the layer along x only
+  // where it holds the box's face plane, so its clamp is the box's.
   GridHolder& g = eng.grid;
   const GridDesc d = g.desc;
   const DrawnArea a = drawnArea(eng);
+  const int64_t before = layerBeforeX(eng);
   MaterialArrays& m = g.mat;
   Buffer<float>* arrays[9] = {&m.sigmaX, &m.sigmaY, &m.sigmaZ, &m.epsX, &m.epsY,
                               &m.epsZ,   &m.muX,    &m.muY,    &m.muZ};
@@ -347,27 +403,27 @@ int buildPml(SimulationEngine& eng) {
   for (int64_t x = 0; x < X; ++x)
     for (int64_t y = 0; y < Y; ++y)
       for (int64_t z = 0; z < Z; ++z) {
-        const int64_t cx = std::clamp<int64_t>(x - P, 0, a.nx - 1);
+        const int64_t cx = std::clamp<int64_t>(x - before, 0, a.nx - 1);
         const int64_t cy = std::clamp<int64_t>(y - P, 0, a.ny - 1);
         const int64_t cz = std::clamp<int64_t>(z - P, 0, a.nz - 1);
-        if (cx == x - P && cy == y - P && cz == z - P) continue;  // a drawn cell
+        if (cx == x - before && cy == y - P && cz == z - P) continue;  // a drawn cell
         const uint64_t to = plainIndex(d, x, y, z);
         const uint64_t from = gridCellIndex(eng, cx, cy, cz);
         for (Buffer<float>* arr : arrays) (*arr)[to] = (*arr)[from];
       }
 
   const int64_t n[3] = {X, Y, Z};
-  for (int axis = 0; axis < 3; ++axis)
-    for (int side = 0; side < 2; ++side) {
-      PmlSlab& s = L.slabs[2 * axis + side];
-      slabBox(s, axis, side, P, n);
-      if (!memoryFits(s.cells() * sizeof(PmlPsi)) || !s.psi.allocate(s.cells())) {
-        con() << "error: can't allocate memory for the absorbing layer (" << s.cells()
-              << " cells).\n";
-        for (PmlSlab& r : L.slabs) r.psi.release();
-        return 0;
-      }
+  const XPlace xp = xPlace(eng, a.nx);
+  for (int k = 0; k < 6; ++k) {
+    PmlSlab& s = L.slabs[k];
+    slabBoxAt(s, k, P, n, xp);
+    if (!memoryFits(s.cells() * sizeof(PmlPsi)) || !s.psi.allocate(s.cells())) {
+      con() << "error: can't allocate memory for the absorbing layer (" << s.cells()
+            << " cells).\n";
+      for (PmlSlab& r : L.slabs) r.psi.release();
+      return 0;
     }
+  }
   L.slabCount = 6;
   return 1;
 }
@@ -378,8 +434,11 @@ void resetPml(SimulationEngine& eng) {
   const int P = eng.pmlCells;
   const GridDesc& d = eng.grid.desc;
   const DrawnArea a = drawnArea(eng);
+  // Along x the positions of a slab's planes in the box.
+  const XPlace xp = xPlace(eng, a.nx);
   const int64_t n[3] = {d.nx, d.ny, d.nz};
-  const int64_t drawn[3] = {a.nx, a.ny, a.nz};
+  const int64_t drawn[3] = {xp.drawn, a.ny, a.nz};
+  const int64_t shift[3] = {xp.shift, 0, 0};
   const double cell[3] = {eng.sam.dx, eng.sam.dy, eng.sam.dz};
   const PmlGrading& gr = L.grading;
   const double dt = eng.sam.dt;
@@ -391,7 +450,7 @@ void resetPml(SimulationEngine& eng) {
     L.hCoef[axis].assign(static_cast<size_t>(n[axis]) + 1, none);
     L.eCoef[axis].assign(static_cast<size_t>(n[axis]) + 1, none);
     for (int64_t i = 0; i < n[axis]; ++i) {
-      const double pos = static_cast<double>(i);
+      const double pos = static_cast<double>(i + shift[axis]);
       const double dh = depthAt(pos + 0.5, P, drawn[axis]) / P;
       const double de = depthAt(pos, P, drawn[axis]) / P;
       L.hCoef[axis][static_cast<size_t>(i)] =

@@ -25,10 +25,19 @@ DrawnArea drawnArea(const SimulationEngine& eng);
 // cellCount), for code that walks the drawn cells, such as the views.
 GridDesc drawnDesc(const SimulationEngine& eng);
 
+// Layer planes of the grid before its drawn plane 0 along x and after its
+// last drawn plane: the layer's cells, or none on a side where the grid, a
+// slab of a larger box, does not reach the box's face (pmlNearX, pmlFarX).
+int layerBeforeX(const SimulationEngine& eng);
+int layerAfterX(const SimulationEngine& eng);
+
 // Plain grid index of drawn cell (x, y, z) (drawnCellIndex with the engine's
 // layer), and back: the drawn coordinates of plain grid index k (negative or
 // beyond the area inside the layer).
 uint64_t gridCellIndex(const SimulationEngine& eng, int64_t x, int64_t y, int64_t z);
+// The same in grid `g`, which gridDescFor gave for the engine.
+uint64_t gridCellIndex(const SimulationEngine& eng, const GridDesc& g, int64_t x, int64_t y,
+                       int64_t z);
 // The descriptor of the grid that the set-up builds for the model's area
 // with the engine's layer; the source and probe settings place their cells
 // by it.
@@ -38,6 +47,11 @@ GridDesc gridDescFor(const SimulationEngine& eng, int X, int Y, int Z);
 // cells.
 uint64_t drawnEIndex(const GridDesc& g, int32_t layer, int64_t x, int64_t y, int64_t z);
 
+// The E element of drawn cell (x, y, z) in grid `g`, which gridDescFor gave
+// for the engine.
+uint64_t drawnEIndex(const SimulationEngine& eng, const GridDesc& g, int64_t x, int64_t y,
+                     int64_t z);
+
 // E and H array elements of drawn cell (x, y, z).
 uint64_t drawnEIndex(const SimulationEngine& eng, int64_t x, int64_t y, int64_t z);
 uint64_t drawnHIndex(const SimulationEngine& eng, int64_t x, int64_t y, int64_t z);
@@ -45,14 +59,21 @@ void drawnCoords(const SimulationEngine& eng, uint64_t k, int64_t& x, int64_t& y
 
 // Bytes the layer's own arrays take for a drawn area of X x Y x Z cells.
 uint64_t pmlBytes(int cells, uint64_t X, uint64_t Y, uint64_t Z);
+// The same for the engine's grid around X x Y x Z drawn cells, which holds
+// the layer along x where the engine says (a slab: the parts of the box's
+// layer within its planes).
+uint64_t pmlBytes(const SimulationEngine& eng, uint64_t X, uint64_t Y, uint64_t Z);
 
 // After the drawn cells' materials are in the grid's material arrays: every
 // layer cell takes the material of the nearest drawn cell, so that whatever
 // touches a face runs on into the layer. Then allocates the auxiliary
-// fields. Returns 1, or 0 after a message when the memory is not there.
+// fields: of a slab of a larger box the cells of the box's layer slabs
+// within its planes (an x slab it does not reach is empty). Returns 1, or 0
+// after a message when the memory is not there.
 int buildPml(SimulationEngine& eng);
 
-// Back to time 0: the coefficients for the current time step, zero psi.
+// Back to time 0: the coefficients for the current time step (along x those
+// of the planes' places in the box), zero psi.
 void resetPml(SimulationEngine& eng);
 
 // The report line of the layer; `extraBytes` is what the layer adds to the

@@ -140,7 +140,7 @@ int portSetting(SimulationEngine& eng, ModelRecord& model) {
   for (const PortText* p : byNumber) {
     FDTD_PORT r{};
     // The E element of the cell, by the same rule as the sources'.
-    r.cell = static_cast<int64_t>(drawnEIndex(grid, eng.pmlCells, p->x, p->y, p->z));
+    r.cell = static_cast<int64_t>(drawnEIndex(eng, grid, p->x, p->y, p->z));
     r.dir = p->dir;
     r.number = static_cast<int32_t>(p->number);
     r.R = p->R;

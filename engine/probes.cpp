@@ -56,8 +56,8 @@ int measureSetting(SimulationEngine& eng, const ModelRecord& model) {
   for (const auto& [k, name] : model.probes()) {
     if (k >= cells) continue;
     eng.probeCells[j++] = static_cast<int64_t>(
-        drawnCellIndex(grid, eng.pmlCells, static_cast<int64_t>(k / (Y * Z)),
-                       static_cast<int64_t>((k / Z) % Y), static_cast<int64_t>(k % Z)));
+        gridCellIndex(eng, grid, static_cast<int64_t>(k / (Y * Z)),
+                      static_cast<int64_t>((k / Z) % Y), static_cast<int64_t>(k % Z)));
     store.names.push_back(name);
     con() << "(" << k / (Y * Z) << "," << (k / Z) % Y << "," << k % Z << ") " << name << "\n";
   }

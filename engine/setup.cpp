@@ -258,10 +258,10 @@ int materialSetting(SimulationEngine& eng, ModelRecord& model) {
   // Refuse a run that cannot fit before allocating anything of it.
   int32_t limit = eng.requestedStepLimit, cull = 0;
   decimation(dt, eng.minFreq, limit, cull);
-  const uint64_t P2 = 2 * static_cast<uint64_t>(eng.pmlCells);
-  const uint64_t need = allocatedBytes(X + P2, Y + P2, Z + P2, model.pins().size(),
+  const GridDesc grown = gridDescFor(eng, X, Y, Z);
+  const uint64_t need = allocatedBytes(grown.nx, grown.ny, grown.nz, model.pins().size(),
                                        model.probes().size(), limit, eng.averageMaterials) +
-                        pmlBytes(eng.pmlCells, X, Y, Z);
+                        pmlBytes(eng, X, Y, Z);
   const unsigned long long avail = availableMemoryBytes();
   if (avail != 0 && need > avail) {
     con() << "error: the run needs " << toMbytes(need) << "[Mbytes] of memory but only "
@@ -273,7 +273,7 @@ int materialSetting(SimulationEngine& eng, ModelRecord& model) {
   const int P = eng.pmlCells;
   // Without the layer the loop below writes every cell (and touches its
   // pages first, in parallel); the layer's cells keep the vacuum values.
-  if (!g.allocateMaterials(X + 2 * P, Y + 2 * P, Z + 2 * P, P > 0)) {
+  if (!g.allocateMaterials(grown.nx, grown.ny, grown.nz, P > 0)) {
     con() << "error: can't allocate memory for FDTD...\n";
     return 0;
   }
@@ -416,7 +416,7 @@ uint64_t memoryEstimateBytes(const SimulationEngine& eng) {
   return estimateBytes(static_cast<uint64_t>(g.nx), static_cast<uint64_t>(g.ny),
                        static_cast<uint64_t>(g.nz), static_cast<uint64_t>(eng.sam.sourceCount),
                        static_cast<uint64_t>(eng.sam.probeCount), eng.sam.stepLimit) +
-         pmlBytes(eng.pmlCells, static_cast<uint64_t>(a.nx), static_cast<uint64_t>(a.ny),
+         pmlBytes(eng, static_cast<uint64_t>(a.nx), static_cast<uint64_t>(a.ny),
                   static_cast<uint64_t>(a.nz));
 }
 

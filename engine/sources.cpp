@@ -194,7 +194,7 @@ int sourceSetting(SimulationEngine& eng, ModelRecord& model, std::vector<int32_t
     const int64_t z = static_cast<int64_t>(k % Z);
     FDTD_SRC& src = eng.sources[next++];
     src = FDTD_SRC{};
-    src.cell = static_cast<int64_t>(drawnEIndex(grid, eng.pmlCells, x, y, z));
+    src.cell = static_cast<int64_t>(drawnEIndex(eng, grid, x, y, z));
     if (!parseSource(model, k, fields, x, y, z, src, switchUse)) {
       // Leave no half-filled list behind for a step to apply.
       eng.sources.release();

@@ -67,6 +67,22 @@ void writeLayers(const fs::path& dir) {
     if (x == 3 && y == 3) return "0 p33";
     return x >= 3 && x <= 8 && y == 5 ? "1" : "0";
   });
+  // For the absorbing layer, on the z face: a lossy dielectric along the x
+  // faces and the y = 0 face runs into the layer, a source next to a face,
+  // probes in the corners and next to the layer.
+  std::ofstream(dir / "edge.csv") << layer([](int x, int y) -> std::string {
+    if (x == 1 && y == 8) return "0 GAUSS:Y:1";
+    if (x == 0 && y == 9) return "2 corner";
+    if (x == 11 && y == 0) return "2 farcorner";
+    if (x == 10 && y == 9) return "0 nearlayer";
+    // Next to the layer on both sides of the slab boundaries.
+    if ((x >= 3 && x <= 8) && (y == 0 || y == 9))
+      return (y == 0 ? "2 b" : "0 b") + std::to_string(x);
+    return x == 0 || x == 11 || y == 0 ? "2" : "0";
+  });
+  // A box of 6 x 4 x 4 for slabs of two planes and a layer deeper than them.
+  std::ofstream(dir / "thin.csv") << "2 first,0,0,0,0,2\n2,0 PULSE:Z:1:2e10,0,0,0,2\n"
+                                  << "2,0,0 ring,0 CW:X:1:3e10,0,2 last\n2,2,2,2,2,2\n";
 }
 
 std::vector<std::string> csvModel(std::vector<std::string> extra) {
@@ -77,6 +93,14 @@ std::vector<std::string> csvModel(std::vector<std::string> extra) {
                                 "2",      "lower.csv", "-timelog", "t",     "-freqlog",  "f"};
   a.insert(a.end(), extra.begin(), extra.end());
   return a;
+}
+
+// The 6 x 4 x 4 box of thin.csv in two layers with a layer of `cells`.
+std::vector<std::string> thinModel(const char* cells) {
+  return {"-batch", "-n",       "200",      "-area",    "6",    "4",        "4",
+          "-unit",  "1e-3",     "1e-3",     "1e-3",     "-mat", "2",        "0.05:4:1",
+          "-layer", "1",        "thin.csv", "-layer",   "2",    "thin.csv", "-pml",
+          cells,    "-timelog", "t",        "-freqlog", "f"};
 }
 
 // Every file of `dir` but the inputs.
@@ -104,6 +128,11 @@ TEST(Mpi, ResultFilesMatchTheSingleProcess) {
       {"decimation", csvModel({"-minfreq", "2e9"})},
       {"averaged materials", csvModel({"-avgmat"})},
       {"model file", {"-batch", "-n", "150", "-timelog", "t", "-freqlog", "f", dipole}},
+      {"absorbing layer", csvModel({"-pml", "3", "-layer", "7", "edge.csv"})},
+      {"layer and averaged materials",
+       csvModel({"-pml", "2", "-avgmat", "-minfreq", "2e9", "-layer", "7", "edge.csv"})},
+      {"thin slabs, layer of one cell", thinModel("1")},
+      {"thin slabs, layer deeper than a slab", thinModel("5")},
   };
   for (const auto& model : models) {
     const auto single = scratchDir("mpi_single");
@@ -154,6 +183,11 @@ TEST(Mpi, BadInputGivesTheSingleProcessMessageOnce) {
        {"-batch", "-area", "8", "8", "8", "-vtk", "2", "snap"},
        2,
        "error: tavro_mpi does not run -vtk; run the model with tavro_cpu.\n",
+       255},
+      {"the layer with an option it does not run",
+       {"-batch", "-area", "8", "8", "8", "-pml", "4", "-sparam", "1e10", "sp"},
+       2,
+       "error: tavro_mpi does not run -sparam; run the model with tavro_cpu.\n",
        255},
   };
   for (const auto& c : cases) {

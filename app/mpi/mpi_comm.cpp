@@ -1,11 +1,13 @@
 #include "app/mpi/mpi_comm.h"
 
+#include <algorithm>
 #include <cstring>
 #include <sstream>
 
 #include "engine/console.h"
 #include "engine/field_update.h"
 #include "engine/halo_planes.h"
+#include "engine/pml.h"
 
 namespace tavro {
 
@@ -54,33 +56,45 @@ int AgreeOnPhase(const World& w, int status, int ok, const std::string& text, bo
   return agreed;
 }
 
-HaloExchange::HaloExchange(const Slab& slab, const GridDesc& d) {
+static_assert(kHaloPlanes == 2, "the psi halves of halo_planes.h are those of two planes");
+
+HaloExchange::HaloExchange(const Slab& slab, const SimulationEngine& eng) {
   if (slab.hasLeft()) left_ = slab.rank - 1;
   if (slab.hasRight()) right_ = slab.rank + 1;
-  first_ = slab.local(slab.x0);
-  end_ = slab.local(slab.x1);
-  plane_ = haloPlaneFloats(d);
-  send_.resize(kHaloPlanes * plane_);
-  recv_.resize(kHaloPlanes * plane_);
+  // Grid planes: the absorbing layer on the box's near face comes first.
+  first_ = slab.local(slab.x0) + layerBeforeX(eng);
+  end_ = slab.local(slab.x1) + layerBeforeX(eng);
+  auto floats = [&](int64_t from, const int* halves) {
+    return static_cast<int>(haloMessageFloats(eng, from, kHaloPlanes, halves));
+  };
+  if (left_ != MPI_PROC_NULL) {
+    toLeft_ = floats(first_, kHaloPsiToLeft);
+    fromLeft_ = floats(first_ - kHaloPlanes, kHaloPsiToRight);
+  }
+  if (right_ != MPI_PROC_NULL) {
+    toRight_ = floats(end_ - kHaloPlanes, kHaloPsiToRight);
+    fromRight_ = floats(end_, kHaloPsiToLeft);
+  }
+  bytes_ =
+      static_cast<uint64_t>(right_ != MPI_PROC_NULL ? toRight_ + fromRight_ : toLeft_ + fromLeft_) *
+      sizeof(float);
+  send_.resize(static_cast<std::size_t>(std::max(toLeft_, toRight_)));
+  recv_.resize(static_cast<std::size_t>(std::max(fromLeft_, fromRight_)));
 }
 
 void HaloExchange::exchange(SimulationEngine& g) {
   if (left_ == MPI_PROC_NULL && right_ == MPI_PROC_NULL) return;
-  const int n = static_cast<int>(send_.size());
-  auto pack = [&](int64_t from) {
-    for (int k = 0; k < kHaloPlanes; ++k) packPlane(g, from + k, send_.data() + k * plane_);
-  };
-  auto unpack = [&](int64_t to) {
-    for (int k = 0; k < kHaloPlanes; ++k) unpackPlane(g, to + k, recv_.data() + k * plane_);
-  };
-  if (left_ != MPI_PROC_NULL) pack(first_);
-  MPI_Sendrecv(send_.data(), n, MPI_FLOAT, left_, kTagLeft, recv_.data(), n, MPI_FLOAT, right_,
-               kTagLeft, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
-  if (right_ != MPI_PROC_NULL) unpack(end_);
-  if (right_ != MPI_PROC_NULL) pack(end_ - kHaloPlanes);
-  MPI_Sendrecv(send_.data(), n, MPI_FLOAT, right_, kTagRight, recv_.data(), n, MPI_FLOAT, left_,
-               kTagRight, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
-  if (left_ != MPI_PROC_NULL) unpack(first_ - kHaloPlanes);
+  if (left_ != MPI_PROC_NULL) packHalo(g, first_, kHaloPlanes, kHaloPsiToLeft, send_.data());
+  MPI_Sendrecv(send_.data(), toLeft_, MPI_FLOAT, left_, kTagLeft, recv_.data(), fromRight_,
+               MPI_FLOAT, right_, kTagLeft, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+  if (right_ != MPI_PROC_NULL) {
+    unpackHalo(g, end_, kHaloPlanes, kHaloPsiToLeft, recv_.data());
+    packHalo(g, end_ - kHaloPlanes, kHaloPlanes, kHaloPsiToRight, send_.data());
+  }
+  MPI_Sendrecv(send_.data(), toRight_, MPI_FLOAT, right_, kTagRight, recv_.data(), fromLeft_,
+               MPI_FLOAT, left_, kTagRight, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+  if (left_ != MPI_PROC_NULL)
+    unpackHalo(g, first_ - kHaloPlanes, kHaloPlanes, kHaloPsiToRight, recv_.data());
 }
 
 int SlabSteps(SimulationEngine& eng, HaloExchange& halo, int steps) {

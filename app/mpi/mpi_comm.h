@@ -37,19 +37,38 @@ int AgreeOnPhase(const World& w, int status, int ok, const std::string& text, bo
 // first step (its outer neighbour is missing), the next one in the second.
 // Two halo planes thus carry the owned planes exactly through the two steps
 // of a sweep, and the exchange then makes the halo exact again.
+//
+// With the absorbing layer a plane's state includes the auxiliary fields
+// (psi) of the layer's slabs that cover it, and the Mur records go. A psi
+// record of a y or z slab follows differences within its own plane, so the
+// argument above leaves only two halves of the halo's psi stale where they
+// count: on the right, plane end's H update of the first step counts (its E
+// update, which the last owned plane reads, takes it), and its H psi was
+// last taken from an E of the plane made stale by the step before (through
+// the E psi of Ex, which the owned planes never read within a sweep); on the
+// left, plane first-2's first H update counts (first-1's E reads it) and its
+// H psi is stale. Planes first-1 and end+1 need no psi: first-1's stays
+// exact, end+1's updates do not count. So the H halves of those two planes
+// travel (kHaloPsiToLeft, kHaloPsiToRight); PmlSlabs.SlabsStepAsTheBox
+// checks the owned planes bit for bit, and fails without either half.
 class HaloExchange {
  public:
-  HaloExchange(const Slab& slab, const GridDesc& d);
+  // `eng` holds the slab's grid, set up.
+  HaloExchange(const Slab& slab, const SimulationEngine& eng);
   // The first owned planes to the left neighbour and the last to the right
   // one; the halo planes from them.
   void exchange(SimulationEngine& eng);
-  // Bytes that cross one slab boundary per exchange (both ways).
-  uint64_t bytesPerBoundary() const { return 2 * send_.size() * sizeof(float); }
+  // Bytes that cross one slab boundary per exchange (both ways): those of
+  // this slab's right boundary, or of its left one when it has no right one.
+  uint64_t bytesPerBoundary() const { return bytes_; }
 
  private:
   int left_ = MPI_PROC_NULL, right_ = MPI_PROC_NULL;
   int64_t first_ = 0, end_ = 0;  // owned local planes [first_, end_)
-  std::size_t plane_ = 0;        // floats per packed plane
+  // Floats sent to the left and to the right, and received from the right
+  // and from the left.
+  int toLeft_ = 0, toRight_ = 0, fromRight_ = 0, fromLeft_ = 0;
+  uint64_t bytes_ = 0;
   std::vector<float> send_, recv_;
 };
 

@@ -20,6 +20,7 @@
 #include "engine/console.h"
 #include "engine/field_kernels.h"
 #include "engine/grid_index.h"
+#include "engine/pml.h"
 #include "engine/ports.h"
 #include "engine/probes.h"
 #include "engine/setup.h"
@@ -54,7 +55,6 @@ class KeptConsole {
 const char* refusedOption(const App& app, int argc, char** argv) {
   for (int i = 1; i < argc; ++i)
     if (std::string(argv[i]) == "-cuda") return "-cuda";
-  if (app.engine.pmlCells > 0) return "-pml";
   if (app.sparamMax > 0.0) return "-sparam";
   if (app.nf2ff.active() || app.nf2ff.haveBox) return "-nf2ff";
   if (app.vtkEvery > 0) return "-vtk";
@@ -97,10 +97,11 @@ int wholeBoxLists(SimulationEngine& whole, const SimulationEngine& options, Mode
 // -avgmat, the holds of thin wires, each counted by the slab that owns it.
 int64_t wholeSourceCount(const SimulationEngine& eng, const Slab& slab) {
   const uint64_t planeStride = stridesOf(eng.grid.desc).sx;
+  const int64_t before = layerBeforeX(eng);
   int64_t own = 0;
   for (int32_t i = 0; i < eng.sam.sourceCount && static_cast<size_t>(i) < eng.sources.size(); ++i) {
     const int64_t x =
-        static_cast<int64_t>(static_cast<uint64_t>(eng.sources[i].cell) / planeStride);
+        static_cast<int64_t>(static_cast<uint64_t>(eng.sources[i].cell) / planeStride) - before;
     if (x >= slab.local(slab.x0) && x < slab.local(slab.x1)) ++own;
   }
   int64_t all = 0;
@@ -113,12 +114,20 @@ void report(const App& app, const SimulationEngine& whole, const SimulationEngin
             const World& w, int64_t sources, uint64_t haloBytes) {
   const ModelRecord& m = app.model;
   const FDTD_SAM& s = eng.sam;
-  const uint64_t bytes =
-      memoryEstimateFor(static_cast<uint64_t>(m.areaX), static_cast<uint64_t>(m.areaY),
-                        static_cast<uint64_t>(m.areaZ), static_cast<uint64_t>(sources),
-                        static_cast<uint64_t>(whole.sam.probeCount), s.stepLimit);
+  // The whole box's grid: the drawn area and the layer on all its faces.
+  const uint64_t X = static_cast<uint64_t>(m.areaX), Y = static_cast<uint64_t>(m.areaY),
+                 Z = static_cast<uint64_t>(m.areaZ), p = 2 * static_cast<uint64_t>(eng.pmlCells);
+  auto estimate = [&](uint64_t grown) {
+    return memoryEstimateFor(X + grown, Y + grown, Z + grown, static_cast<uint64_t>(sources),
+                             static_cast<uint64_t>(whole.sam.probeCount), s.stepLimit);
+  };
+  const uint64_t bytes = estimate(p) + pmlBytes(eng.pmlCells, X, Y, Z);
   con() << "- calculation parameters...\n";
   con() << "area size : (" << m.areaX << "," << m.areaY << "," << m.areaZ << ")[grids]\n";
+  if (eng.pmlCells > 0) {
+    const uint64_t plain = estimate(0);
+    reportPml(eng, bytes > plain ? bytes - plain : 0);
+  }
   con() << "grid size : (" << s.dx << "," << s.dy << "," << s.dz << ")[m]\n";
   if (eng.averageMaterials) con() << "material : averaged onto the grid edges (-avgmat)\n";
   con() << "time resolution : " << s.dt << "[sec]\n";
@@ -201,12 +210,19 @@ int run(const World& w, int argc, char** argv) {
       app->model.hide.release();
       eng.murNearX = !slab.hasLeft();
       eng.murFarX = !slab.hasRight();
+      // The absorbing layer lies on the box's faces: along x where the slab
+      // holds the face plane (its halo may reach a face it does not own, and
+      // the set-up then sees the same cells beyond it as the whole box).
+      eng.pmlNearX = slab.lo == 0;
+      eng.pmlFarX = slab.hi == slab.areaX;
+      eng.pmlBoxX0 = slab.lo;
+      eng.pmlBoxX = slab.areaX;
       if (!set(eng, part)) status = -2;
     }
     status = AgreeOnPhase(w, status, kOk, kept.finish(), false);
   }
   if (status != kOk) return status;
-  HaloExchange halo(slab, eng.grid.desc);
+  HaloExchange halo(slab, eng);
   report(*app, whole, eng, w, wholeSourceCount(eng, slab), halo.bytesPerBoundary());
 
   const std::time_t start = std::time(nullptr);
