@@ -85,14 +85,7 @@ class Buffer {
   // stay as they are. Callers split a large array among threads.
   void prefault(std::size_t from, std::size_t count) {
 #if defined(__linux__) && defined(MADV_POPULATE_WRITE)
-    if (from >= n_ || count == 0) return;
-    if (count > n_ - from) count = n_ - from;
-    constexpr std::uintptr_t kPage = 4096;
-    const auto begin = reinterpret_cast<std::uintptr_t>(ptr_ + from);
-    const auto end = reinterpret_cast<std::uintptr_t>(ptr_ + from + count);
-    const std::uintptr_t first = (begin + kPage - 1) & ~(kPage - 1);
-    const std::uintptr_t last = end & ~(kPage - 1);
-    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
+    advise(from, count, MADV_POPULATE_WRITE);
 #else
     (void)from;
     (void)count;
@@ -104,14 +97,7 @@ class Buffer {
   // element they need again (nothing where the system lacks the call).
   void discardPages(std::size_t from, std::size_t count) {
 #if defined(__linux__) && defined(MADV_DONTNEED)
-    if (from >= n_ || count == 0) return;
-    if (count > n_ - from) count = n_ - from;
-    constexpr std::uintptr_t kPage = 4096;
-    const auto begin = reinterpret_cast<std::uintptr_t>(ptr_ + from);
-    const auto end = reinterpret_cast<std::uintptr_t>(ptr_ + from + count);
-    const std::uintptr_t first = (begin + kPage - 1) & ~(kPage - 1);
-    const std::uintptr_t last = end & ~(kPage - 1);
-    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+    advise(from, count, MADV_DONTNEED);
 #else
     (void)from;
     (void)count;
@@ -137,6 +123,19 @@ class Buffer {
   const T* end() const { return ptr_ + n_; }
 
  private:
+#if defined(__linux__)
+  // madvise over the whole pages inside elements [from, from + count).
+  void advise(std::size_t from, std::size_t count, int advice) {
+    if (from >= n_ || count == 0) return;
+    if (count > n_ - from) count = n_ - from;
+    constexpr std::uintptr_t kPage = 4096;
+    const auto begin = reinterpret_cast<std::uintptr_t>(ptr_ + from);
+    const auto end = reinterpret_cast<std::uintptr_t>(ptr_ + from + count);
+    const std::uintptr_t first = (begin + kPage - 1) & ~(kPage - 1);
+    const std::uintptr_t last = end & ~(kPage - 1);
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, advice);
+  }
+#endif
   static constexpr std::size_t kHugeAlign = std::size_t{2} << 20;
   static constexpr std::size_t kHugeBytes = std::size_t{8} << 20;
   static constexpr std::size_t kZeroAlign = 64;

@@ -264,6 +264,16 @@ bool beginCompactRun(SimulationEngine& eng, bool forDevice) {
 
 namespace {
 
+// The E coefficients of set k into a record.
+void setECoefs(ECell& r, const CompactState& c, int64_t k) {
+  r.cax = c.coefs(kCax)[k];
+  r.cay = c.coefs(kCay)[k];
+  r.caz = c.coefs(kCaz)[k];
+  r.cbx = c.coefs(kCbx)[k];
+  r.cby = c.coefs(kCby)[k];
+  r.cbz = c.coefs(kCbz)[k];
+}
+
 // Element plane p of the records from the state: the components of every
 // element (guards included: a source may drive one), and the magnitudes of
 // its cells, E of cells (p, y, z) and H of cells (p - 1, y, z), whose H
@@ -293,15 +303,7 @@ void writeRecordPlane(SimulationEngine& eng, int64_t p, bool coefs) {
         const uint64_t i = eIndex(d, p, y, z);
         ECell& r = e[i];
         r.emag = signedMagnitude(r.ex, r.ey, r.ez);
-        if (coefs) {
-          const uint16_t k = set[i];
-          r.cax = c.coefs(kCax)[k];
-          r.cay = c.coefs(kCay)[k];
-          r.caz = c.coefs(kCaz)[k];
-          r.cbx = c.coefs(kCbx)[k];
-          r.cby = c.coefs(kCby)[k];
-          r.cbz = c.coefs(kCbz)[k];
-        }
+        if (coefs) setECoefs(r, c, set[i]);
       }
       if (p > 0) {
         HCell& r = h[hIndex(d, p - 1, y, z)];
@@ -343,13 +345,7 @@ void writeRecords(SimulationEngine& eng, bool discard) {
     ECell& ec = e[eng.sources[i].cell];
     if (c.firstAtCell[i]) ec.emag = c.sourceMag[i];
     if (c.switchSet[i] < 0) continue;
-    const int64_t k = c.switchSet[i];
-    ec.cax = c.coefs(kCax)[k];
-    ec.cay = c.coefs(kCay)[k];
-    ec.caz = c.coefs(kCaz)[k];
-    ec.cbx = c.coefs(kCbx)[k];
-    ec.cby = c.coefs(kCby)[k];
-    ec.cbz = c.coefs(kCbz)[k];
+    setECoefs(ec, c, c.switchSet[i]);
   }
   c.recordsCurrent = true;
   c.recordsReleased = false;
