@@ -90,19 +90,20 @@ std::vector<std::filesystem::path> resultFiles(const std::filesystem::path& dir)
   return out;
 }
 
+// The box's one layer: a source and a probe.
+void writeLayer(const std::filesystem::path& dir) {
+  std::ofstream csv(dir / "layer.csv");
+  for (int y = 0; y < 6; ++y)
+    csv << (y == 2 ? "0,0,0 CW:Z:1:3e9,0,0,0\n" : y == 4 ? "0,0,0,0 pa,0,0\n" : "0,0,0,0,0,0\n");
+}
+
 }  // namespace
 
 TEST(GpuDriverFailures, EachFailedCallIsNamedAndLeavesNoResultFiles) {
   for (const Row& row : kRows) {
     SCOPED_TRACE(row.fail);
     auto dir = tavro::test::scratchDir("gpu_stub");
-    {
-      std::ofstream csv(dir / "layer.csv");
-      for (int y = 0; y < 6; ++y)
-        csv << (y == 2   ? "0,0,0 CW:Z:1:3e9,0,0,0\n"
-                : y == 4 ? "0,0,0,0 pa,0,0\n"
-                         : "0,0,0,0,0,0\n");
-    }
+    writeLayer(dir);
     const std::string env = std::string("LD_LIBRARY_PATH=") + TAVRO_STUB_CUDA_DIR +
                             " STUB_CUDA_FAIL=" + tavro::test::shellQuote(row.fail);
     const auto r = tavro::test::runProgram(
@@ -148,10 +149,7 @@ TEST(GpuDriverFailures, AbsorbingLayerRunsAndFailures) {
        254,
        "error: cuMemcpyDtoH_v2(layer psi) failed: CUDA_ERROR_ILLEGAL_ADDRESS.\n"
        "error: the GPU run stopped after 20 of 20 samples; no result files were written.\n"},
-      {{"-batch"},
-       "cuLaunchKernel:9:719",
-       254,
-       "error: cuLaunchKernel(compact_e_pml) failed: CUDA_ERROR_LAUNCH_FAILED.\n"},
+      {{"-batch"}, "cuLaunchKernel:9:719", 254, "error: cuLaunchKernel(compact_e_pml) failed"},
       {{},
        "",
        255,
@@ -166,13 +164,7 @@ TEST(GpuDriverFailures, AbsorbingLayerRunsAndFailures) {
   for (const PmlRow& row : rows) {
     SCOPED_TRACE(std::string(row.fail) + " " + std::to_string(row.extra.size()));
     auto dir = tavro::test::scratchDir("gpu_stub_pml");
-    {
-      std::ofstream csv(dir / "layer.csv");
-      for (int y = 0; y < 6; ++y)
-        csv << (y == 2   ? "0,0,0 CW:Z:1:3e9,0,0,0\n"
-                : y == 4 ? "0,0,0,0 pa,0,0\n"
-                         : "0,0,0,0,0,0\n");
-    }
+    writeLayer(dir);
     std::vector<std::string> args = {"-area",     "6",        "6",   "4",        "-unit",  "1e-3",
                                      "1e-3",      "1e-3",     "-n",  "20",       "-layer", "1",
                                      "layer.csv", "-timelog", "txt", "-freqlog", "frq",    "-pml",
