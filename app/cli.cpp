@@ -126,6 +126,13 @@ int finishCommandLine(const App& app, const std::vector<bool>& defined) {
     con() << "error: -nf2ff records the far field on the CPU only; leave out -cuda.\n";
     return -1;
   }
+  // The GPU steps the absorbing layer only in the compact state of a batch
+  // run; the window and the snapshots read the records after every step.
+  if (eng.pmlCells > 0 && eng.cudaFlag && (app.interactive || app.vtkEvery > 0)) {
+    con() << "error: -pml with -cuda runs in batch runs only (-batch, without -vtk); leave out "
+          << (app.interactive ? "-cuda or add -batch" : "-vtk or -cuda") << ".\n";
+    return -1;
+  }
   return kContinue;
 }
 

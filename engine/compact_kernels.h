@@ -95,7 +95,8 @@ FDTD_HD int64_t faceMagAt(const GridDesc& d, int64_t x, int64_t y, int64_t z) {
 }
 
 // H update of cell (x, y, z); a face cell keeps its magnitude at every face
-// position it stands for, before the boundary changes its components.
+// position it stands for, before the boundary changes its components
+// (faceMag null: none kept).
 FDTD_HD void compactHBody(const GridDesc& g, const float* __restrict__ ex,
                           const float* __restrict__ ey, const float* __restrict__ ez,
                           float* __restrict__ hx, float* __restrict__ hy, float* __restrict__ hz,
@@ -121,7 +122,8 @@ FDTD_HD void compactHBody(const GridDesc& g, const float* __restrict__ ex,
   hz[h] = vz;
   const bool zFace = z == 0 || z == Z - 1, xFace = x == 0 || x == X - 1,
              yFace = y == 0 || y == Y - 1;
-  if (!zFace && !xFace && !yFace) return;
+  // With the absorbing layer there are no Mur faces and no magnitudes kept.
+  if (!faceMag || (!zFace && !xFace && !yFace)) return;
   const float m = signedMagnitude(vx, vy, vz);
   if (z == 0) faceMag[murCoefZ(g, x, y, 0)] = m;
   if (z == Z - 1) faceMag[murCoefZ(g, x, y, 1)] = m;

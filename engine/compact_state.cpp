@@ -49,8 +49,8 @@ constexpr int64_t kMaxSets = 65536;
 
 bool servesModel(const SimulationEngine& eng, bool forDevice) {
   const GridDesc& d = eng.grid.desc;
-  // The device kernels have neither the layer nor the ports.
-  if (RunsOnGpu(eng) && (!forDevice || eng.pmlCells > 0 || !eng.ports.list.empty())) return false;
+  // The device kernels have no ports.
+  if (RunsOnGpu(eng) && (!forDevice || !eng.ports.list.empty())) return false;
   if (d.cellCount == 0) return false;
   if (eng.grid.e.size() != d.extendedCount || eng.grid.h.size() != d.extendedCount) return false;
   if (eng.pmlCells > 0) {

@@ -472,11 +472,6 @@ int set(SimulationEngine& eng, ModelRecord& model) {
   // A compact stepping state belongs to the old grid: its fields go back to
   // the records first, so that a refused set-up keeps the run as it was.
   endCompactRun(eng);
-  // The GPU kernels have no absorbing layer yet.
-  if (eng.cudaFlag && eng.pmlCells > 0) {
-    con() << "error: -pml does not run with -cuda yet; leave out one of them.\n";
-    return 0;
-  }
   // The device buffers go before the host grid changes: a refused set-up
   // leaves the device empty, never holding the buffers of the old grid.
   eng.gpuFailed = false;

@@ -3,10 +3,12 @@
 // engine/compact_kernels.h and brings it back, and the records are written
 // from it by the CPU's own syncRecords. One state, stepped by both back ends.
 #include <string>
+#include <vector>
 
 #include "engine/compact_kernels.h"
 #include "engine/compact_state.h"
 #include "engine/console.h"
+#include "engine/pml_compact_kernels.h"
 #include "engine/probes.h"
 #include "gpu/gpu_calls.h"
 #include "gpu/gpu_context.h"
@@ -20,8 +22,9 @@ static_assert(int{kCoefAx} == int{kCax} && int{kCoefBz} == int{kCbz} && int{kCoe
 namespace {
 
 const char* const kCompactNames[kCompactBufferCount] = {
-    "compact fields", "set indices",       "coefficient table", "SWITCH sets",    "first sources",
-    "sources inside", "source magnitudes", "probe sources",     "face magnitudes"};
+    "compact fields",  "set indices",        "coefficient table", "SWITCH sets",
+    "first sources",   "sources inside",     "source magnitudes", "probe sources",
+    "face magnitudes", "layer coefficients", "layer psi"};
 
 void compactSizes(const CompactState& s, size_t out[kCompactBufferCount]) {
   out[kCompactFields] = s.fields.bytes();
@@ -33,6 +36,49 @@ void compactSizes(const CompactState& s, size_t out[kCompactBufferCount]) {
   out[kCompactSourceMag] = s.sourceMag.bytes();
   out[kCompactProbeSource] = s.probeSource.bytes();
   out[kCompactFaceMag] = s.faceMag.bytes();
+  out[kCompactPmlCoef] = 0;
+  out[kCompactPmlPsi] = 0;
+}
+
+// The absorbing layer's tables (H x y z, E x y z) and slabs, with where each
+// starts in its device buffer; the sizes of both buffers, 0 without a layer.
+const std::vector<PmlCoef>& pmlTable(const SimulationEngine& eng, int t) {
+  return t < 3 ? eng.pml.hCoef[t] : eng.pml.eCoef[t - 3];
+}
+
+void pmlLayout(const SimulationEngine& eng, GpuContext& c, size_t out[kCompactBufferCount]) {
+  uint64_t tables = 0, psi = 0;
+  for (int t = 0; t < 6; ++t) {
+    c.pmlTableAt[t] = tables;
+    c.pmlPsiAt[t] = psi;
+    if (eng.pmlCells == 0) continue;
+    tables += pmlTable(eng, t).size();
+    psi += eng.pml.slabs[t].psi.size();
+  }
+  out[kCompactPmlCoef] = tables * sizeof(PmlCoef);
+  out[kCompactPmlPsi] = psi * sizeof(PmlPsi);
+}
+
+// The layer's pieces into (from) their places in the device buffers.
+bool pmlUpload(GpuContext& c, const SimulationEngine& eng) {
+  if (!c.cbytes[kCompactPmlCoef]) return true;
+  for (int t = 0; t < 6; ++t) {
+    const std::vector<PmlCoef>& table = pmlTable(eng, t);
+    const PmlSlab& slab = eng.pml.slabs[t];
+    if (!table.empty() &&
+        !RunCall(c,
+                 Driver()->memcpyHtoD(c.cptr[kCompactPmlCoef] + c.pmlTableAt[t] * sizeof(PmlCoef),
+                                      table.data(), table.size() * sizeof(PmlCoef)),
+                 "cuMemcpyHtoD_v2", kCompactNames[kCompactPmlCoef]))
+      return false;
+    if (slab.psi.bytes() &&
+        !RunCall(c,
+                 Driver()->memcpyHtoD(c.cptr[kCompactPmlPsi] + c.pmlPsiAt[t] * sizeof(PmlPsi),
+                                      slab.psi.data(), slab.psi.bytes()),
+                 "cuMemcpyHtoD_v2", kCompactNames[kCompactPmlPsi]))
+      return false;
+  }
+  return true;
 }
 
 const void* compactHost(const CompactState& s, int i) {
@@ -53,8 +99,10 @@ const void* compactHost(const CompactState& s, int i) {
       return s.sourceMag.data();
     case kCompactProbeSource:
       return s.probeSource.data();
-    default:
+    case kCompactFaceMag:
       return s.faceMag.data();
+    default:
+      return nullptr;  // the layer's buffers go up piece by piece
   }
 }
 
@@ -93,6 +141,23 @@ bool download(GpuContext& c, void* host, CUdeviceptr from, size_t bytes, const c
   return RunCall(c, Driver()->memcpyDtoH(host, from, bytes), "cuMemcpyDtoH_v2", what);
 }
 
+// The six slab launches of the layer's H (E) corrections, in slab order: a
+// cell in several slabs takes their corrections in the CPU's order.
+bool pmlLaunches(GpuContext& c, GpuKernel k, const SimulationEngine& eng) {
+  const bool h = k == kCompactHPml;
+  for (int t = 0; t < 6; ++t) {
+    const PmlSlab& slab = eng.pml.slabs[t];
+    PmlSlabLaunch& l = c.pmlSlab;  // the launch takes the argument values now
+    l = slabLaunchOf(slab);
+    c.pmlTable = c.cptr[kCompactPmlCoef] + c.pmlTableAt[(h ? 0 : 3) + slab.axis] * sizeof(PmlCoef);
+    c.pmlPsi = c.cptr[kCompactPmlPsi] + c.pmlPsiAt[t] * sizeof(PmlPsi);
+    uint32_t blocks[3];
+    pmlSlabBlocks(l, blocks);
+    if (!launch(c, k, blocks[0], blocks[1], blocks[2], kCellBlockZ, kCellBlockY)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void GpuCompactFree(GpuContext& c, std::string* failed) {
@@ -107,12 +172,14 @@ void GpuCompactFree(GpuContext& c, std::string* failed) {
   }
   for (CUdeviceptr& p : c.component) p = 0;
   c.compactHeld = false;
+  c.pmlHeld = false;
 }
 
 bool GpuCompactUpload(GpuContext& c, const SimulationEngine& eng) {
   const CompactState& s = eng.compact;
   size_t sizes[kCompactBufferCount];
   compactSizes(s, sizes);
+  pmlLayout(eng, c, sizes);
   size_t total = 0;
   for (size_t b : sizes) total += b;
   size_t freeBytes = 0, totalBytes = 0;
@@ -121,7 +188,16 @@ bool GpuCompactUpload(GpuContext& c, const SimulationEngine& eng) {
   // The records stay on the device (the window and the colouring step
   // them); where the state does not fit beside them, with a sixteenth of the
   // device left to the driver, the records kernels step the run.
-  if (total > freeBytes || freeBytes - total < totalBytes / 16) return true;
+  if (total > freeBytes || freeBytes - total < totalBytes / 16) {
+    if (eng.pmlCells == 0) return true;
+    // The records kernels have no absorbing layer: a run without it would
+    // be a different model.
+    con() << "error: the absorbing layer (-pml) runs on the GPU only in the compact stepping "
+             "state, which needs "
+          << total << " bytes beside the records (" << freeBytes
+          << " bytes free); run -pml without -cuda.\n";
+    return false;
+  }
   for (int i = 0; i < kCompactBufferCount; ++i) {
     if (sizes[i] == 0) continue;
     const std::string what =
@@ -130,9 +206,12 @@ bool GpuCompactUpload(GpuContext& c, const SimulationEngine& eng) {
     c.cbytes[i] = sizes[i];
   }
   for (int i = 0; i < kCompactBufferCount; ++i)
-    if (c.cbytes[i] && !RunCall(c, Driver()->memcpyHtoD(c.cptr[i], compactHost(s, i), c.cbytes[i]),
-                                "cuMemcpyHtoD_v2", kCompactNames[i]))
+    if (c.cbytes[i] && compactHost(s, i) &&
+        !RunCall(c, Driver()->memcpyHtoD(c.cptr[i], compactHost(s, i), c.cbytes[i]),
+                 "cuMemcpyHtoD_v2", kCompactNames[i]))
       return false;
+  if (!pmlUpload(c, eng)) return false;
+  c.pmlHeld = eng.pmlCells > 0;
   for (int a = 0; a < 6; ++a)
     c.component[a] = c.cptr[kCompactFields] + a * s.stride * sizeof(float);
   c.launchDesc = eng.grid.desc;
@@ -151,8 +230,12 @@ bool GpuCompactStep(GpuContext& c, const SimulationEngine& eng) {
   c.launchSam = eng.sam;
   c.recordsStale = true;
   const bool measure = c.cbytes[kCompactProbeSource] && measureDue(eng, eng.sam);
-  return murLaunches(c, kCompactEMur, g) && cellLaunch(c, kCompactH, g) &&
-         murLaunches(c, kCompactHMur, g) && cellLaunch(c, kCompactE, g) &&
+  // With the absorbing layer its corrections follow each update, and there
+  // is no Mur boundary.
+  const bool mur = !c.pmlHeld;
+  return (!mur || murLaunches(c, kCompactEMur, g)) && cellLaunch(c, kCompactH, g) &&
+         (mur ? murLaunches(c, kCompactHMur, g) : pmlLaunches(c, kCompactHPml, eng)) &&
+         cellLaunch(c, kCompactE, g) && (mur || pmlLaunches(c, kCompactEPml, eng)) &&
          (c.sourceCount == 0 ||
           launch(c, kCompactSource, c.sourcesSerial ? 1 : blocksOf(c.sourceCount, kLineBlock), 1, 1,
                  kLineBlock, 1)) &&
@@ -180,6 +263,13 @@ bool GpuFetchState(SimulationEngine& eng) {
       !download(c, g.murX.data(), c.ptr[kBufMurX], c.bytes[kBufMurX], kGpuBufferNames[kBufMurX]) ||
       !download(c, g.murY.data(), c.ptr[kBufMurY], c.bytes[kBufMurY], kGpuBufferNames[kBufMurY]))
     return false;
+  if (c.pmlHeld)
+    for (int t = 0; t < 6; ++t) {
+      PmlSlab& slab = eng.pml.slabs[t];
+      if (!download(c, slab.psi.data(), c.cptr[kCompactPmlPsi] + c.pmlPsiAt[t] * sizeof(PmlPsi),
+                    slab.psi.bytes(), kCompactNames[kCompactPmlPsi]))
+        return false;
+    }
   s.recordsCurrent = false;
   return true;
 }

@@ -12,9 +12,9 @@
 namespace tavro {
 
 const char* const kGpuKernelNames[kKernelCount] = {
-    "h_field",       "e_field",        "h_mur",       "e_mur",     "source",
-    "meas",          "mkcolor",        "compact_h",   "compact_e", "compact_h_mur",
-    "compact_e_mur", "compact_source", "compact_meas"};
+    "h_field",       "e_field",        "h_mur",        "e_mur",         "source",
+    "meas",          "mkcolor",        "compact_h",    "compact_e",     "compact_h_mur",
+    "compact_e_mur", "compact_source", "compact_meas", "compact_h_pml", "compact_e_pml"};
 
 const char* const kGpuBufferNames[kBufferCount] = {
     "descriptor",       "E array",          "H array",          "Mur coefficients",
@@ -69,6 +69,10 @@ void fillArgs(GpuContext& c) {
        &q[kCompactSourceMag], &c.sourceCount, &c.sourcesSerial},
       {&c.launchDesc, &c.launchSam, &f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &p[kBufProbeCells],
        &q[kCompactProbeSource], &q[kCompactSourceMag], &q[kCompactFaceMag], &p[kBufSamples]},
+      {&c.launchDesc, &c.pmlSlab, &f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &q[kCompactSet],
+       &q[kCompactCoef], &c.setStride, &c.pmlTable, &c.pmlPsi},
+      {&c.launchDesc, &c.pmlSlab, &f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &q[kCompactSet],
+       &q[kCompactCoef], &c.setStride, &c.pmlTable, &c.pmlPsi},
   };
   for (int k = 0; k < kKernelCount; ++k)
     for (int a = 0; a < kMaxKernelArgs; ++a) c.args[k][a] = lists[k][a];
@@ -272,6 +276,8 @@ int GpuKernelArgSizes(int kernel, size_t out[kMaxKernelArgs]) {
       out[n] = sizeof(GridDesc);
     else if (at == &probe.launchSam)
       out[n] = sizeof(FDTD_SAM);
+    else if (at == &probe.pmlSlab)
+      out[n] = sizeof(PmlSlabLaunch);
     else if (at == &probe.murFamily || at == &probe.sourceCount || at == &probe.sourcesSerial)
       out[n] = sizeof(uint32_t);
     else if (at == &probe.murFirst || at == &probe.murEnd || at == &probe.setStride)

@@ -11,6 +11,7 @@
 
 #include "engine/engine.h"
 #include "engine/gpu_backend.h"
+#include "engine/pml_compact_kernels.h"
 
 namespace tavro {
 
@@ -30,6 +31,8 @@ enum GpuKernel {
   kCompactEMur,
   kCompactSource,
   kCompactMeas,
+  kCompactHPml,
+  kCompactEPml,
   kKernelCount
 };
 extern const char* const kGpuKernelNames[kKernelCount];
@@ -66,6 +69,8 @@ enum GpuCompactBuffer {
   kCompactSourceMag,
   kCompactProbeSource,
   kCompactFaceMag,
+  kCompactPmlCoef,  // the absorbing layer's six coefficient tables, H then E, axes x y z
+  kCompactPmlPsi,   // its six slabs' psi records, in slab order
   kCompactBufferCount
 };
 
@@ -94,6 +99,13 @@ struct GpuContext {
   uint64_t setStride = 0;
   uint32_t murFamily = 0, sourceCount = 0, sourcesSerial = 0;
   bool compactHeld = false;
+  // The absorbing layer within the compact state: where each coefficient
+  // table (H x y z, E x y z) and each slab's psi records start in their
+  // buffers, in records; the slab, table and psi of the next layer launch.
+  bool pmlHeld = false;
+  uint64_t pmlTableAt[6] = {}, pmlPsiAt[6] = {};
+  PmlSlabLaunch pmlSlab{};
+  CUdeviceptr pmlTable = 0, pmlPsi = 0;
   bool recordsStale = false;
   // The records kernels have stepped this run: the host's compact state,
   // built from the host's records, would be behind the device.

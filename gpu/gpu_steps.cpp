@@ -86,6 +86,15 @@ bool holdsRun(GpuContext& c, const SimulationEngine& eng) {
   return false;
 }
 
+// The records kernels have no absorbing layer: a run with one that they
+// would step stops with a message instead of running a different model.
+bool recordsServe(const SimulationEngine& eng) {
+  if (eng.pmlCells == 0) return true;
+  con() << "error: the absorbing layer (-pml) runs on the GPU only in batch runs that step the "
+           "compact state (no window, -vtk or -nf2ff); run it without -cuda.\n";
+  return false;
+}
+
 }  // namespace
 
 bool GpuStepBatch(SimulationEngine& eng) {
@@ -96,7 +105,7 @@ bool GpuStepBatch(SimulationEngine& eng) {
   if (eng.compact.active && !c.compactHeld && !c.recordsStepped && !GpuCompactUpload(c, eng))
     return false;
   if (eng.compact.active && c.compactHeld) return GpuCompactStep(c, eng) && synchronise(c);
-  if (!GpuRefreshRecords(c, eng)) return false;
+  if (!recordsServe(eng) || !GpuRefreshRecords(c, eng)) return false;
   c.recordsStepped = true;
   // The host's sampling record is the master: time and counters reach the
   // device only through this upload.
@@ -106,7 +115,7 @@ bool GpuStepBatch(SimulationEngine& eng) {
 
 bool GpuStepInteractive(SimulationEngine& eng, bool colour) {
   GpuContext& c = TheGpuContext();
-  if (!holdsRun(c, eng) || !GpuRefreshRecords(c, eng)) return false;
+  if (!holdsRun(c, eng) || !recordsServe(eng) || !GpuRefreshRecords(c, eng)) return false;
   c.recordsStepped = true;
   if (!upload(c, kBufDesc, &eng.grid.desc, sizeof(GridDesc)) ||
       !upload(c, kBufSam, &eng.sam, sizeof(FDTD_SAM)) || !fieldLaunches(c, eng))

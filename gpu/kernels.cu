@@ -9,6 +9,7 @@
 // into shared memory.
 #include "engine/compact_kernels.h"
 #include "engine/field_kernels.h"
+#include "engine/pml_compact_kernels.h"
 #include "engine/probe_kernels.h"
 
 using namespace tavro;
@@ -226,7 +227,30 @@ extern "C" __global__ void __launch_bounds__(kLineBlock)
                  const float* __restrict__ faceMag, ProbeSample* __restrict__ samples) {
   const uint32_t t = blockIdx.x * kLineBlock + threadIdx.x;
   if (t >= static_cast<uint32_t>(sam.probeCount)) return;
-  const CompactProbeArrays a{{ex, ey, ez}, {hx, hy, hz}, probeSource, sourceMag, faceMag,
-                             nullptr, nullptr};
+  const CompactProbeArrays a{{ex, ey, ez}, {hx, hy, hz}, probeSource, sourceMag,
+                             faceMag,      nullptr,      nullptr};
   compactProbeBody(g, sam, a, probeCells, samples, t);
+}
+
+// The absorbing layer's corrections of H (E) in one slab (the host launches
+// the six slabs in order after the H (E) update): one thread per cell,
+// blocks laid out as those of the cell kernels from the slab's first cell.
+extern "C" __global__ void __launch_bounds__(kCellBlockZ* kCellBlockY)
+    compact_h_pml(const GridDesc g, const PmlSlabLaunch slab, float* ex, float* ey, float* ez,
+                  float* hx, float* hy, float* hz, const uint16_t* __restrict__ set,
+                  const float* __restrict__ coef, uint64_t setStride,
+                  const PmlCoef* __restrict__ table, PmlPsi* __restrict__ psi) {
+  const PmlCompactArrays a{{ex, ey, ez}, {hx, hy, hz}, set, coef, setStride};
+  compactPmlBody<true>(g, slab, a, table, psi, blockIdx.x, blockIdx.y, blockIdx.z, threadIdx.x,
+                       threadIdx.y);
+}
+
+extern "C" __global__ void __launch_bounds__(kCellBlockZ* kCellBlockY)
+    compact_e_pml(const GridDesc g, const PmlSlabLaunch slab, float* ex, float* ey, float* ez,
+                  float* hx, float* hy, float* hz, const uint16_t* __restrict__ set,
+                  const float* __restrict__ coef, uint64_t setStride,
+                  const PmlCoef* __restrict__ table, PmlPsi* __restrict__ psi) {
+  const PmlCompactArrays a{{ex, ey, ez}, {hx, hy, hz}, set, coef, setStride};
+  compactPmlBody<false>(g, slab, a, table, psi, blockIdx.x, blockIdx.y, blockIdx.z, threadIdx.x,
+                        threadIdx.y);
 }

@@ -281,10 +281,10 @@ TEST(GpuModule, CarriesTheKernelsWithTheHostsArgumentLists) {
     if (k != kSource && k != kCompactSource) {
       EXPECT_EQ(body.find("fma."), std::string::npos);
     }
-    // The compact state's cell and face kernels take the descriptor by
-    // value (no barrier), find their cell without dividing, and read the
-    // fields they do not write through the read-only path.
-    if (k >= kCompactH && k <= kCompactEMur) {
+    // The compact state's cell, face and layer kernels take the descriptor
+    // by value (no barrier), find their cell without dividing, and read the
+    // fields they do not write (the coefficients) through the read-only path.
+    if ((k >= kCompactH && k <= kCompactEMur) || k == kCompactHPml || k == kCompactEPml) {
       EXPECT_EQ(body.find("bar.sync"), std::string::npos);
       EXPECT_FALSE(std::regex_search(body, std::regex(R"((div|rem)\.[su]\d+)")));
       EXPECT_NE(body.find("ld.global.nc"), std::string::npos);

@@ -7,6 +7,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <vector>
 
 #include "cli_runner.h"
 
@@ -88,19 +90,20 @@ std::vector<std::filesystem::path> resultFiles(const std::filesystem::path& dir)
   return out;
 }
 
+// The box's one layer: a source and a probe.
+void writeLayer(const std::filesystem::path& dir) {
+  std::ofstream csv(dir / "layer.csv");
+  for (int y = 0; y < 6; ++y)
+    csv << (y == 2 ? "0,0,0 CW:Z:1:3e9,0,0,0\n" : y == 4 ? "0,0,0,0 pa,0,0\n" : "0,0,0,0,0,0\n");
+}
+
 }  // namespace
 
 TEST(GpuDriverFailures, EachFailedCallIsNamedAndLeavesNoResultFiles) {
   for (const Row& row : kRows) {
     SCOPED_TRACE(row.fail);
     auto dir = tavro::test::scratchDir("gpu_stub");
-    {
-      std::ofstream csv(dir / "layer.csv");
-      for (int y = 0; y < 6; ++y)
-        csv << (y == 2   ? "0,0,0 CW:Z:1:3e9,0,0,0\n"
-                : y == 4 ? "0,0,0,0 pa,0,0\n"
-                         : "0,0,0,0,0,0\n");
-    }
+    writeLayer(dir);
     const std::string env = std::string("LD_LIBRARY_PATH=") + TAVRO_STUB_CUDA_DIR +
                             " STUB_CUDA_FAIL=" + tavro::test::shellQuote(row.fail);
     const auto r = tavro::test::runProgram(
@@ -118,6 +121,67 @@ TEST(GpuDriverFailures, EachFailedCallIsNamedAndLeavesNoResultFiles) {
     }
     EXPECT_NE(r.err.find(row.messages), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("calculation complete"), std::string::npos);
+    EXPECT_TRUE(resultFiles(dir).empty());
+  }
+}
+
+// The same box with a 2-cell absorbing layer: the first step uploads the
+// 8 non-empty buffers of the state, then per slab its coefficient table
+// and its psi records; the end of the run downloads the state, the Mur
+// stores, then the six slabs' psi. The window and -vtk, which would step
+// the records kernels (no layer), are refused before the set-up.
+TEST(GpuDriverFailures, AbsorbingLayerRunsAndFailures) {
+  struct PmlRow {
+    std::vector<std::string> extra;  // after -pml 2 -cuda 0
+    const char* fail;
+    int status;
+    const char* messages;
+  };
+  const PmlRow rows[] = {
+      {{"-batch"}, "", 0, ""},
+      {{"-batch"},
+       "cuMemcpyHtoD_v2:22:1",
+       254,
+       "error: cuMemcpyHtoD_v2(layer psi) failed: CUDA_ERROR_INVALID_VALUE.\n"
+       "error: the GPU run stopped after 0 of 20 samples; no result files were written.\n"},
+      {{"-batch"},
+       "cuMemcpyDtoH_v2:7:700",
+       254,
+       "error: cuMemcpyDtoH_v2(layer psi) failed: CUDA_ERROR_ILLEGAL_ADDRESS.\n"
+       "error: the GPU run stopped after 20 of 20 samples; no result files were written.\n"},
+      {{"-batch"}, "cuLaunchKernel:9:719", 254, "error: cuLaunchKernel(compact_e_pml) failed"},
+      {{},
+       "",
+       255,
+       "error: -pml with -cuda runs in batch runs only (-batch, without -vtk); leave out -cuda "
+       "or add -batch.\n"},
+      {{"-batch", "-vtk", "5", "snap"},
+       "",
+       255,
+       "error: -pml with -cuda runs in batch runs only (-batch, without -vtk); leave out -vtk or "
+       "-cuda.\n"},
+  };
+  for (const PmlRow& row : rows) {
+    SCOPED_TRACE(std::string(row.fail) + " " + std::to_string(row.extra.size()));
+    auto dir = tavro::test::scratchDir("gpu_stub_pml");
+    writeLayer(dir);
+    std::vector<std::string> args = {"-area",     "6",        "6",   "4",        "-unit",  "1e-3",
+                                     "1e-3",      "1e-3",     "-n",  "20",       "-layer", "1",
+                                     "layer.csv", "-timelog", "txt", "-freqlog", "frq",    "-pml",
+                                     "2",         "-cuda",    "0"};
+    args.insert(args.end(), row.extra.begin(), row.extra.end());
+    const std::string env = std::string("LD_LIBRARY_PATH=") + TAVRO_STUB_CUDA_DIR +
+                            " STUB_CUDA_FAIL=" + tavro::test::shellQuote(row.fail);
+    const auto r = tavro::test::runProgram(args, dir, env, TAVRO_GPU_PROGRAM);
+    EXPECT_EQ(r.status, row.status) << r.err;
+    EXPECT_EQ(r.err.find("stub:"), std::string::npos) << r.err;
+    if (row.status == 0) {
+      EXPECT_EQ(r.err.find("error:"), std::string::npos) << r.err;
+      EXPECT_NE(r.err.find("absorbing layer : 2[grids]"), std::string::npos) << r.err;
+      EXPECT_EQ(resultFiles(dir).size(), 4u);
+      continue;
+    }
+    EXPECT_NE(r.err.find(row.messages), std::string::npos) << r.err;
     EXPECT_TRUE(resultFiles(dir).empty());
   }
 }

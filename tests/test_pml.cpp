@@ -375,8 +375,12 @@ TEST(Pml, Refusals) {
   eng.pmlCells = 8;
   eng.cudaFlag = 1;
   std::string log;
+  // The set-up takes the layer with -cuda (the CUDA program's command line
+  // refuses the runs whose device kernels have no layer); here it stops
+  // only because this program has no GPU back end.
   EXPECT_EQ(test::setQuiet(eng, model, &log), 0);
-  EXPECT_EQ(log, "error: -pml does not run with -cuda yet; leave out one of them.\n");
+  EXPECT_EQ(log.find("-pml"), std::string::npos) << log;
+  EXPECT_NE(log.find("error: can't initialize for CUDA.\n"), std::string::npos) << log;
 }
 
 // The corrections cell by cell in the plainest order: every cell of the x
