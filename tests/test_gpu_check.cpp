@@ -54,11 +54,17 @@ TEST(GpuCheck, DryRunsNeverAgreeAndFindPlantedErrors) {
       {"E off in large boxes only",
        "TAVRO_GPU_MODELS=edges TAVRO_GPU_SIZES='12 20' TAVRO_GPU_CHECK_PLANT=far:20",
        {"timed20 timed.samples.ex", "timed20 timed.checksum.ex"}},
+      // The absorbing layer's model, its auxiliary fields judged as well:
+      // nothing planted, nothing fails (the dry run alone disagrees).
+      {"layer", "TAVRO_GPU_MODELS=layer TAVRO_GPU_SIZES=", {}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     const CheckRun r = runGpuCheck(row.env);
     EXPECT_EQ(r.failed, row.failed) << r.output;
+    if (std::string(row.what) == "layer") {
+      EXPECT_NE(r.output.find("layer        layer.psi_e2"), std::string::npos) << r.output;
+    }
     EXPECT_NE(r.output.find("dry run: the GPU did not run"), std::string::npos);
     EXPECT_TRUE(std::regex_search(r.output, std::regex("\ngpu \\S+ Gcells/s at 256\\^3 agree no ")))
         << r.output;
