@@ -142,7 +142,8 @@ int compare(int argc, char** argv) {
   // per cell).
   static const char* const kPsiName[4] = {"psi_h1", "psi_h2", "psi_e1", "psi_e2"};
   for (int s = 0; s < c.pml.slabCount && s < g.pml.slabCount; ++s)
-    judgeRecords(judge, "layer", &c.pml.slabs[s].psi.data()->h1, &g.pml.slabs[s].psi.data()->h1,
+    judgeRecords(judge, "layer", reinterpret_cast<const float*>(c.pml.slabs[s].psi.data()),
+                 reinterpret_cast<const float*>(g.pml.slabs[s].psi.data()),
                  c.pml.slabs[s].psi.size(), 4, kPsiName);
   const bool sameCounters = std::memcmp(&c.sam, &g.sam, sizeof(FDTD_SAM)) == 0;
   // The window's steps have no layer on the device: a model with one ends
