@@ -67,9 +67,9 @@ void copyPlane(SimulationEngine& eng, int64_t x, float* v, bool pack) {
   for (int64_t z = 0; z < d.nz; ++z, v += kRecordFloats) copyRecord(g.murY[z * d.nx + x], v, pack);
 }
 
-// The halves of the psi records of plane x, both directions in one walk.
-// A record holds the H half (h1, h2) and then the E half (e1, e2); a slab's
-// records of one plane lie next to each other.
+// The halves of the psi of plane x, both directions in one walk: the H
+// half is the slab's first two blocks, the E half its last two, and a
+// block's cells of one plane lie next to each other.
 std::size_t copyPsi(PmlLayer& L, int64_t x, int halves, float* v, bool pack) {
   const bool h = (halves & kPsiH) != 0, e = (halves & kPsiE) != 0;
   const std::size_t per = (h ? 2u : 0u) + (e ? 2u : 0u);
@@ -80,17 +80,15 @@ std::size_t copyPsi(PmlLayer& L, int64_t x, int halves, float* v, bool pack) {
     const uint64_t n = static_cast<uint64_t>((s.hi[1] - s.lo[1]) * (s.hi[2] - s.lo[2]));
     floats += per * n;
     if (v == nullptr) continue;
-    PmlPsi* r = s.psi.data() + static_cast<uint64_t>(x - s.lo[0]) * n;
-    auto pair = [&](float* f) {
+    const uint64_t plane = static_cast<uint64_t>(x - s.lo[0]) * n;
+    for (int b = 0; b < kPsiBlocks; ++b) {
+      if (!(b < kPsiE1 ? h : e)) continue;
+      float* f = s.psiBlock(b) + plane;
       if (pack)
-        std::memcpy(v, f, 2 * sizeof(float));
+        std::memcpy(v, f, n * sizeof(float));
       else
-        std::memcpy(f, v, 2 * sizeof(float));
-      v += 2;
-    };
-    for (uint64_t i = 0; i < n; ++i, ++r) {
-      if (h) pair(&r->h1);
-      if (e) pair(&r->e1);
+        std::memcpy(f, v, n * sizeof(float));
+      v += n;
     }
   }
   return floats;

@@ -70,7 +70,7 @@ uint64_t layerBytes(int cells, const int64_t n[3], const XPlace& xp) {
     records += s.cells();
   }
   const uint64_t tables = 2 * static_cast<uint64_t>(n[0] + n[1] + n[2]) * sizeof(PmlCoef);
-  return records * sizeof(PmlPsi) + tables;
+  return records * kPsiBlocks * sizeof(float) + tables;
 }
 
 // Depth into the layer, in cells, of a node at grid position `pos` along an
@@ -83,42 +83,48 @@ double depthAt(double pos, int P, int64_t N) {
 }
 
 // The corrections of one run of n consecutive cells along z for the
-// derivative along axis A, starting at H (E) element h (e) and psi record
-// `psi`. Along x and y the coefficient of the run's position is `coef[0]`;
+// derivative along axis A, starting at H (E) element h (e) and the cell's
+// psi pair `psi`. Along x and y the coefficient of the run's position is `coef[0]`;
 // along z every cell takes its own, coef[i]. `stride` is the element step
-// along A. Each cell's psi record follows the previous one. The z slabs'
+// along A. Each cell's psi follows the previous one's. The z slabs'
 // corrections come last in a cell, so their runs bring the signed magnitude
 // up to date as well.
 template <int A>
 inline void hRun(HCell* h, const ECell* e, int64_t n, uint64_t stride, const PmlCoef* coef,
-                 PmlPsi* psi) {
+                 PsiPair psi) {
   for (int64_t i = 0; i < n; ++i) {
     HCell& c = h[i];
     const ECell& o = e[i];
     const ECell& m = e[static_cast<uint64_t>(i) + stride];
     if constexpr (A == 0)
-      pmlHCorrect(c.hy, c.hz, c.chx, coef[0], psi[i], m.ez - o.ez, m.ey - o.ey);
+      pmlHCorrect(c.hy, c.hz, c.chx, coef[0], psi.first[i], psi.second[i], m.ez - o.ez,
+                  m.ey - o.ey);
     else if constexpr (A == 1)
-      pmlHCorrect(c.hz, c.hx, c.chy, coef[0], psi[i], m.ex - o.ex, m.ez - o.ez);
+      pmlHCorrect(c.hz, c.hx, c.chy, coef[0], psi.first[i], psi.second[i], m.ex - o.ex,
+                  m.ez - o.ez);
     else
-      pmlHCorrect(c.hx, c.hy, c.chz, coef[i], psi[i], m.ey - o.ey, m.ex - o.ex);
+      pmlHCorrect(c.hx, c.hy, c.chz, coef[i], psi.first[i], psi.second[i], m.ey - o.ey,
+                  m.ex - o.ex);
     if constexpr (A == 2) c.hmag = signedMagnitude(c.hx, c.hy, c.hz);
   }
 }
 
 template <int A>
 inline void eRun(ECell* e, const HCell* h, int64_t n, uint64_t stride, const PmlCoef* coef,
-                 PmlPsi* psi) {
+                 PsiPair psi) {
   for (int64_t i = 0; i < n; ++i) {
     ECell& c = e[i];
     const HCell& o = h[i];
     const HCell& p = *(h + i - static_cast<int64_t>(stride));
     if constexpr (A == 0)
-      pmlECorrect(c.ez, c.ey, c.cbx, coef[0], psi[i], o.hy - p.hy, o.hz - p.hz);
+      pmlECorrect(c.ez, c.ey, c.cbx, coef[0], psi.first[i], psi.second[i], o.hy - p.hy,
+                  o.hz - p.hz);
     else if constexpr (A == 1)
-      pmlECorrect(c.ex, c.ez, c.cby, coef[0], psi[i], o.hz - p.hz, o.hx - p.hx);
+      pmlECorrect(c.ex, c.ez, c.cby, coef[0], psi.first[i], psi.second[i], o.hz - p.hz,
+                  o.hx - p.hx);
     else
-      pmlECorrect(c.ey, c.ex, c.cbz, coef[i], psi[i], o.hx - p.hx, o.hy - p.hy);
+      pmlECorrect(c.ey, c.ex, c.cbz, coef[i], psi.first[i], psi.second[i], o.hx - p.hx,
+                  o.hy - p.hy);
     if constexpr (A == 2) c.emag = signedMagnitude(c.ex, c.ey, c.ez);
   }
 }
@@ -127,27 +133,23 @@ inline void eRun(ECell* e, const HCell* h, int64_t n, uint64_t stride, const Pml
 #pragma GCC push_options
 #pragma GCC target("avx2")
 
-constexpr int kPsi = sizeof(PmlPsi) / sizeof(float);  // floats per psi record (4)
-
 // hRun and eRun eight cells at a time, one per lane; the cells left over at
 // the end go through the scalar run.
 template <int A>
 inline __attribute__((flatten)) void hRunAvx2(HCell* h, const ECell* e, int64_t n, uint64_t stride,
-                                              const PmlCoef* coef, PmlPsi* psi) {
+                                              const PmlCoef* coef, PsiPair psi) {
   const int64_t ahead = static_cast<int64_t>(stride) * kE;
   int64_t i = 0;
   for (; i + 8 <= n; i += 8) {
     float* hp = reinterpret_cast<float*>(h + i);
     const float* ep = reinterpret_cast<const float*>(e + i);
-    float* sp = reinterpret_cast<float*>(psi + i);
     Lanes hx, hy, hz, hmag, chx, chy, chz, skip;
     loadColumns(hp, kH, hx, hy, hz, hmag);
     loadColumns(hp + 3, kH, skip, chx, chy, chz);  // floats 3..6: within the element
     Lanes ex, ey, ez, nx, ny, nz;
     loadColumns(ep, kE, ex, ey, ez, skip);
     loadColumns(ep + ahead, kE, nx, ny, nz, skip);
-    Lanes s1, s2, s3, s4;
-    loadColumns(sp, kPsi, s1, s2, s3, s4);
+    Lanes s1 = _mm256_loadu_ps(psi.first + i), s2 = _mm256_loadu_ps(psi.second + i);
     const CoefLanes p = coefLanes<A>(coef, i);
     if constexpr (A == 0)
       pmlHCorrectValues(hy, hz, chx, p.b, p.c, p.k, s1, s2, nz - ez, ny - ey);
@@ -157,40 +159,40 @@ inline __attribute__((flatten)) void hRunAvx2(HCell* h, const ECell* e, int64_t 
       pmlHCorrectValues(hx, hy, chz, p.b, p.c, p.k, s1, s2, ny - ey, nx - ex);
     if constexpr (A == 2) setSignedMagnitude<LaneMath>(hmag, hx, hy, hz);
     storeColumns(hp, kH, hx, hy, hz, hmag);
-    storeColumns(sp, kPsi, s1, s2, s3, s4);
+    _mm256_storeu_ps(psi.first + i, s1);
+    _mm256_storeu_ps(psi.second + i, s2);
   }
-  hRun<A>(h + i, e + i, n - i, stride, A == 2 ? coef + i : coef, psi + i);
+  hRun<A>(h + i, e + i, n - i, stride, A == 2 ? coef + i : coef, psiFrom(psi, i));
 }
 
 template <int A>
 inline __attribute__((flatten)) void eRunAvx2(ECell* e, const HCell* h, int64_t n, uint64_t stride,
-                                              const PmlCoef* coef, PmlPsi* psi) {
+                                              const PmlCoef* coef, PsiPair psi) {
   const int64_t back = static_cast<int64_t>(stride) * kH;
   int64_t i = 0;
   for (; i + 8 <= n; i += 8) {
     float* ep = reinterpret_cast<float*>(e + i);
     const float* hp = reinterpret_cast<const float*>(h + i);
-    float* sp = reinterpret_cast<float*>(psi + i);
     Lanes ex, ey, ez, emag, cbx, cby, cbz, skip;
     loadColumns(ep, kE, ex, ey, ez, emag);
     loadColumns(ep + 6, kE, skip, cbx, cby, cbz);  // floats 6..9: within the element
     Lanes hx, hy, hz, px, py, pz;
     loadColumns(hp, kH, hx, hy, hz, skip);
     loadColumns(hp - back, kH, px, py, pz, skip);
-    Lanes s1, s2, s3, s4;
-    loadColumns(sp, kPsi, s1, s2, s3, s4);
+    Lanes s1 = _mm256_loadu_ps(psi.first + i), s2 = _mm256_loadu_ps(psi.second + i);
     const CoefLanes p = coefLanes<A>(coef, i);
     if constexpr (A == 0)
-      pmlECorrectValues(ez, ey, cbx, p.b, p.c, p.k, s3, s4, hy - py, hz - pz);
+      pmlECorrectValues(ez, ey, cbx, p.b, p.c, p.k, s1, s2, hy - py, hz - pz);
     else if constexpr (A == 1)
-      pmlECorrectValues(ex, ez, cby, p.b, p.c, p.k, s3, s4, hz - pz, hx - px);
+      pmlECorrectValues(ex, ez, cby, p.b, p.c, p.k, s1, s2, hz - pz, hx - px);
     else
-      pmlECorrectValues(ey, ex, cbz, p.b, p.c, p.k, s3, s4, hx - px, hy - py);
+      pmlECorrectValues(ey, ex, cbz, p.b, p.c, p.k, s1, s2, hx - px, hy - py);
     if constexpr (A == 2) setSignedMagnitude<LaneMath>(emag, ex, ey, ez);
     storeColumns(ep, kE, ex, ey, ez, emag);
-    storeColumns(sp, kPsi, s1, s2, s3, s4);
+    _mm256_storeu_ps(psi.first + i, s1);
+    _mm256_storeu_ps(psi.second + i, s2);
   }
-  eRun<A>(e + i, h + i, n - i, stride, A == 2 ? coef + i : coef, psi + i);
+  eRun<A>(e + i, h + i, n - i, stride, A == 2 ? coef + i : coef, psiFrom(psi, i));
 }
 
 // The signed magnitude of n cells, eight at a time.
@@ -238,11 +240,12 @@ struct RowCorrector {
         wide(laneCount(eng) >= 8) {}
 
   // Calls run(axis, z0, n, coefficient, psi) for every slab run of row (x,
-  // y) in the order above, then mag(z0, n) for the cells between the z
-  // slabs when an x or y slab has corrected them.
+  // y) in the order above, with the psi of H (h) or of E, then mag(z0, n) for the cells between the
+  // z slabs when an x or y slab has corrected them.
   template <class Run, class Mag>
-  void forRuns(const std::vector<PmlCoef>* coef, int64_t x, int64_t y, Run&& run, Mag&& mag) const {
-    const bool whole = forPmlRuns(L, d, coef, x, y, run);
+  void forRuns(const std::vector<PmlCoef>* coef, int64_t x, int64_t y, bool h, Run&& run,
+               Mag&& mag) const {
+    const bool whole = forPmlRuns(L, d, coef, x, y, h, run);
     const int64_t lowEnd = L.slabs[4].hi[2], highStart = L.slabs[5].lo[2];
     if (whole && lowEnd < highStart) mag(lowEnd, highStart - lowEnd);
   }
@@ -266,8 +269,8 @@ struct RowCorrector {
       const ECell* er = e + eIndex(d, x, y, 0);
       const uint64_t stride[3] = {st.sx, st.sy, 1};
       forRuns(
-          L.hCoef, x, y,
-          [&](auto axis, int64_t z0, int64_t n, const PmlCoef* c, PmlPsi* psi) {
+          L.hCoef, x, y, true,
+          [&](auto axis, int64_t z0, int64_t n, const PmlCoef* c, PsiPair psi) {
             constexpr int A = decltype(axis)::value;
 #if TAVRO_HAVE_AVX2_PATH
             if (wide) return hRunAvx2<A>(hr + z0, er + z0, n, stride[A], c, psi);
@@ -284,8 +287,8 @@ struct RowCorrector {
       const HCell* hr = h + hIndex(d, x, y, 0);
       const uint64_t stride[3] = {st.sx, st.sy, 1};
       forRuns(
-          L.eCoef, x, y,
-          [&](auto axis, int64_t z0, int64_t n, const PmlCoef* c, PmlPsi* psi) {
+          L.eCoef, x, y, false,
+          [&](auto axis, int64_t z0, int64_t n, const PmlCoef* c, PsiPair psi) {
             constexpr int A = decltype(axis)::value;
 #if TAVRO_HAVE_AVX2_PATH
             if (wide) return eRunAvx2<A>(er + z0, hr + z0, n, stride[A], c, psi);
@@ -417,7 +420,8 @@ int buildPml(SimulationEngine& eng) {
   for (int k = 0; k < 6; ++k) {
     PmlSlab& s = L.slabs[k];
     slabBoxAt(s, k, P, n, xp);
-    if (!memoryFits(s.cells() * sizeof(PmlPsi)) || !s.psi.allocate(s.cells())) {
+    const uint64_t floats = kPsiBlocks * s.cells();
+    if (!memoryFits(floats * sizeof(float)) || !s.psi.allocate(floats)) {
       con() << "error: can't allocate memory for the absorbing layer (" << s.cells()
             << " cells).\n";
       for (PmlSlab& r : L.slabs) r.psi.release();

@@ -11,8 +11,6 @@ namespace tavro {
 
 namespace {
 
-constexpr int kPsi = sizeof(PmlPsi) / sizeof(float);  // floats per psi record (4)
-
 // The arrays of row (x, y) from its first cell: the field the corrections
 // change (own), the field whose differences they take (other), the cells'
 // sets and the coefficient of each axis.
@@ -51,7 +49,7 @@ constexpr int kMinus = kPlus<A, !H>;
 // for E (the previous one).
 template <int A, bool H>
 inline void runScalar(const PmlRow& r, int64_t z0, int64_t n, int64_t step, const PmlCoef* coef,
-                      PmlPsi* psi) {
+                      PsiPair psi) {
   constexpr int P = kPlus<A, H>, M = kMinus<A, H>;
   for (int64_t i = 0; i < n; ++i) {
     const int64_t z = z0 + i;
@@ -63,9 +61,9 @@ inline void runScalar(const PmlRow& r, int64_t z0, int64_t n, int64_t step, cons
     const float dMinus =
         H ? r.other[P][z + step] - r.other[P][z] : r.other[P][z] - r.other[P][z + step];
     if constexpr (H)
-      pmlHCorrect(r.own[P][z], r.own[M][z], ch, p, psi[i], dPlus, dMinus);
+      pmlHCorrect(r.own[P][z], r.own[M][z], ch, p, psi.first[i], psi.second[i], dPlus, dMinus);
     else
-      pmlECorrect(r.own[P][z], r.own[M][z], ch, p, psi[i], dPlus, dMinus);
+      pmlECorrect(r.own[P][z], r.own[M][z], ch, p, psi.first[i], psi.second[i], dPlus, dMinus);
   }
 }
 
@@ -75,7 +73,7 @@ inline void runScalar(const PmlRow& r, int64_t z0, int64_t n, int64_t step, cons
 
 template <int A, bool H>
 inline __attribute__((flatten)) void runAvx2(const PmlRow& r, int64_t z0, int64_t n, int64_t step,
-                                             const PmlCoef* coef, PmlPsi* psi) {
+                                             const PmlCoef* coef, PsiPair psi) {
   constexpr int P = kPlus<A, H>, M = kMinus<A, H>;
   int64_t i = 0;
   for (; i + 8 <= n; i += 8) {
@@ -84,19 +82,18 @@ inline __attribute__((flatten)) void runAvx2(const PmlRow& r, int64_t z0, int64_
     Lanes plus = _mm256_loadu_ps(r.own[P] + z), minus = _mm256_loadu_ps(r.own[M] + z);
     const Lanes m0 = _mm256_loadu_ps(r.other[M] + z), m1 = _mm256_loadu_ps(r.other[M] + z + step);
     const Lanes p0 = _mm256_loadu_ps(r.other[P] + z), p1 = _mm256_loadu_ps(r.other[P] + z + step);
-    float* sp = reinterpret_cast<float*>(psi + i);
-    Lanes s1, s2, s3, s4;
-    loadColumns(sp, kPsi, s1, s2, s3, s4);
+    Lanes s1 = _mm256_loadu_ps(psi.first + i), s2 = _mm256_loadu_ps(psi.second + i);
     const CoefLanes p = coefLanes<A>(coef, i);
     if constexpr (H)
       pmlHCorrectValues(plus, minus, ch, p.b, p.c, p.k, s1, s2, m1 - m0, p1 - p0);
     else
-      pmlECorrectValues(plus, minus, ch, p.b, p.c, p.k, s3, s4, m0 - m1, p0 - p1);
+      pmlECorrectValues(plus, minus, ch, p.b, p.c, p.k, s1, s2, m0 - m1, p0 - p1);
     _mm256_storeu_ps(r.own[P] + z, plus);
     _mm256_storeu_ps(r.own[M] + z, minus);
-    storeColumns(sp, kPsi, s1, s2, s3, s4);
+    _mm256_storeu_ps(psi.first + i, s1);
+    _mm256_storeu_ps(psi.second + i, s2);
   }
-  runScalar<A, H>(r, z0 + i, n - i, step, A == 2 ? coef + i : coef, psi + i);
+  runScalar<A, H>(r, z0 + i, n - i, step, A == 2 ? coef + i : coef, psiFrom(psi, i));
 }
 
 #pragma GCC pop_options
@@ -110,8 +107,8 @@ void correctRows(SimulationEngine& eng, int64_t x, int64_t y0, int64_t y1) {
   const int64_t stride[3] = {static_cast<int64_t>(st.sx), static_cast<int64_t>(st.sy), 1};
   for (int64_t y = y0; y < y1; ++y) {
     const PmlRow r = pmlRow(eng.compact, d, x, y, H);
-    forPmlRuns(eng.pml, d, H ? eng.pml.hCoef : eng.pml.eCoef, x, y,
-               [&](auto axis, int64_t z0, int64_t n, const PmlCoef* c, PmlPsi* psi) {
+    forPmlRuns(eng.pml, d, H ? eng.pml.hCoef : eng.pml.eCoef, x, y, H,
+               [&](auto axis, int64_t z0, int64_t n, const PmlCoef* c, PsiPair psi) {
                  constexpr int A = decltype(axis)::value;
                  const int64_t step = H ? stride[A] : -stride[A];
 #if TAVRO_HAVE_AVX2_PATH

@@ -8,8 +8,8 @@
 //
 // Launch shape: blocks of kCellBlockZ x kCellBlockY threads, threadIdx.x
 // along z, threadIdx.y and blockIdx.y along y, blockIdx.z the plane x, all
-// counted from the slab's first cell; the psi record of a cell is found
-// with multiplications only.
+// counted from the slab's first cell; the psi of a cell is found with
+// multiplications only.
 #pragma once
 
 #include <stdint.h>
@@ -73,7 +73,7 @@ constexpr int kPmlMinus = kPmlPlus<A, !H>;
 // with the coefficients `p` of the cell's position along A and its psi.
 template <int A, bool H>
 FDTD_HD void pmlCellCorrect(const GridDesc& g, const PmlCompactArrays& a, const PmlCoef& p,
-                            PmlPsi& psi, int64_t x, int64_t y, int64_t z) {
+                            float& psi1, float& psi2, int64_t x, int64_t y, int64_t z) {
   constexpr int P = kPmlPlus<A, H>, M = kPmlMinus<A, H>;
   const Strides s = stridesOf(g);
   const uint64_t e = eIndex(g, x, y, z), h = e + s.sx + s.sy + 1;  // hIndex(g, x, y, z)
@@ -88,35 +88,40 @@ FDTD_HD void pmlCellCorrect(const GridDesc& g, const PmlCompactArrays& a, const 
   const float dPlus = other[M][hi] - other[M][lo];
   const float dMinus = other[P][hi] - other[P][lo];
   float plus = own[P][i], minus = own[M][i];
-  PmlPsi q = psi;
+  float q1 = psi1, q2 = psi2;
   if constexpr (H)
-    pmlHCorrect(plus, minus, ch, p, q, dPlus, dMinus);
+    pmlHCorrect(plus, minus, ch, p, q1, q2, dPlus, dMinus);
   else
-    pmlECorrect(plus, minus, ch, p, q, dPlus, dMinus);
+    pmlECorrect(plus, minus, ch, p, q1, q2, dPlus, dMinus);
   own[P][i] = plus;
   own[M][i] = minus;
-  psi = q;
+  psi1 = q1;
+  psi2 = q2;
 }
 
 // Thread (tx, ty) of block (bx, by, bz) of the launch over slab s: the
 // correction of its cell, with `table` the coefficients of the slab's axis
-// (one record per grid position along it) and `psi` the slab's records.
+// (one record per grid position along it) and `psi` the slab's psi, its
+// four blocks of one float per cell as the host's slab holds them.
 template <bool H>
 FDTD_HD void compactPmlBody(const GridDesc& g, const PmlSlabLaunch& s, const PmlCompactArrays& a,
-                            const PmlCoef* table, PmlPsi* psi, uint32_t bx, uint32_t by,
-                            uint32_t bz, uint32_t tx, uint32_t ty) {
+                            const PmlCoef* table, float* psi, uint32_t bx, uint32_t by, uint32_t bz,
+                            uint32_t tx, uint32_t ty) {
   const int64_t rx = bz, ry = int64_t{by} * kCellBlockY + ty, rz = int64_t{bx} * kCellBlockZ + tx;
   if (rx >= s.n[0] || ry >= s.n[1] || rz >= s.n[2]) return;
   const int64_t x = s.lo[0] + rx, y = s.lo[1] + ry, z = s.lo[2] + rz;
-  PmlPsi& q = psi[(rx * s.n[1] + ry) * s.n[2] + rz];
+  const int64_t cells = int64_t{s.n[0]} * s.n[1] * s.n[2];
+  const int64_t k = (rx * s.n[1] + ry) * s.n[2] + rz + (H ? kPsiH1 : kPsiE1) * cells;
+  float& q1 = psi[k];
+  float& q2 = psi[k + cells];
   const int64_t pos = s.axis == 0 ? x : (s.axis == 1 ? y : z);
   const PmlCoef p{readOnly(&table[pos].b), readOnly(&table[pos].c), readOnly(&table[pos].k)};
   if (s.axis == 0)
-    pmlCellCorrect<0, H>(g, a, p, q, x, y, z);
+    pmlCellCorrect<0, H>(g, a, p, q1, q2, x, y, z);
   else if (s.axis == 1)
-    pmlCellCorrect<1, H>(g, a, p, q, x, y, z);
+    pmlCellCorrect<1, H>(g, a, p, q1, q2, x, y, z);
   else
-    pmlCellCorrect<2, H>(g, a, p, q, x, y, z);
+    pmlCellCorrect<2, H>(g, a, p, q1, q2, x, y, z);
 }
 
 }  // namespace tavro

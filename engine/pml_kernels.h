@@ -27,12 +27,22 @@ struct PmlCoef {
   float k;  // 1/kappa - 1
 };
 
-// Auxiliary fields of one cell in the slab of one axis a: the two H and the
-// two E components whose update takes a derivative along a, in the order of
-// pmlHCell and pmlECell below.
-struct PmlPsi {
-  float h1, h2, e1, e2;
+// Auxiliary fields of a run of cells in the slab of one axis a, for one
+// field: the arrays of the two H (or E) components whose update takes a
+// derivative along a, in the order of the corrections below, each from the
+// run's first cell. A slab keeps the four components in separate blocks, so
+// that a half-step reads and writes only the two of its own field.
+struct PsiPair {
+  float* first;
+  float* second;
 };
+
+// A slab's psi blocks: H's pair from block kPsiH1, E's from kPsiE1.
+constexpr int kPsiBlocks = 4;
+constexpr int kPsiH1 = 0, kPsiE1 = 2;
+
+// The same run from its cell i on.
+FDTD_HD PsiPair psiFrom(const PsiPair& p, int64_t i) { return {p.first + i, p.second + i}; }
 
 // Coefficients for a graded layer at normalised depth rho (0 at the inner
 // face of the layer, 1 at its outer face; rho <= 0 is outside the layer):
@@ -92,15 +102,15 @@ FDTD_HD void pmlECorrectValues(T& plus, T& minus, const T& cb, const T& b, const
   pmlHCorrectValues(plus, minus, cb, b, c, k, psi1, psi2, dPlus, dMinus);
 }
 
-// One cell with its coefficient and psi records.
-FDTD_HD void pmlHCorrect(float& plus, float& minus, float ch, const PmlCoef& p, PmlPsi& s,
-                         float dPlus, float dMinus) {
-  pmlHCorrectValues(plus, minus, ch, p.b, p.c, p.k, s.h1, s.h2, dPlus, dMinus);
+// One cell with its coefficient record and its two psi of the field.
+FDTD_HD void pmlHCorrect(float& plus, float& minus, float ch, const PmlCoef& p, float& psi1,
+                         float& psi2, float dPlus, float dMinus) {
+  pmlHCorrectValues(plus, minus, ch, p.b, p.c, p.k, psi1, psi2, dPlus, dMinus);
 }
 
-FDTD_HD void pmlECorrect(float& plus, float& minus, float cb, const PmlCoef& p, PmlPsi& s,
-                         float dPlus, float dMinus) {
-  pmlECorrectValues(plus, minus, cb, p.b, p.c, p.k, s.e1, s.e2, dPlus, dMinus);
+FDTD_HD void pmlECorrect(float& plus, float& minus, float cb, const PmlCoef& p, float& psi1,
+                         float& psi2, float dPlus, float dMinus) {
+  pmlECorrectValues(plus, minus, cb, p.b, p.c, p.k, psi1, psi2, dPlus, dMinus);
 }
 
 }  // namespace tavro

@@ -16,11 +16,16 @@ struct PmlSlab {
   int axis = 0;
   int64_t lo[3] = {0, 0, 0};
   int64_t hi[3] = {0, 0, 0};
-  Buffer<PmlPsi> psi;  // one record per cell, x-major like the plain index
+  // The auxiliary fields: four blocks of cells() floats, the two H
+  // components and then the two E ones, each in the cell
+  // order of the plain index (x-major). An H half-step touches only the
+  // first two blocks, an E half-step only the last two.
+  Buffer<float> psi;
 
   uint64_t cells() const {
     return static_cast<uint64_t>((hi[0] - lo[0]) * (hi[1] - lo[1]) * (hi[2] - lo[2]));
   }
+  float* psiBlock(int block) { return psi.data() + static_cast<uint64_t>(block) * cells(); }
 };
 
 // Grading of the layer along its depth rho (0 inner face, 1 outer face):

@@ -14,45 +14,45 @@
 
 namespace tavro {
 
-// psi record of slab cell (x, y, z).
-inline PmlPsi* psiAt(PmlSlab& s, int64_t x, int64_t y, int64_t z) {
+// The H (h) or E psi pair of slab cell (x, y, z).
+inline PsiPair psiAt(PmlSlab& s, int64_t x, int64_t y, int64_t z, bool h) {
   const int64_t k =
       ((x - s.lo[0]) * (s.hi[1] - s.lo[1]) + (y - s.lo[1])) * (s.hi[2] - s.lo[2]) + (z - s.lo[2]);
-  return s.psi.data() + k;
+  const int first = h ? kPsiH1 : kPsiE1;
+  return {s.psiBlock(first) + k, s.psiBlock(first + 1) + k};
 }
 
 // Calls run(axis, z0, n, coefficient, psi) for every slab run of row (x, y)
-// of grid `d`: the whole row for each x and y slab the row lies in, then the
-// cells at its ends in the z slabs. A cell in several slabs takes their
-// corrections in the order x low, x high, y low, y high, z low, z high.
-// Along x and y the coefficient is that of the row's position; along z the
-// run's first cell's, the others following it. Returns whether an x or y
-// slab corrected the whole row (the cells between the z slabs included).
+// of grid `d`, with the psi pair of H (h) or of E: the whole row for each x and y slab the row lies
+// in, then the cells at its ends in the z slabs. A cell in several slabs takes their corrections in
+// the order x low, x high, y low, y high, z low, z high. Along x and y the coefficient is that of
+// the row's position; along z the run's first cell's, the others following it. Returns whether an x
+// or y slab corrected the whole row (the cells between the z slabs included).
 template <class Run>
 bool forPmlRuns(PmlLayer& L, const GridDesc& d, const std::vector<PmlCoef>* coef, int64_t x,
-                int64_t y, Run&& run) {
+                int64_t y, bool h, Run&& run) {
   const int64_t Z = d.nz;
   bool whole = false;
   for (int side = 0; side < 2; ++side) {
     PmlSlab& s = L.slabs[side];
     if (x < s.lo[0] || x >= s.hi[0]) continue;
     run(std::integral_constant<int, 0>(), int64_t{0}, Z, &coef[0][static_cast<size_t>(x)],
-        psiAt(s, x, y, 0));
+        psiAt(s, x, y, 0, h));
     whole = true;
   }
   for (int side = 0; side < 2; ++side) {
     PmlSlab& s = L.slabs[2 + side];
     if (y < s.lo[1] || y >= s.hi[1]) continue;
     run(std::integral_constant<int, 1>(), int64_t{0}, Z, &coef[1][static_cast<size_t>(y)],
-        psiAt(s, x, y, 0));
+        psiAt(s, x, y, 0, h));
     whole = true;
   }
   PmlSlab& low = L.slabs[4];
   PmlSlab& high = L.slabs[5];
   const int64_t lowEnd = low.hi[2], highStart = high.lo[2];
-  run(std::integral_constant<int, 2>(), int64_t{0}, lowEnd, coef[2].data(), psiAt(low, x, y, 0));
+  run(std::integral_constant<int, 2>(), int64_t{0}, lowEnd, coef[2].data(), psiAt(low, x, y, 0, h));
   run(std::integral_constant<int, 2>(), highStart, Z - highStart, coef[2].data() + highStart,
-      psiAt(high, x, y, highStart));
+      psiAt(high, x, y, highStart, h));
   return whole;
 }
 

@@ -142,9 +142,9 @@ int compare(int argc, char** argv) {
   // per cell).
   static const char* const kPsiName[4] = {"psi_h1", "psi_h2", "psi_e1", "psi_e2"};
   for (int s = 0; s < c.pml.slabCount && s < g.pml.slabCount; ++s)
-    judgeRecords(judge, "layer", reinterpret_cast<const float*>(c.pml.slabs[s].psi.data()),
-                 reinterpret_cast<const float*>(g.pml.slabs[s].psi.data()),
-                 c.pml.slabs[s].psi.size(), 4, kPsiName);
+    for (int b = 0; b < kPsiBlocks; ++b)
+      judgeRecords(judge, "layer", c.pml.slabs[s].psiBlock(b), g.pml.slabs[s].psiBlock(b),
+                   c.pml.slabs[s].cells(), 1, kPsiName + b);
   const bool sameCounters = std::memcmp(&c.sam, &g.sam, sizeof(FDTD_SAM)) == 0;
   // The window's steps have no layer on the device: a model with one ends
   // with the batch comparison.

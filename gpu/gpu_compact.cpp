@@ -56,7 +56,7 @@ void pmlLayout(const SimulationEngine& eng, GpuContext& c, size_t out[kCompactBu
     psi += eng.pml.slabs[t].psi.size();
   }
   out[kCompactPmlCoef] = tables * sizeof(PmlCoef);
-  out[kCompactPmlPsi] = psi * sizeof(PmlPsi);
+  out[kCompactPmlPsi] = psi * sizeof(float);
 }
 
 // The layer's pieces into (from) their places in the device buffers.
@@ -73,7 +73,7 @@ bool pmlUpload(GpuContext& c, const SimulationEngine& eng) {
       return false;
     if (slab.psi.bytes() &&
         !RunCall(c,
-                 Driver()->memcpyHtoD(c.cptr[kCompactPmlPsi] + c.pmlPsiAt[t] * sizeof(PmlPsi),
+                 Driver()->memcpyHtoD(c.cptr[kCompactPmlPsi] + c.pmlPsiAt[t] * sizeof(float),
                                       slab.psi.data(), slab.psi.bytes()),
                  "cuMemcpyHtoD_v2", kCompactNames[kCompactPmlPsi]))
       return false;
@@ -150,7 +150,7 @@ bool pmlLaunches(GpuContext& c, GpuKernel k, const SimulationEngine& eng) {
     PmlSlabLaunch& l = c.pmlSlab;  // the launch takes the argument values now
     l = slabLaunchOf(slab);
     c.pmlTable = c.cptr[kCompactPmlCoef] + c.pmlTableAt[(h ? 0 : 3) + slab.axis] * sizeof(PmlCoef);
-    c.pmlPsi = c.cptr[kCompactPmlPsi] + c.pmlPsiAt[t] * sizeof(PmlPsi);
+    c.pmlPsi = c.cptr[kCompactPmlPsi] + c.pmlPsiAt[t] * sizeof(float);
     uint32_t blocks[3];
     pmlSlabBlocks(l, blocks);
     if (!launch(c, k, blocks[0], blocks[1], blocks[2], kCellBlockZ, kCellBlockY)) return false;
@@ -266,7 +266,7 @@ bool GpuFetchState(SimulationEngine& eng) {
   if (c.pmlHeld)
     for (int t = 0; t < 6; ++t) {
       PmlSlab& slab = eng.pml.slabs[t];
-      if (!download(c, slab.psi.data(), c.cptr[kCompactPmlPsi] + c.pmlPsiAt[t] * sizeof(PmlPsi),
+      if (!download(c, slab.psi.data(), c.cptr[kCompactPmlPsi] + c.pmlPsiAt[t] * sizeof(float),
                     slab.psi.bytes(), kCompactNames[kCompactPmlPsi]))
         return false;
     }

@@ -70,7 +70,7 @@ enum GpuCompactBuffer {
   kCompactProbeSource,
   kCompactFaceMag,
   kCompactPmlCoef,  // the absorbing layer's six coefficient tables, H then E, axes x y z
-  kCompactPmlPsi,   // its six slabs' psi records, in slab order
+  kCompactPmlPsi,   // its six slabs' psi, in slab order
   kCompactBufferCount
 };
 
@@ -100,8 +100,8 @@ struct GpuContext {
   uint32_t murFamily = 0, sourceCount = 0, sourcesSerial = 0;
   bool compactHeld = false;
   // The absorbing layer within the compact state: where each coefficient
-  // table (H x y z, E x y z) and each slab's psi records start in their
-  // buffers, in records; the slab, table and psi of the next layer launch.
+  // table (H x y z, E x y z) and each slab's psi start in their buffers,
+  // in records and floats; the slab, table and psi of the next layer launch.
   bool pmlHeld = false;
   uint64_t pmlTableAt[6] = {}, pmlPsiAt[6] = {};
   PmlSlabLaunch pmlSlab{};

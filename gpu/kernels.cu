@@ -239,7 +239,7 @@ extern "C" __global__ void __launch_bounds__(kCellBlockZ* kCellBlockY)
     compact_h_pml(const GridDesc g, const PmlSlabLaunch slab, float* ex, float* ey, float* ez,
                   float* hx, float* hy, float* hz, const uint16_t* __restrict__ set,
                   const float* __restrict__ coef, uint64_t setStride,
-                  const PmlCoef* __restrict__ table, PmlPsi* __restrict__ psi) {
+                  const PmlCoef* __restrict__ table, float* __restrict__ psi) {
   const PmlCompactArrays a{{ex, ey, ez}, {hx, hy, hz}, set, coef, setStride};
   compactPmlBody<true>(g, slab, a, table, psi, blockIdx.x, blockIdx.y, blockIdx.z, threadIdx.x,
                        threadIdx.y);
@@ -249,7 +249,7 @@ extern "C" __global__ void __launch_bounds__(kCellBlockZ* kCellBlockY)
     compact_e_pml(const GridDesc g, const PmlSlabLaunch slab, float* ex, float* ey, float* ez,
                   float* hx, float* hy, float* hz, const uint16_t* __restrict__ set,
                   const float* __restrict__ coef, uint64_t setStride,
-                  const PmlCoef* __restrict__ table, PmlPsi* __restrict__ psi) {
+                  const PmlCoef* __restrict__ table, float* __restrict__ psi) {
   const PmlCompactArrays a{{ex, ey, ez}, {hx, hy, hz}, set, coef, setStride};
   compactPmlBody<false>(g, slab, a, table, psi, blockIdx.x, blockIdx.y, blockIdx.z, threadIdx.x,
                         threadIdx.y);

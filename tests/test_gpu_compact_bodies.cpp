@@ -185,9 +185,7 @@ TEST(GpuCompactBodies, LaunchGridsStepAsTheCpuCompactStep) {
       for (int t = 0; t < 6; ++t) {
         const PmlSlab &sa = cpu.pml.slabs[t], &sb = dev.pml.slabs[t];
         ASSERT_EQ(sa.psi.size(), sb.psi.size()) << at;
-        ASSERT_EQ(differing(reinterpret_cast<const float*>(sa.psi.data()),
-                            reinterpret_cast<const float*>(sb.psi.data()), 4 * sa.psi.size()),
-                  0u)
+        ASSERT_EQ(differing(sa.psi.data(), sb.psi.data(), sa.psi.size()), 0u)
             << at << ", slab " << t;
       }
       ASSERT_EQ(differing(a.sourceMag.data(), b.sourceMag.data(), a.sourceMag.size()), 0u) << at;
@@ -204,12 +202,11 @@ TEST(GpuCompactBodies, LaunchGridsStepAsTheCpuCompactStep) {
           0u)
           << at;
     }
-    // The layer has absorbed something: its psi records are not all zero.
+    // The layer has absorbed something: its psi are not all zero.
     if (k.pml > 0) {
       size_t moved = 0;
       for (const PmlSlab& s : dev.pml.slabs)
-        for (size_t i = 0; i < s.psi.size(); ++i)
-          moved += s.psi[i].h1 != 0.0f || s.psi[i].e1 != 0.0f;
+        for (const float p : s.psi) moved += p != 0.0f;
       EXPECT_GT(moved, 0u) << what;
     }
     ASSERT_EQ(std::memcmp(&cpu.sam, &dev.sam, sizeof(FDTD_SAM)), 0) << what;

@@ -396,9 +396,10 @@ void referenceCorrections(SimulationEngine& eng, bool magnetic) {
           const int64_t pos[3] = {x, y, z};
           const uint64_t stride[3] = {st.sx, st.sy, 1};
           const int a = s.axis;
-          PmlPsi& psi = s.psi[static_cast<uint64_t>(
+          const uint64_t k = static_cast<uint64_t>(
               ((x - s.lo[0]) * (s.hi[1] - s.lo[1]) + (y - s.lo[1])) * (s.hi[2] - s.lo[2]) +
-              (z - s.lo[2]))];
+              (z - s.lo[2]));
+          float* psi = s.psi.data() + k + (magnetic ? 0 : 2) * s.cells();
           if (magnetic) {
             HCell& c = eng.grid.h[hIndex(d, x, y, z)];
             const ECell& o = eng.grid.e[eIndex(d, x, y, z)];
@@ -408,7 +409,8 @@ void referenceCorrections(SimulationEngine& eng, bool magnetic) {
             const float ev[2][3] = {{o.ex, o.ey, o.ez}, {n.ex, n.ey, n.ez}};
             const float ch[3] = {c.chx, c.chy, c.chz};
             const int u = (a + 1) % 3, v = (a + 2) % 3;  // plus, minus components
-            pmlHCorrect(*f[u], *f[v], ch[a], p, psi, ev[1][v] - ev[0][v], ev[1][u] - ev[0][u]);
+            pmlHCorrect(*f[u], *f[v], ch[a], p, psi[0], psi[s.cells()], ev[1][v] - ev[0][v],
+                        ev[1][u] - ev[0][u]);
             c.hmag = signedMagnitude(c.hx, c.hy, c.hz);
           } else {
             ECell& c = eng.grid.e[eIndex(d, x, y, z)];
@@ -419,7 +421,8 @@ void referenceCorrections(SimulationEngine& eng, bool magnetic) {
             const float hv[2][3] = {{m.hx, m.hy, m.hz}, {o.hx, o.hy, o.hz}};
             const float cb[3] = {c.cbx, c.cby, c.cbz};
             const int u = (a + 2) % 3, v = (a + 1) % 3;
-            pmlECorrect(*f[u], *f[v], cb[a], p, psi, hv[1][v] - hv[0][v], hv[1][u] - hv[0][u]);
+            pmlECorrect(*f[u], *f[v], cb[a], p, psi[0], psi[s.cells()], hv[1][v] - hv[0][v],
+                        hv[1][u] - hv[0][u]);
             c.emag = signedMagnitude(c.ex, c.ey, c.ez);
           }
         }
@@ -452,7 +455,7 @@ TEST(Pml, RowCorrectionsMatchTheCellByCellOnes) {
       for (ECell& c : e->grid.e) c.ex = noise(), c.ey = noise(), c.ez = noise();
       for (HCell& c : e->grid.h) c.hx = noise(), c.hy = noise(), c.hz = noise();
       for (PmlSlab& s : e->pml.slabs)
-        for (PmlPsi& p : s.psi) p = {noise(), noise(), noise(), noise()};
+        for (float& p : s.psi) p = noise();
     }
     const GridDesc& d = fast.grid.desc;
     for (int round = 0; round < 2; ++round)
