@@ -22,6 +22,20 @@ inline PsiPair psiAt(PmlSlab& s, int64_t x, int64_t y, int64_t z, bool h) {
   return {s.psiBlock(first) + k, s.psiBlock(first + 1) + k};
 }
 
+// The z slabs hold a few cells of each row, and their psi follow one
+// another row by row; a row's psi come too late and too few for the
+// hardware to see the stream, so each z run asks for the psi of the row
+// kRowsAhead rows on, whole cache lines.
+inline void prefetchRowsAhead(const PsiPair& p, int64_t n) {
+  constexpr uintptr_t kRowsAhead = 12, kLine = 64;
+  const uintptr_t bytes = static_cast<uintptr_t>(n) * sizeof(float);
+  for (const float* f : {p.first, p.second}) {
+    const uintptr_t from = reinterpret_cast<uintptr_t>(f) + kRowsAhead * bytes;
+    for (uintptr_t b = 0; b < bytes; b += kLine)
+      __builtin_prefetch(reinterpret_cast<const void*>(from + b), 1);
+  }
+}
+
 // Calls run(axis, z0, n, coefficient, psi) for every slab run of row (x, y)
 // of grid `d`, with the psi pair of H (h) or of E: the whole row for each x and y slab the row lies
 // in, then the cells at its ends in the z slabs. A cell in several slabs takes their corrections in
@@ -50,9 +64,12 @@ bool forPmlRuns(PmlLayer& L, const GridDesc& d, const std::vector<PmlCoef>* coef
   PmlSlab& low = L.slabs[4];
   PmlSlab& high = L.slabs[5];
   const int64_t lowEnd = low.hi[2], highStart = high.lo[2];
-  run(std::integral_constant<int, 2>(), int64_t{0}, lowEnd, coef[2].data(), psiAt(low, x, y, 0, h));
+  const PsiPair lowPsi = psiAt(low, x, y, 0, h), highPsi = psiAt(high, x, y, highStart, h);
+  prefetchRowsAhead(lowPsi, lowEnd);
+  prefetchRowsAhead(highPsi, Z - highStart);
+  run(std::integral_constant<int, 2>(), int64_t{0}, lowEnd, coef[2].data(), lowPsi);
   run(std::integral_constant<int, 2>(), highStart, Z - highStart, coef[2].data() + highStart,
-      psiAt(high, x, y, highStart, h));
+      highPsi);
   return whole;
 }
 
