@@ -127,10 +127,10 @@ int finishCommandLine(const App& app, const std::vector<bool>& defined) {
     return -1;
   }
   // The GPU steps the absorbing layer only in the compact state of a batch
-  // run; the window and the snapshots read the records after every step.
-  if (eng.pmlCells > 0 && eng.cudaFlag && (app.interactive || app.vtkEvery > 0)) {
-    con() << "error: -pml with -cuda runs in batch runs only (-batch, without -vtk); leave out "
-          << (app.interactive ? "-cuda or add -batch" : "-vtk or -cuda") << ".\n";
+  // run; the window steps and colours the records.
+  if (eng.pmlCells > 0 && eng.cudaFlag && app.interactive) {
+    con() << "error: -pml with -cuda runs in batch runs only (-batch); leave out -cuda or add "
+             "-batch.\n";
     return -1;
   }
   return kContinue;

@@ -52,10 +52,10 @@ bool RunBatch(SimulationEngine& eng, const StepHook* hook) {
   };
   const bool gpu = RunsOnGpu(eng);
   // The CPU steps the compact state where it serves the model, unless a
-  // hook reads the records after every step.
+  // hook reads the records after every step. The GPU steps it where it
+  // serves the model; a hook's fields come back from the device first.
   const bool hookReadsRecords = every > 0 && !hook->readsCompact;
-  // The GPU steps it too, in runs without a hook (the hooks read the host).
-  if ((gpu ? every == 0 : every != 1 || !hookReadsRecords) && s.stepCount < s.stepLimit)
+  if ((gpu || every != 1 || !hookReadsRecords) && s.stepCount < s.stepLimit)
     beginCompactRun(eng, gpu);
   while (s.stepCount < s.stepLimit && g_batchStop == 0 && !eng.gpuFailed) {
     progress(s);
@@ -70,6 +70,10 @@ bool RunBatch(SimulationEngine& eng, const StepHook* hook) {
     if (done == 2) progress(next);
     steps += done;
     if (every > 0 && steps % every == 0) {
+      if (gpu && !onDevice([&] { return InstalledGpuBackend()->copyFields(eng); })) {
+        eng.gpuFailed = true;
+        break;
+      }
       if (hookReadsRecords) syncRecords(eng);
       hook->call(steps);
     }

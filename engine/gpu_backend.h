@@ -47,6 +47,10 @@ struct GpuBackend {
   // device: the state back into the host's (compact_state.h), so that
   // syncRecords writes the records from it.
   bool (*fetchState)(SimulationEngine& eng);
+  // The device's fields into the host's records during a batch run, for a
+  // hook that reads them (field snapshots): through the host's compact state
+  // when the device steps that, else from the device's records.
+  bool (*copyFields)(SimulationEngine& eng);
 };
 
 // Installs the back end (nullptr removes it).

@@ -353,7 +353,7 @@ uint64_t totalBytes() { return TheGpuContext().totalBytes; }
 
 const GpuBackend kCudaBackend = {PrepareGpu,      GpuStepBatch, GpuStepInteractive, GpuRecolour,
                                  GpuCopyBack,     deviceLabel,  usedBytes,          totalBytes,
-                                 GpuFailureCause, GpuDiscard,   GpuFetchState};
+                                 GpuFailureCause, GpuDiscard,   GpuFetchState,      GpuCopyFields};
 
 }  // namespace
 

@@ -91,7 +91,7 @@ bool holdsRun(GpuContext& c, const SimulationEngine& eng) {
 bool recordsServe(const SimulationEngine& eng) {
   if (eng.pmlCells == 0) return true;
   con() << "error: the absorbing layer (-pml) runs on the GPU only in batch runs that step the "
-           "compact state (no window, -vtk or -nf2ff); run it without -cuda.\n";
+           "compact state (not in the window); run it without -cuda.\n";
   return false;
 }
 

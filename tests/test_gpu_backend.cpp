@@ -62,6 +62,10 @@ const GpuBackend kRecording = {
       g_rec->calls.push_back("fetch");
       return true;
     },
+    [](SimulationEngine&) {
+      g_rec->calls.push_back("fields");
+      return true;
+    },
 };
 
 struct Installed {
@@ -186,6 +190,7 @@ const GpuBackend kFakeDevice = {
     [] { return uint64_t{0}; },
     [] { return std::string(); },
     [] { g_dev->held.clear(); },
+    [](SimulationEngine&) { return true; },
     [](SimulationEngine&) { return true; },
 };
 
