@@ -17,9 +17,9 @@ struct PmlSlab {
   int64_t lo[3] = {0, 0, 0};
   int64_t hi[3] = {0, 0, 0};
   // The auxiliary fields: four blocks of cells() floats, the two H
-  // components and then the two E ones, each in the cell
-  // order of the plain index (x-major). An H half-step touches only the
-  // first two blocks, an E half-step only the last two.
+  // components and then the two E ones, each in the cell order of the plain
+  // index (x-major). An H half-step touches only the first two blocks, an E
+  // half-step only the last two.
   Buffer<float> psi;
 
   uint64_t cells() const {

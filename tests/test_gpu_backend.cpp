@@ -9,6 +9,7 @@
 #include <map>
 #include <regex>
 
+#include "app/run_driver.h"
 #include "cli_runner.h"
 #include "engine/colouring.h"
 #include "engine/field_kernels.h"
@@ -28,6 +29,7 @@ namespace {
 // A back end that records what the engine hands it.
 struct Recorder {
   GpuPrepareResult prepareResult = GpuPrepareResult::kReady;
+  bool fieldsOk = true;
   std::vector<std::string> calls;
 };
 Recorder* g_rec = nullptr;
@@ -64,7 +66,7 @@ const GpuBackend kRecording = {
     },
     [](SimulationEngine&) {
       g_rec->calls.push_back("fields");
-      return true;
+      return g_rec->fieldsOk;
     },
 };
 
@@ -140,6 +142,31 @@ TEST(GpuBackend, StepsAndColouringGoToTheDeviceOnlyWhenTheRunAskedForIt) {
   FDTD_SAM expected = before;
   for (int i = 0; i < 4; ++i) advanceCounters(expected);
   EXPECT_EQ(eng.sam.time, expected.time);
+}
+
+// A hook of a GPU batch run (field snapshots) reads the host, so the
+// device's fields come back before every call; a failed copy stops the run
+// before the hook.
+TEST(GpuBackend, BatchHooksReadTheFieldsBroughtBackFromTheDevice) {
+  for (const bool copies : {true, false}) {
+    Recorder rec;
+    rec.fieldsOk = copies;
+    Installed installed(rec);
+    SimulationEngine eng;
+    ModelRecord model;
+    ASSERT_TRUE(test::vacuumBox(eng, model, 8, 8, 8));
+    eng.cudaFlag = 1;
+    eng.sam.stepLimit = 6;
+    std::vector<std::string> before;  // the last call before each hook
+    StepHook hook;
+    hook.every = 2;
+    hook.call = [&](int64_t) { before.push_back(rec.calls.back()); };
+    ConsoleCapture console;
+    EXPECT_EQ(RunBatch(eng, &hook), copies);
+    EXPECT_EQ(before, copies ? std::vector<std::string>(3, "fields") : std::vector<std::string>());
+    EXPECT_EQ(eng.gpuFailed, !copies);
+    EXPECT_EQ(console.text().find("stopped after 2 of 6") != std::string::npos, !copies);
+  }
 }
 
 TEST(GpuBackend, DeviceReportFigures) {
